@@ -121,7 +121,20 @@ void InsertFileFunctions(const FileDescriptor* file, const std::string& header,
           "}\n");
 }
 
+void DropJsonNames(google::protobuf::DescriptorProto* message) {
+  for (auto& field : *message->mutable_field()) field.clear_json_name();
+  for (auto& field : *message->mutable_extension()) field.clear_json_name();
+  for (auto& nested : *message->mutable_nested_type()) DropJsonNames(&nested);
+}
+
 }  // namespace
+
+void DropJsonNames(google::protobuf::compiler::CodeGeneratorRequest* request) {
+  for (auto& file : *request->mutable_proto_file()) {
+    for (auto& message : *file.mutable_message_type()) DropJsonNames(&message);
+    for (auto& field : *file.mutable_extension()) field.clear_json_name();
+  }
+}
 
 std::string FileIdentifier(const std::string& file_name) {
   static constexpr char kHex[] = "0123456789abcdef";

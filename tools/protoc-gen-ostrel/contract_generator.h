@@ -22,6 +22,7 @@
 #define OSTREL_TOOLS_PROTOC_GEN_OSTREL_CONTRACT_GENERATOR_H_
 
 #include <google/protobuf/compiler/code_generator.h>
+#include <google/protobuf/compiler/plugin.pb.h>
 #include <google/protobuf/descriptor.h>
 
 #include <cstdint>
@@ -33,6 +34,12 @@ namespace ostrel::protoc_gen {
 // every character other than a letter or digit becomes '_' followed by its
 // code in two lower-case hex digits ("a/b_c.proto" -> "a_2fb_5fc_2eproto").
 std::string FileIdentifier(const std::string& file_name);
+
+// protoc fills in json_name for every field of the files it hands a plugin;
+// its built-in C++ generator sees them without, and embeds the description
+// without them. Dropping them keeps the description our libraries register
+// byte for byte the one protoc's own generator would embed.
+void DropJsonNames(google::protobuf::compiler::CodeGeneratorRequest* request);
 
 class ContractGenerator : public google::protobuf::compiler::CodeGenerator {
  public:

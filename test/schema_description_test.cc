@@ -1,0 +1,198 @@
+// The registered description of agg_svc_l3_msg.proto, checked against the
+// schema as published: these tests catch a mistyped, misnumbered, reordered
+// or missing field, message or enumeration in our .proto file.
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/descriptor.pb.h>
+#include <gtest/gtest.h>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+
+namespace ostrel::ruk::agg_service::l3 {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::FieldDescriptor;
+using google::protobuf::FileDescriptor;
+using google::protobuf::FileDescriptorProto;
+using testing::ElementsAre;
+using testing::ElementsAreArray;
+
+const FileDescriptor* File() { return RouteTableMsg::descriptor()->file(); }
+
+TEST(SchemaDescription, SerializesToThePublishedSize) {
+  FileDescriptorProto proto;
+  File()->CopyTo(&proto);
+  const std::string bytes = proto.SerializeAsString();
+  EXPECT_EQ(bytes.size(), 14586u);
+  // java_generic_services and py_generic_services, and no other option.
+  EXPECT_EQ(bytes.substr(bytes.size() - 8),
+            std::string("\x42\x06\x88\x01\x01\x90\x01\x01", 8));
+}
+
+TEST(SchemaDescription, FileLevelShape) {
+  const FileDescriptor* file = File();
+  EXPECT_EQ(file->name(), "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto");
+  EXPECT_EQ(file->package(), "ostrel.ruk.agg_service.l3");
+  ASSERT_EQ(file->dependency_count(), 2);
+  EXPECT_EQ(file->dependency(0)->name(), "ostrel/ruk/core_types.proto");
+  EXPECT_EQ(file->dependency(1)->name(),
+            "ostrel/ruk/agg_service/agg_svc_common_types.proto");
+  EXPECT_EQ(file->public_dependency_count(), 0);
+  EXPECT_EQ(file->extension_count(), 0);
+  EXPECT_TRUE(file->options().java_generic_services());
+  EXPECT_TRUE(file->options().py_generic_services());
+  EXPECT_FALSE(file->options().has_cc_generic_services());
+  EXPECT_FALSE(file->options().has_optimize_for());
+}
+
+TEST(SchemaDescription, MessagesInDeclarationOrder) {
+  const std::vector<std::string> expected = {
+      "LogicalRouterPortLocationMsg",
+      "LogicalRouterPortArpMsg",
+      "LogicalRouterPortArpTableMsg",
+      "RouteEntryMsg",
+      "RouteTableMsg",
+      "MsrRouteTableMsg",
+      "AddressFamilyMsg",
+      "BgpNeighborEntryMsg",
+      "BgpNeighborMsg",
+      "LogicalRouterStatusMsg",
+      "ServiceGroupHaStatusMsg",
+      "LogicalRoutersPerNodeMsg",
+      "BfdStatusMsg",
+      "PeerEdgeNodeStatusMsg",
+      "EdgeNodeStatusMsg",
+      "EdgeClusterStatusMsg",
+      "McastRouteEntryMsg",
+      "McastRouteMsg",
+      "McastForwardEntryMsg",
+      "McastForwardTableMsg",
+      "McastIgmpMembershipEntryMsg",
+      "McastIgmpMembershipMsg",
+      "McastPimRpMappingEntryMsg",
+      "McastPimRpMappingMsg",
+      "NeighborAdvRouteEntryMsg",
+      "BgpNeighborAdvertisedRoutesMsg",
+      "NeighborRouteEntryMsg",
+      "BgpNeighborRoutesMsg",
+      "InterSitePortCountersMsg",
+      "RemoteTunnelPortStatisticsPerSiteMsg",
+      "RemoteTunnelPortStatisticsMsg",
+      "RemoteTunnelStatisticsMsg",
+      "NodeInterSiteStatisticsMsg",
+      "BgpNeighborStatusMsg",
+      "BgpNeighborStatusPerNodeMsg",
+      "BgpNeighborStatusPerLrMsg",
+      "L2ForwarderStatusMsg",
+      "L2ForwarderStatusPerNodeMsg",
+      "L2ForwarderStatisticsMsg",
+      "L2ForwarderRemoteMacsPerSiteMsg",
+      "L2ForwarderRemoteMacsMsg",
+      "L2ForwarderRemoteIpsPerSiteMsg",
+      "OspfNeighborDetailMsg",
+      "OspfNeighborEntryMsg",
+      "OspfNeighborMsg",
+      "OspfRouteEntryMsg",
+      "OspfNextHopMsg",
+      "OspfRouteMsg",
+      "OspfRouterLinkStateMsg",
+      "NetLinkStateMsg",
+      "SummaryLinkStateMsg",
+      "ExternalLinkStateMsg",
+      "OspfDatabaseEntryMsg",
+      "OspfDatabaseMsg",
+      "FrrRouteCountMsg",
+      "GreTunnelStatusMsg",
+      "GreTunnelPerNodeMsg",
+      "GreTunnelStatsMsg"
+  };
+  std::vector<std::string> actual;
+  for (int i = 0; i < File()->message_type_count(); ++i) {
+    actual.push_back(File()->message_type(i)->name());
+  }
+  EXPECT_THAT(actual, ElementsAreArray(expected));
+}
+
+TEST(SchemaDescription, EnumerationsAndService) {
+  const FileDescriptor* file = File();
+  ASSERT_EQ(file->enum_type_count(), 3);
+  EXPECT_EQ(file->enum_type(0)->name(), "GracefulRestartMode");
+  EXPECT_EQ(file->enum_type(1)->name(), "EdgeNodeStatusEnum");
+  EXPECT_EQ(file->enum_type(2)->name(), "RouteOrigin");
+
+  std::vector<std::string> nested;
+  for (int i = 0; i < file->message_type_count(); ++i) {
+    const Descriptor* message = file->message_type(i);
+    EXPECT_EQ(message->nested_type_count(), 0) << message->name();
+    EXPECT_EQ(message->oneof_decl_count(), 0) << message->name();
+    for (int j = 0; j < message->enum_type_count(); ++j) {
+      nested.push_back(message->enum_type(j)->full_name());
+    }
+  }
+  const std::string p = "ostrel.ruk.agg_service.l3.";
+  EXPECT_THAT(nested,
+              ElementsAre(p + "BgpNeighborEntryMsg.BgpConnectionState",
+                          p + "BgpNeighborEntryMsg.BgpCapability",
+                          p + "LogicalRouterStatusMsg.LogicalRouterHaStatusEnum",
+                          p + "LogicalRouterStatusMsg.RoutingStateEnum",
+                          p + "ServiceGroupHaStatusMsg.ServiceGroupHaStatusEnum",
+                          p + "BfdStatusMsg.BfdStatusEnum",
+                          p + "EdgeNodeStatusMsg.EdgeVtepStateEnum",
+                          p + "EdgeNodeStatusMsg.EdgeStorageModeEnum",
+                          p + "BgpNeighborStatusMsg.BgpConnectionState",
+                          p + "L2ForwarderStatusMsg.L2ForwarderHaStatusEnum",
+                          p + "GreTunnelStatusMsg.GreTunnelStatusEnum",
+                          p + "GreTunnelStatsMsg.KeepaliveAdminStateEnum"));
+
+  ASSERT_EQ(file->service_count(), 1);
+  const auto* service = file->service(0);
+  EXPECT_EQ(service->full_name(), p + "L3QueryService");
+  ASSERT_EQ(service->method_count(), 1);
+  EXPECT_EQ(service->method(0)->name(), "GetDrRoutesDetail");
+  EXPECT_EQ(service->method(0)->input_type()->full_name(), "ostrel.ruk.UuidMsg");
+  EXPECT_EQ(service->method(0)->output_type(), RouteTableMsg::descriptor());
+}
+
+// Counts by kind, and numbering: a uint64 swapped for an int64 keeps the
+// description's size, but not these counts.
+TEST(SchemaDescription, FieldKindsAndNumbering) {
+  std::map<std::pair<std::string, std::string>, int> kinds;
+  int total = 0;
+  for (int i = 0; i < File()->message_type_count(); ++i) {
+    const Descriptor* message = File()->message_type(i);
+    for (int j = 0; j < message->field_count(); ++j) {
+      const FieldDescriptor* field = message->field(j);
+      EXPECT_EQ(field->number(), j + 1) << field->full_name();
+      EXPECT_FALSE(field->has_default_value()) << field->full_name();
+      EXPECT_FALSE(field->is_packed()) << field->full_name();
+      ASSERT_NE(field->label(), FieldDescriptor::LABEL_REQUIRED);
+      const bool repeated = field->is_repeated();
+      const std::string type =
+          field->type() == FieldDescriptor::TYPE_MESSAGE ? "message"
+          : field->type() == FieldDescriptor::TYPE_ENUM  ? "enum"
+                                                         : field->type_name();
+      ++kinds[{repeated ? "repeated" : "optional", type}];
+      ++total;
+    }
+  }
+  EXPECT_EQ(total, 291);
+  const std::map<std::pair<std::string, std::string>, int> expected = {
+      {{"optional", "string"}, 69},   {{"optional", "message"}, 72},
+      {{"optional", "enum"}, 16},     {{"optional", "uint64"}, 45},
+      {{"optional", "uint32"}, 32},   {{"optional", "int64"}, 9},
+      {{"optional", "int32"}, 1},     {{"optional", "bool"}, 3},
+      {{"optional", "float"}, 2},     {{"repeated", "message"}, 38},
+      {{"repeated", "string"}, 4},
+  };
+  EXPECT_EQ(kinds, expected);
+}
+
+}  // namespace
+}  // namespace ostrel::ruk::agg_service::l3

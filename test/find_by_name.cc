@@ -2,12 +2,12 @@
 // (a gateway, a logger, a dynamic decoder) does: no header of the library,
 // no symbol referenced. Exit 0 when the outcome matches the expectation.
 
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/message.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#include <google/protobuf/descriptor.h>
-#include <google/protobuf/message.h>
 
 int main(int argc, char** argv) {
   const bool expect_missing =

@@ -1,1 +1,228 @@
+// The message contract our callers rely on, where the stock generated code
+// of this protobuf release differs: self-merge, enumeration setters in debug
+// callers, releasing cleared strings, the int-sized ByteSize/SpaceUsed,
+// enumeration constants across language standards, and the allocation reuse
+// and merge semantics of the class contract.
+//
+// This file is compiled without NDEBUG and with deprecation warnings as
+// errors, as a debug-built caller of the older interface would be.
+
+#include <google/protobuf/stubs/common.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <tuple>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+
+#ifdef NDEBUG
+#error "message_contract_test must be built without NDEBUG"
+#endif
+
+namespace ostrel::ruk::agg_service::l3 {
+
+// Defined in enum_constants_cxx14.cc and enum_constants_cxx17.cc.
+const LogicalRouterStatusMsg::LogicalRouterHaStatusEnum* ActiveAddressCxx14();
+const LogicalRouterStatusMsg::LogicalRouterHaStatusEnum* ActiveAddressCxx17();
+
+namespace {
+
+using AllMessages = std::tuple<
+    LogicalRouterPortLocationMsg, LogicalRouterPortArpMsg,
+    LogicalRouterPortArpTableMsg, RouteEntryMsg, RouteTableMsg,
+    MsrRouteTableMsg, AddressFamilyMsg, BgpNeighborEntryMsg, BgpNeighborMsg,
+    LogicalRouterStatusMsg, ServiceGroupHaStatusMsg, LogicalRoutersPerNodeMsg,
+    BfdStatusMsg, PeerEdgeNodeStatusMsg, EdgeNodeStatusMsg,
+    EdgeClusterStatusMsg, McastRouteEntryMsg, McastRouteMsg,
+    McastForwardEntryMsg, McastForwardTableMsg, McastIgmpMembershipEntryMsg,
+    McastIgmpMembershipMsg, McastPimRpMappingEntryMsg, McastPimRpMappingMsg,
+    NeighborAdvRouteEntryMsg, BgpNeighborAdvertisedRoutesMsg,
+    NeighborRouteEntryMsg, BgpNeighborRoutesMsg, InterSitePortCountersMsg,
+    RemoteTunnelPortStatisticsPerSiteMsg, RemoteTunnelPortStatisticsMsg,
+    RemoteTunnelStatisticsMsg, NodeInterSiteStatisticsMsg, BgpNeighborStatusMsg,
+    BgpNeighborStatusPerNodeMsg, BgpNeighborStatusPerLrMsg,
+    L2ForwarderStatusMsg, L2ForwarderStatusPerNodeMsg, L2ForwarderStatisticsMsg,
+    L2ForwarderRemoteMacsPerSiteMsg, L2ForwarderRemoteMacsMsg,
+    L2ForwarderRemoteIpsPerSiteMsg, OspfNeighborDetailMsg, OspfNeighborEntryMsg,
+    OspfNeighborMsg, OspfRouteEntryMsg, OspfNextHopMsg, OspfRouteMsg,
+    OspfRouterLinkStateMsg, NetLinkStateMsg, SummaryLinkStateMsg,
+    ExternalLinkStateMsg, OspfDatabaseEntryMsg, OspfDatabaseMsg,
+    FrrRouteCountMsg, GreTunnelStatusMsg, GreTunnelPerNodeMsg,
+    GreTunnelStatsMsg>;
+
+template <typename... T>
+void ForEach(std::tuple<T...>*, const auto& f) {
+  (f(T()), ...);
+}
+
+RouteTableMsg TwoRoutes(const char* first, const char* second) {
+  RouteTableMsg table;
+  table.add_route()->set_network(first);
+  table.add_route()->set_network(second);
+  return table;
+}
+
+// Self-merge through each entry point must stop the process before it
+// touches anything.
+using MergeIntoItself = void (*)(RouteTableMsg*);
+const MergeIntoItself kSelfMerges[] = {
+    [](RouteTableMsg* m) { m->MergeFrom(*m); },
+    [](RouteTableMsg* m) {
+      static_cast<google::protobuf::Message*>(m)->MergeFrom(
+          static_cast<const google::protobuf::Message&>(*m));
+    },
+    [](RouteTableMsg* m) { m->CheckTypeAndMergeFrom(*m); },
+};
+
+void MergeIntoItselfNoexcept(MergeIntoItself merge) noexcept {
+  RouteTableMsg table = TwoRoutes("10.0.0.0/8", "10.1.0.0/16");
+  merge(&table);
+}
+
+TEST(SelfMergeDeathTest, EndsTheProcessWithTheCheckMessage) {
+  for (MergeIntoItself merge : kSelfMerges) {
+    EXPECT_DEATH(MergeIntoItselfNoexcept(merge),
+                 "CHECK failed: \\(&from\\) != \\(this\\): ");
+  }
+}
+
+TEST(SelfMerge, ThrowsTheFatalExceptionBeforeChangingAnything) {
+  for (MergeIntoItself merge : kSelfMerges) {
+    RouteTableMsg table = TwoRoutes("10.0.0.0/8", "10.1.0.0/16");
+    const std::string before = table.SerializeAsString();
+    try {
+      merge(&table);
+      ADD_FAILURE() << "self-merge returned";
+    } catch (const google::protobuf::FatalException& e) {
+      EXPECT_EQ(e.message(), "CHECK failed: (&from) != (this): ");
+    }
+    EXPECT_EQ(table.SerializeAsString(), before);
+  }
+}
+
+TEST(EnumerationSetters, StoreAnyNumberInADebugCaller) {
+  LogicalRouterStatusMsg status;
+  status.set_ha_status(
+      static_cast<LogicalRouterStatusMsg::LogicalRouterHaStatusEnum>(17));
+  EXPECT_TRUE(status.has_ha_status());
+  EXPECT_EQ(status.ha_status(), 17);
+
+  BgpNeighborEntryMsg entry;
+  entry.set_gr_mode(static_cast<GracefulRestartMode>(-1));
+  EXPECT_EQ(entry.gr_mode(), -1);
+  EXPECT_EQ(
+      entry.SerializeAsString(),
+      std::string("\xB8\x01\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\x01", 12));
+}
+
+TEST(StringRelease, HandsOverTheKeptStringAfterClear) {
+  RouteTableMsg table;
+  table.set_lrouter_id("lr-1");
+  const std::string* held = &table.lrouter_id();
+  table.clear_lrouter_id();
+  std::unique_ptr<std::string> released(table.release_lrouter_id());
+  ASSERT_NE(released, nullptr);
+  EXPECT_EQ(released.get(), held);
+  EXPECT_TRUE(released->empty());
+  EXPECT_FALSE(table.has_lrouter_id());
+  // Nothing was ever allocated: nothing to hand over.
+  EXPECT_EQ(table.release_lrouter_id(), nullptr);
+
+  table.set_lrouter_id("lr-2");
+  released.reset(table.release_lrouter_id());
+  EXPECT_EQ(*released, "lr-2");
+  EXPECT_EQ(table.lrouter_id(), "");
+}
+
+TEST(IntSizes, EveryClassOffersByteSizeAndSpaceUsed) {
+  int classes = 0;
+  ForEach(static_cast<AllMessages*>(nullptr), [&classes](auto message) {
+    EXPECT_EQ(message.ByteSize(), 0);
+    EXPECT_GT(message.SpaceUsed(), 0);
+    ++classes;
+  });
+  EXPECT_EQ(classes, RouteTableMsg::descriptor()->file()->message_type_count());
+
+  RouteTableMsg table = TwoRoutes("a", "bc");
+  EXPECT_EQ(table.ByteSize(), 11);
+  EXPECT_EQ(table.GetCachedSize(), 11);
+}
+
+TEST(EnumerationConstants, UsableFromEveryLanguageStandard) {
+  static_assert(RouteTableMsg::kLrouterUuidFieldNumber == 5);
+  static_assert(FrrRouteCountMsg::kIpv4RouteCountFieldNumber == 4);
+  static_assert(BgpNeighborEntryMsg::kGracefullRestartFieldNumber == 6);
+  static_assert(EdgeNodeStatusMsg::kRAwaitFieldNumber == 6);
+  static_assert(McastPimRpMappingEntryMsg::kIAmRpFieldNumber == 5);
+  EXPECT_EQ(ActiveAddressCxx14(), ActiveAddressCxx17());
+  EXPECT_EQ(*ActiveAddressCxx14(), LogicalRouterStatusMsg::ACTIVE);
+}
+
+TEST(Strings, InvalidUtf8AndNulBytesPassSilently) {
+  const std::string odd("\xC3\x28\x00\xFF\xFE", 5);
+  RouteEntryMsg entry;
+  entry.set_network(odd);
+  testing::internal::CaptureStderr();
+  const std::string bytes = entry.SerializeAsString();
+  RouteEntryMsg parsed;
+  const bool ok = parsed.ParseFromString(bytes);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(parsed.network(), odd);
+  EXPECT_EQ(logged, "");
+}
+
+// Clearing keeps every allocation for reuse.
+TEST(Clear, KeepsAllocationsForReuse) {
+  RouteTableMsg table = TwoRoutes("a", "b");
+  ErrorMsg* error = table.mutable_error();
+  std::string* id = table.mutable_lrouter_id();
+  RouteEntryMsg* first = table.mutable_route(0);
+  table.Clear();
+  EXPECT_FALSE(table.has_error());
+  EXPECT_EQ(table.route_size(), 0);
+  EXPECT_EQ(table.mutable_error(), error);
+  EXPECT_EQ(table.mutable_lrouter_id(), id);
+  RouteEntryMsg* reused = table.add_route();
+  EXPECT_EQ(reused, first);
+  EXPECT_FALSE(reused->has_network());
+}
+
+TEST(Merge, ConcatenatesListsAndOverridesSetFields) {
+  RouteTableMsg a = TwoRoutes("a1", "a2");
+  RouteTableMsg b = TwoRoutes("b1", "b2");
+  a.set_timestamp(5);
+  a.mutable_error()->set_error_code(3);
+  b.set_timestamp(0);
+  b.mutable_error()->set_error_message("partial");
+  a.MergeFrom(b);
+  ASSERT_EQ(a.route_size(), 4);
+  EXPECT_EQ(a.route(0).network(), "a1");
+  EXPECT_EQ(a.route(3).network(), "b2");
+  EXPECT_EQ(a.timestamp(), 0);
+  EXPECT_EQ(a.error().error_code(), 3u);
+  EXPECT_EQ(a.error().error_message(), "partial");
+
+  const RouteTableMsg copy = a;
+  a.MergeFrom(copy);
+  EXPECT_EQ(a.route_size(), 8);
+  a.CopyFrom(a);
+  EXPECT_EQ(a.route_size(), 8);
+}
+
+TEST(Swap, ExchangesContentAndOwnership) {
+  RouteTableMsg a = TwoRoutes("a1", "a2");
+  RouteTableMsg b;
+  ErrorMsg* error = b.mutable_error();
+  const RouteEntryMsg* route = &a.route(0);
+  a.Swap(&b);
+  EXPECT_EQ(a.mutable_error(), error);
+  EXPECT_FALSE(b.has_error());
+  EXPECT_EQ(a.route_size(), 0);
+  EXPECT_EQ(&b.route(0), route);
+  a.Swap(&a);
+  EXPECT_TRUE(a.has_error());
+}
+
+}  // namespace
+}  // namespace ostrel::ruk::agg_service::l3

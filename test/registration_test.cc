@@ -1,1 +1,237 @@
+// Registration and reflection as users meet them: finding types by name,
+// the generated factory, default instances, reflection reads and writes,
+// enumeration machinery, and what parsing keeps of what it does not know.
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/descriptor.pb.h>
+#include <google/protobuf/message.h>
+#include <google/protobuf/unknown_field_set.h>
 #include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+
+namespace ostrel::ruk::agg_service::l3 {
+namespace {
+
+using google::protobuf::DescriptorPool;
+using google::protobuf::MessageFactory;
+using google::protobuf::UnknownField;
+
+std::string Bytes(std::initializer_list<unsigned> bytes) {
+  std::string s;
+  for (unsigned b : bytes) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+TEST(Registration, TypesAndServiceAreFoundByName) {
+  const DescriptorPool* pool = DescriptorPool::generated_pool();
+  const auto* file =
+      pool->FindFileByName("ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto");
+  ASSERT_NE(file, nullptr);
+  EXPECT_EQ(file->message_type(4), RouteTableMsg::descriptor());
+  EXPECT_EQ(file->message_type(54), FrrRouteCountMsg::descriptor());
+  EXPECT_EQ(file->enum_type(2), RouteOrigin_descriptor());
+  EXPECT_EQ(pool->FindMessageTypeByName(
+                "ostrel.ruk.agg_service.l3.BgpNeighborEntryMsg"),
+            BgpNeighborEntryMsg::descriptor());
+  EXPECT_EQ(pool->FindServiceByName("ostrel.ruk.agg_service.l3.L3QueryService"),
+            file->service(0));
+  EXPECT_EQ(pool->FindMessageTypeByName("ostrel.ruk.UuidMsg"),
+            UuidMsg::descriptor());
+  EXPECT_FALSE(file->options().cc_generic_services());
+}
+
+TEST(Registration, AddDescIsIdempotentAndKeepsDefaultInstances) {
+  const RouteTableMsg* before = &RouteTableMsg::default_instance();
+  protobuf_AddDesc_ostrel_2fruk_2fagg_5fservice_2fl3_2fagg_5fsvc_5fl3_5fmsg_2eproto();
+  protobuf_AddDesc_ostrel_2fruk_2fagg_5fservice_2fl3_2fagg_5fsvc_5fl3_5fmsg_2eproto();
+  ostrel::ruk::protobuf_AddDesc_ostrel_2fruk_2fcore_5ftypes_2eproto();
+  ostrel::ruk::agg_service::
+      protobuf_AddDesc_ostrel_2fruk_2fagg_5fservice_2fagg_5fsvc_5fcommon_5ftypes_2eproto();
+  protobuf_AssignDesc_ostrel_2fruk_2fagg_5fservice_2fl3_2fagg_5fsvc_5fl3_5fmsg_2eproto();
+  EXPECT_EQ(&RouteTableMsg::default_instance(), before);
+  EXPECT_EQ(DescriptorPool::generated_pool()->FindMessageTypeByName(
+                "ostrel.ruk.agg_service.l3.RouteTableMsg"),
+            RouteTableMsg::descriptor());
+}
+
+TEST(Registration, FactoryPrototypeIsTheDefaultInstance) {
+  MessageFactory* factory = MessageFactory::generated_factory();
+  EXPECT_EQ(factory->GetPrototype(RouteTableMsg::descriptor()),
+            &RouteTableMsg::default_instance());
+  const auto* file = RouteTableMsg::descriptor()->file();
+  for (int i = 0; i < file->message_type_count(); ++i) {
+    const google::protobuf::Message* prototype =
+        factory->GetPrototype(file->message_type(i));
+    ASSERT_NE(prototype, nullptr);
+    EXPECT_EQ(prototype->GetDescriptor(), file->message_type(i));
+    std::unique_ptr<google::protobuf::Message> fresh(prototype->New());
+    EXPECT_EQ(typeid(*fresh), typeid(*prototype));
+  }
+}
+
+TEST(Registration, UnsetSubMessagesReadTheSubTypesDefaultInstance) {
+  RouteTableMsg table;
+  EXPECT_EQ(&table.error(), &ErrorMsg::default_instance());
+  EXPECT_EQ(&table.lrouter_uuid(), &UuidMsg::default_instance());
+  EXPECT_EQ(&EdgeClusterStatusMsg::default_instance().self(),
+            &EdgeNodeStatusMsg::default_instance());
+  EXPECT_EQ(&RemoteTunnelStatisticsMsg::default_instance().rx(),
+            &InterSitePortCountersMsg::default_instance());
+  EXPECT_EQ(&BgpNeighborEntryMsg::default_instance().neighbor_router_id(),
+            &IpAddressMsg::default_instance());
+}
+
+TEST(Reflection, ReadsWritesAndAppends) {
+  RouteTableMsg table;
+  const auto* descriptor = table.GetDescriptor();
+  const auto* reflection = table.GetReflection();
+  EXPECT_EQ(reflection, RouteTableMsg().GetReflection());
+
+  reflection->SetString(&table, descriptor->FindFieldByName("lrouter_id"),
+                        "lr-7");
+  reflection->SetInt64(&table, descriptor->FindFieldByName("timestamp"), -5);
+  auto* route =
+      reflection->AddMessage(&table, descriptor->FindFieldByName("route"));
+  route->GetReflection()->SetInt32(
+      route, route->GetDescriptor()->FindFieldByName("admin_distance"), 20);
+
+  EXPECT_EQ(table.lrouter_id(), "lr-7");
+  EXPECT_EQ(table.timestamp(), -5);
+  ASSERT_EQ(table.route_size(), 1);
+  EXPECT_EQ(table.route(0).admin_distance(), 20);
+  EXPECT_EQ(
+      reflection->GetString(table, descriptor->FindFieldByName("lrouter_id")),
+      "lr-7");
+
+  // Mixed-case field names are looked up exactly as declared.
+  const auto* counts = FrrRouteCountMsg::descriptor();
+  ASSERT_NE(counts->FindFieldByName("ipv4RouteCount"), nullptr);
+  EXPECT_EQ(counts->FindFieldByName("ipv4RouteCount")->number(), 4);
+  EXPECT_EQ(counts->FindFieldByName("ipv4routecount"), nullptr);
+}
+
+TEST(Reflection, FirstDescriptorUseFromManyThreadsAgrees) {
+  // Runs in a fresh process only when this test is run alone, but even when
+  // not, concurrent readers must see one set of descriptors.
+  std::vector<const google::protobuf::Reflection*> seen(8);
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < seen.size(); ++i) {
+    threads.emplace_back([&seen, i] {
+      seen[i] = GreTunnelStatsMsg::default_instance().GetReflection();
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (const auto* r : seen) EXPECT_EQ(r, seen[0]);
+}
+
+TEST(Enumerations, ValidityFunctions) {
+  struct Case {
+    bool (*is_valid)(int);
+    std::vector<int> valid, invalid;
+  };
+  const std::vector<Case> cases = {
+      {LogicalRouterStatusMsg_LogicalRouterHaStatusEnum_IsValid,
+       {0, 5},
+       {6, 17, -1}},
+      {LogicalRouterStatusMsg::LogicalRouterHaStatusEnum_IsValid, {5}, {17}},
+      {GracefulRestartMode_IsValid, {0, 1, 2, 3}, {4, -1, -2147483647 - 1}},
+      {EdgeNodeStatusEnum_IsValid, {0, 4}, {5, -1}},
+      {RouteOrigin_IsValid, {0, 3}, {4}},
+      {BgpNeighborStatusMsg_BgpConnectionState_IsValid, {0, 6}, {7}},
+      {GreTunnelStatsMsg_KeepaliveAdminStateEnum_IsValid, {2}, {3}},
+  };
+  for (const Case& c : cases) {
+    for (int v : c.valid) EXPECT_TRUE(c.is_valid(v)) << v;
+    for (int v : c.invalid) EXPECT_FALSE(c.is_valid(v)) << v;
+  }
+}
+
+TEST(Enumerations, BgpCapabilityAcceptsExactlyItsEighteenValues) {
+  std::vector<int> accepted;
+  for (int v = -2; v <= (1 << 17) + 1; ++v) {
+    if (BgpNeighborEntryMsg_BgpCapability_IsValid(v)) accepted.push_back(v);
+  }
+  std::vector<int> expected = {0};
+  for (int bit = 0; bit <= 16; ++bit) expected.push_back(1 << bit);
+  EXPECT_EQ(accepted, expected);
+  EXPECT_EQ(BgpNeighborEntryMsg::BgpCapability_ARRAYSIZE, 65537);
+  EXPECT_EQ(BgpNeighborEntryMsg::BgpCapability_descriptor()->value_count(), 18);
+}
+
+TEST(Enumerations, SameNamedEnumerationsAreDistinct) {
+  const auto* entry = BgpNeighborEntryMsg_BgpConnectionState_descriptor();
+  const auto* status = BgpNeighborStatusMsg_BgpConnectionState_descriptor();
+  EXPECT_NE(entry, status);
+  ASSERT_EQ(entry->value_count(), status->value_count());
+  for (int i = 0; i < entry->value_count(); ++i) {
+    EXPECT_EQ(entry->value(i)->name(), status->value(i)->name());
+    EXPECT_EQ(entry->value(i)->number(), status->value(i)->number());
+  }
+  EXPECT_EQ(BgpNeighborEntryMsg::ACTIVE, 3);
+  EXPECT_EQ(LogicalRouterStatusMsg::ACTIVE, 0);
+  EXPECT_EQ(UP,
+            EdgeNodeStatusEnum_descriptor()->FindValueByName("UP")->number());
+}
+
+// What parsing does not assign is kept and written back after the known
+// fields, byte for byte.
+TEST(UnknownFields, KeptAndWrittenBackAfterKnownFields) {
+  const struct {
+    const char* what;
+    google::protobuf::Message* message;
+    std::string input, output;
+  } cases[] = {
+      {"unknown number", new RouteTableMsg,
+       Bytes({0x78, 0x05, 0x0A, 0x01, 0x61}),
+       Bytes({0x0A, 0x01, 0x61, 0x78, 0x05})},
+      {"known number, wrong wire type", new RouteTableMsg, Bytes({0x08, 0x07}),
+       Bytes({0x08, 0x07})},
+      {"rejected enumeration value", new GreTunnelStatsMsg,
+       Bytes({0x78, 0x07, 0x10, 0x01}), Bytes({0x10, 0x01, 0x78, 0x07})},
+      {"rejected value kept as its full varint", new GreTunnelStatusMsg,
+       Bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}),
+       Bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F})},
+      {"two-byte tag in a one-byte-tag class", new RouteEntryMsg,
+       Bytes({0x80, 0x01, 0x5A}), Bytes({0x80, 0x01, 0x5A})},
+      {"rejected gr_mode", new BgpNeighborEntryMsg,
+       Bytes({0xB8, 0x01, 0x04, 0x80, 0x01, 0x5A}),
+       Bytes({0x80, 0x01, 0x5A, 0xB8, 0x01, 0x04})},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<google::protobuf::Message> owner(c.message);
+    ASSERT_TRUE(c.message->ParseFromString(c.input)) << c.what;
+    EXPECT_EQ(
+        c.message->GetReflection()->GetUnknownFields(*c.message).field_count(),
+        1)
+        << c.what;
+    EXPECT_EQ(c.message->SerializeAsString(), c.output) << c.what;
+  }
+
+  GreTunnelStatsMsg stats;
+  ASSERT_TRUE(stats.ParseFromString(Bytes({0x78, 0x07})));
+  EXPECT_FALSE(stats.has_keepalive_admin_state());
+  const UnknownField& kept = stats.unknown_fields().field(0);
+  EXPECT_EQ(kept.number(), 15);
+  EXPECT_EQ(kept.varint(), 7u);
+}
+
+TEST(UnknownFields, MergeAppendsAndCopyReplaces) {
+  RouteTableMsg a, b;
+  ASSERT_TRUE(a.ParseFromString(Bytes({0x78, 0x01})));
+  ASSERT_TRUE(b.ParseFromString(Bytes({0x78, 0x02})));
+  a.MergeFrom(b);
+  ASSERT_EQ(a.unknown_fields().field_count(), 2);
+  EXPECT_EQ(a.unknown_fields().field(0).varint(), 1u);
+  EXPECT_EQ(a.unknown_fields().field(1).varint(), 2u);
+  a.CopyFrom(b);
+  ASSERT_EQ(a.unknown_fields().field_count(), 1);
+  EXPECT_EQ(a.unknown_fields().field(0).varint(), 2u);
+}
+
+}  // namespace
+}  // namespace ostrel::ruk::agg_service::l3

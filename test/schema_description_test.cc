@@ -2,15 +2,15 @@
 // schema as published: these tests catch a mistyped, misnumbered, reordered
 // or missing field, message or enumeration in our .proto file.
 
-#include <map>
-#include <string>
-#include <utility>
-#include <vector>
-
 #include <gmock/gmock.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
 #include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 
@@ -111,8 +111,7 @@ TEST(SchemaDescription, MessagesInDeclarationOrder) {
       "FrrRouteCountMsg",
       "GreTunnelStatusMsg",
       "GreTunnelPerNodeMsg",
-      "GreTunnelStatsMsg"
-  };
+      "GreTunnelStatsMsg"};
   std::vector<std::string> actual;
   for (int i = 0; i < File()->message_type_count(); ++i) {
     actual.push_back(File()->message_type(i)->name());
@@ -137,26 +136,28 @@ TEST(SchemaDescription, EnumerationsAndService) {
     }
   }
   const std::string p = "ostrel.ruk.agg_service.l3.";
-  EXPECT_THAT(nested,
-              ElementsAre(p + "BgpNeighborEntryMsg.BgpConnectionState",
-                          p + "BgpNeighborEntryMsg.BgpCapability",
-                          p + "LogicalRouterStatusMsg.LogicalRouterHaStatusEnum",
-                          p + "LogicalRouterStatusMsg.RoutingStateEnum",
-                          p + "ServiceGroupHaStatusMsg.ServiceGroupHaStatusEnum",
-                          p + "BfdStatusMsg.BfdStatusEnum",
-                          p + "EdgeNodeStatusMsg.EdgeVtepStateEnum",
-                          p + "EdgeNodeStatusMsg.EdgeStorageModeEnum",
-                          p + "BgpNeighborStatusMsg.BgpConnectionState",
-                          p + "L2ForwarderStatusMsg.L2ForwarderHaStatusEnum",
-                          p + "GreTunnelStatusMsg.GreTunnelStatusEnum",
-                          p + "GreTunnelStatsMsg.KeepaliveAdminStateEnum"));
+  EXPECT_THAT(
+      nested,
+      ElementsAre(p + "BgpNeighborEntryMsg.BgpConnectionState",
+                  p + "BgpNeighborEntryMsg.BgpCapability",
+                  p + "LogicalRouterStatusMsg.LogicalRouterHaStatusEnum",
+                  p + "LogicalRouterStatusMsg.RoutingStateEnum",
+                  p + "ServiceGroupHaStatusMsg.ServiceGroupHaStatusEnum",
+                  p + "BfdStatusMsg.BfdStatusEnum",
+                  p + "EdgeNodeStatusMsg.EdgeVtepStateEnum",
+                  p + "EdgeNodeStatusMsg.EdgeStorageModeEnum",
+                  p + "BgpNeighborStatusMsg.BgpConnectionState",
+                  p + "L2ForwarderStatusMsg.L2ForwarderHaStatusEnum",
+                  p + "GreTunnelStatusMsg.GreTunnelStatusEnum",
+                  p + "GreTunnelStatsMsg.KeepaliveAdminStateEnum"));
 
   ASSERT_EQ(file->service_count(), 1);
   const auto* service = file->service(0);
   EXPECT_EQ(service->full_name(), p + "L3QueryService");
   ASSERT_EQ(service->method_count(), 1);
   EXPECT_EQ(service->method(0)->name(), "GetDrRoutesDetail");
-  EXPECT_EQ(service->method(0)->input_type()->full_name(), "ostrel.ruk.UuidMsg");
+  EXPECT_EQ(service->method(0)->input_type()->full_name(),
+            "ostrel.ruk.UuidMsg");
   EXPECT_EQ(service->method(0)->output_type(), RouteTableMsg::descriptor());
 }
 
@@ -184,11 +185,11 @@ TEST(SchemaDescription, FieldKindsAndNumbering) {
   }
   EXPECT_EQ(total, 291);
   const std::map<std::pair<std::string, std::string>, int> expected = {
-      {{"optional", "string"}, 69},   {{"optional", "message"}, 72},
-      {{"optional", "enum"}, 16},     {{"optional", "uint64"}, 45},
-      {{"optional", "uint32"}, 32},   {{"optional", "int64"}, 9},
-      {{"optional", "int32"}, 1},     {{"optional", "bool"}, 3},
-      {{"optional", "float"}, 2},     {{"repeated", "message"}, 38},
+      {{"optional", "string"}, 69}, {{"optional", "message"}, 72},
+      {{"optional", "enum"}, 16},   {{"optional", "uint64"}, 45},
+      {{"optional", "uint32"}, 32}, {{"optional", "int64"}, 9},
+      {{"optional", "int32"}, 1},   {{"optional", "bool"}, 3},
+      {{"optional", "float"}, 2},   {{"repeated", "message"}, 38},
       {{"repeated", "string"}, 4},
   };
   EXPECT_EQ(kinds, expected);

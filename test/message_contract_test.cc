@@ -7,6 +7,7 @@
 // This file is compiled without NDEBUG and with deprecation warnings as
 // errors, as a debug-built caller of the older interface would be.
 
+#include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/stubs/common.h>
 #include <gtest/gtest.h>
 
@@ -222,6 +223,66 @@ TEST(Swap, ExchangesContentAndOwnership) {
   EXPECT_EQ(&b.route(0), route);
   a.Swap(&a);
   EXPECT_TRUE(a.has_error());
+}
+
+// Where this runtime knowingly differs from the older one (README,
+// "Compatibility notes").
+TEST(Compatibility, FieldNumberZeroFailsTheParse) {
+  const std::string records[] = {
+      std::string("\x01\x00\x00\x00\x00\x00\x00\x00\x00", 9),
+      std::string("\x02\x00", 2),
+      std::string("\x05\x00\x00\x00\x00", 5),
+      std::string("\x0A\x01\x61\x02\x00", 5),
+  };
+  for (const std::string& bytes : records) {
+    RouteTableMsg table;
+    EXPECT_FALSE(table.ParseFromString(bytes));
+    google::protobuf::io::CodedInputStream input(
+        reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    EXPECT_FALSE(table.MergePartialFromCodedStream(&input));
+  }
+  // A zero tag byte itself still ends a merge, as it always did.
+  const uint8_t zero_tag[] = {0x00, 0x01};
+  google::protobuf::io::CodedInputStream input(zero_tag, sizeof zero_tag);
+  RouteTableMsg table;
+  EXPECT_TRUE(table.MergePartialFromCodedStream(&input));
+  EXPECT_FALSE(table.ParseFromArray(zero_tag, sizeof zero_tag));
+}
+
+TEST(Compatibility, TopLevelEndGroupFailsParseButEndsAMergeCleanly) {
+  const std::string bytes("\x10\x05\x0C\x10\x07", 5);
+  RouteTableMsg table;
+  EXPECT_FALSE(table.ParseFromString(bytes));
+
+  table.Clear();
+  google::protobuf::io::CodedInputStream input(
+      reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  EXPECT_TRUE(table.MergePartialFromCodedStream(&input));
+  EXPECT_EQ(table.timestamp(), 5);
+  EXPECT_TRUE(input.LastTagWas(0x0C));
+  EXPECT_EQ(input.CurrentPosition(), 3);
+}
+
+TEST(Compatibility, SwapLeavesCachedSizes) {
+  RouteTableMsg a, b;
+  a.set_lrouter_id("lr-1");
+  b.set_timestamp(1);
+  ASSERT_EQ(a.ByteSize(), 6);
+  ASSERT_EQ(b.ByteSize(), 2);
+  a.Swap(&b);
+  EXPECT_EQ(a.timestamp(), 1);
+  EXPECT_EQ(a.GetCachedSize(), 6);
+  EXPECT_EQ(b.GetCachedSize(), 2);
+}
+
+TEST(Compatibility, SetAllocatedStringKeepsTheValue) {
+  RouteTableMsg table;
+  table.set_allocated_lrouter_id(new std::string("lr-9"));
+  EXPECT_TRUE(table.has_lrouter_id());
+  EXPECT_EQ(table.lrouter_id(), "lr-9");
+  table.set_allocated_lrouter_id(nullptr);
+  EXPECT_FALSE(table.has_lrouter_id());
+  EXPECT_EQ(table.lrouter_id(), "");
 }
 
 }  // namespace

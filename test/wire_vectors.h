@@ -1,0 +1,49 @@
+// Wire vectors of agg_svc_l3_msg.proto, shared by every test that needs real
+// reports: each pairs a message in text format with the bytes it encodes to,
+// worked out from the published field numbers and wire types.
+
+#ifndef OSTREL_TEST_WIRE_VECTORS_H_
+#define OSTREL_TEST_WIRE_VECTORS_H_
+
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrel::testdata {
+
+struct EveryFieldVector {
+  const char* type;
+  const char* text;
+  const char* hex;
+};
+
+// One per message type, every field set; lists have two elements.
+const std::vector<EveryFieldVector>& EveryFieldVectors();
+
+struct RecordVector {
+  const char* name;
+  const char* type;
+  const char* text;
+  const char* hex;
+  // Non-canonical bytes that parse to the same message (records out of field
+  // order, a singular field given twice, a varint wider than its field);
+  // null: `hex` itself.
+  const char* input;
+};
+
+// Single records and small reports, with the byte examples the schema's
+// documentation gives.
+const std::vector<RecordVector>& RecordVectors();
+
+inline void PrintTo(const EveryFieldVector& v, std::ostream* os) {
+  *os << v.type;
+}
+inline void PrintTo(const RecordVector& v, std::ostream* os) { *os << v.name; }
+
+// "0A 02 72 31" -> the four bytes. Spaces are ignored.
+std::string FromHex(std::string_view hex);
+
+}  // namespace ostrel::testdata
+
+#endif  // OSTREL_TEST_WIRE_VECTORS_H_

@@ -1,0 +1,177 @@
+// Hostile and broken input: every parse must end in a clean result (false,
+// or the documented true), never a crash, a hang, a huge allocation or a
+// leak. Run under the sanitizer presets to check the last three.
+
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/message.h>
+#include <google/protobuf/wire_format_lite.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+#include "wire_vectors.h"
+
+namespace ostrel::ruk::agg_service::l3 {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::internal::WireFormatLite;
+using google::protobuf::io::CodedInputStream;
+using testdata::FromHex;
+
+std::unique_ptr<Message> New(const std::string& type) {
+  const Descriptor* descriptor =
+      google::protobuf::DescriptorPool::generated_pool()->FindMessageTypeByName(
+          "ostrel.ruk.agg_service.l3." + type);
+  return std::unique_ptr<Message>(
+      google::protobuf::MessageFactory::generated_factory()
+          ->GetPrototype(descriptor)
+          ->New());
+}
+
+// Offsets at which a top-level record ends.
+std::vector<size_t> RecordEnds(const std::string& bytes) {
+  std::vector<size_t> ends = {0};
+  CodedInputStream input(reinterpret_cast<const uint8_t*>(bytes.data()),
+                         static_cast<int>(bytes.size()));
+  while (uint32_t tag = input.ReadTag()) {
+    EXPECT_TRUE(WireFormatLite::SkipField(&input, tag));
+    ends.push_back(static_cast<size_t>(input.CurrentPosition()));
+  }
+  return ends;
+}
+
+// A prefix that ends between two records is a shorter, valid report; one
+// that ends inside a record must fail.
+TEST(MalformedInput, EveryVectorTruncatedAtEveryByte) {
+  for (const auto& vector : testdata::EveryFieldVectors()) {
+    SCOPED_TRACE(vector.type);
+    const std::string bytes = FromHex(vector.hex);
+    const std::vector<size_t> ends = RecordEnds(bytes);
+    std::unique_ptr<Message> message = New(vector.type);
+    for (size_t length = 0; length < bytes.size(); ++length) {
+      const bool at_boundary =
+          std::find(ends.begin(), ends.end(), length) != ends.end();
+      EXPECT_EQ(message->ParseFromArray(bytes.data(), static_cast<int>(length)),
+                at_boundary)
+          << "prefix of " << length << " bytes";
+    }
+  }
+}
+
+TEST(MalformedInput, BrokenEncodingsFail) {
+  const struct {
+    const char* what;
+    const char* type;
+    std::string bytes;
+  } cases[] = {
+      {"string length past the end", "RouteTableMsg", FromHex("0A 05 72 31")},
+      {"sub-message length past the end", "RouteTableMsg",
+       FromHex("22 10 0A 01 63")},
+      {"record past its sub-message's limit", "RouteTableMsg",
+       FromHex("22 03 0A 05 61 62 63 64 65")},
+      {"varint of 11 bytes", "RouteTableMsg",
+       FromHex("10 FF FF FF FF FF FF FF FF FF FF 01")},
+      {"tag varint of 11 bytes", "RouteTableMsg",
+       FromHex("FF FF FF FF FF FF FF FF FF FF 01")},
+      {"length prefix near 2 GiB", "RouteTableMsg",
+       FromHex("0A FE FF FF FF 07 61 62")},
+      {"sub-message length near 2 GiB", "BgpNeighborMsg",
+       FromHex("32 FE FF FF FF 07 10 01")},
+      {"length prefix above 2 GiB", "RouteTableMsg",
+       FromHex("0A FF FF FF FF 0F 61")},
+      {"end-group tag inside a sub-message", "RouteTableMsg",
+       FromHex("22 02 0C 00")},
+      {"end-group tag inside a sibling", "RouteTableMsg", FromHex("2A 01 0C")},
+      {"unmatched start-group", "RouteTableMsg", FromHex("7B 08 01")},
+      {"group closed by another number", "RouteTableMsg",
+       FromHex("7B 08 01 84 01")},
+      {"invalid wire type 6", "RouteTableMsg", FromHex("0E 00")},
+      {"invalid wire type 7", "BgpNeighborEntryMsg", FromHex("87 01 00")},
+      {"float cut short", "EdgeNodeStatusMsg", FromHex("35 00 00 C0")},
+      {"fixed64 cut short", "RouteTableMsg", FromHex("79 01 02 03")},
+      {"malformed sibling", "RouteTableMsg", FromHex("2A 02 09 01")},
+      {"end-group at top level", "RouteTableMsg", FromHex("10 05 0C")},
+  };
+  for (const auto& c : cases) {
+    std::unique_ptr<Message> message = New(c.type);
+    EXPECT_FALSE(message->ParseFromString(c.bytes)) << c.what;
+  }
+}
+
+// The schema has no recursive type, but unknown groups nest without bound.
+TEST(MalformedInput, NestingBeyondTheRecursionLimitFails) {
+  const auto nested_groups = [](int depth) {
+    std::string bytes;
+    for (int i = 0; i < depth; ++i) bytes += FromHex("FB 3E");  // 1000, start
+    for (int i = 0; i < depth; ++i) bytes += FromHex("FC 3E");  // 1000, end
+    return bytes;
+  };
+  RouteTableMsg table;
+  EXPECT_TRUE(table.ParseFromString(nested_groups(50)));
+  EXPECT_FALSE(table.ParseFromString(nested_groups(150)));
+  EXPECT_FALSE(table.ParseFromString(nested_groups(100000)));
+
+  // Known sub-messages count too: a report three levels deep against a
+  // limit of two.
+  BgpNeighborMsg report;
+  report.add_bgp_neighbor_msg()->mutable_source_ip()->set_address("192.0.2.1");
+  const std::string bytes = report.SerializeAsString();
+  CodedInputStream input(reinterpret_cast<const uint8_t*>(bytes.data()),
+                         static_cast<int>(bytes.size()));
+  input.SetRecursionLimit(1);
+  BgpNeighborMsg parsed;
+  EXPECT_FALSE(parsed.MergePartialFromCodedStream(&input));
+}
+
+// Every field of every type, arriving with a wire type other than its own,
+// is kept as an unknown field and written back unchanged.
+TEST(MalformedInput, WrongWireTypeAtEveryField) {
+  const auto* file = RouteTableMsg::descriptor()->file();
+  int checked = 0;
+  for (int i = 0; i < file->message_type_count(); ++i) {
+    const Descriptor* type = file->message_type(i);
+    for (int j = 0; j < type->field_count(); ++j) {
+      const FieldDescriptor* field = type->field(j);
+      const auto own = WireFormatLite::WireTypeForFieldType(
+          static_cast<WireFormatLite::FieldType>(field->type()));
+      std::string record;
+      google::protobuf::io::StringOutputStream sink(&record);
+      {
+        google::protobuf::io::CodedOutputStream out(&sink);
+        if (own == WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
+          out.WriteTag(WireFormatLite::MakeTag(
+              field->number(), WireFormatLite::WIRETYPE_VARINT));
+          out.WriteVarint32(300);
+        } else {
+          out.WriteTag(WireFormatLite::MakeTag(
+              field->number(), WireFormatLite::WIRETYPE_LENGTH_DELIMITED));
+          out.WriteVarint32(1);
+          out.WriteRaw("x", 1);
+        }
+      }
+      std::unique_ptr<Message> message = New(type->name());
+      ASSERT_TRUE(message->ParseFromString(record)) << field->full_name();
+      const auto* reflection = message->GetReflection();
+      EXPECT_EQ(field->is_repeated() ? reflection->FieldSize(*message, field)
+                                     : reflection->HasField(*message, field),
+                0)
+          << field->full_name();
+      EXPECT_EQ(reflection->GetUnknownFields(*message).field_count(), 1)
+          << field->full_name();
+      EXPECT_EQ(message->SerializeAsString(), record) << field->full_name();
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 291);
+}
+
+}  // namespace
+}  // namespace ostrel::ruk::agg_service::l3

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Uses the installed tree and the .deb packages the way a program outside
 # this project does. Usage: installed.sh stage|layout|cmake|pkg-config|python|deb
-# with the build's facts in the environment (see CMakeLists.txt here).
+# with the build's facts in the environment (set in CMakeLists.txt here).
 set -euo pipefail
 
 readonly SCHEMAS=(ostrel/ruk/core_types ostrel/ruk/agg_service/agg_svc_common_types
@@ -37,26 +37,25 @@ python_files() {
   for s in "${SCHEMAS[@]}"; do
     echo "$PYTHONDIR/${s}_pb2.py"
   done
-  echo "$PYTHONDIR"/{ostrel,ostrel/ruk,ostrel/ruk/agg_service,ostrel/ruk/agg_service/l3}/__init__.py
+  for p in ostrel ostrel/ruk ostrel/ruk/agg_service ostrel/ruk/agg_service/l3; do
+    echo "$PYTHONDIR/$p/__init__.py"
+  done
 }
 tool_files() {
-  [[ -z $TOOL ]] || echo "$CMAKE_INSTALL_BINDIR/$TOOL"
+  [[ -z $TOOL ]] || echo "$BINDIR/$TOOL"
 }
 
-# Compares the files (not directories) found under ROOT with the list on
-# stdin, leaving out the per-configuration targets files.
-expect_files() {
-  local root=$1 listing=$2
-  diff -u <(sort) <(sed -n 's|^[^d].* \./||p' "$listing" | sed 's| -> .*||' |
-    grep -v '/ostrelTargets-.*\.cmake$' | sort) || fail "$root: files differ"
+# Fails unless two lists of files, one a line, hold the same files.
+same_files() {
+  diff -u <(sort <<<"$2") <(sort <<<"$3") >&2 || fail "$1: files differ (-expected +found)"
 }
 
 # Every libostrel that BINARY loads comes from LIBDIR: the three of them.
 expect_loads_from() {
   local libdir=$1 binary=$2 ours
   ours=$(ldd "$binary" | grep libostrel_ || true)
-  [[ $(grep -c "=> $libdir/libostrel_.*\.so\.1 " <<<"$ours") == 3 ]] ||
-    fail "$binary loads, instead of the three libraries in $libdir: $ours"
+  [[ $(grep -c "=> $libdir/libostrel_[a-z0-9_]*\.so\.1 " <<<"$ours") == 3 ]] ||
+    fail "$binary loads, instead of the three libraries of $libdir: $ours"
 }
 
 build_with_cmake() {
@@ -64,7 +63,7 @@ build_with_cmake() {
   rm -rf "$dir"
   cmake -S "$CONSUMER" -B "$dir" -G "$GENERATOR" -DCMAKE_PREFIX_PATH="$prefix"
   grep -q "^ostrel_DIR:PATH=$prefix/" "$dir/CMakeCache.txt" ||
-    fail "the consumer found another ostrel package: $(grep ^ostrel_DIR "$dir/CMakeCache.txt")"
+    fail "found another ostrel package: $(grep ^ostrel_DIR "$dir/CMakeCache.txt")"
   cmake --build "$dir"
   for program in route_report lookup_by_name; do
     expect_loads_from "$prefix/$LIBDIR" "$dir/$program"
@@ -72,13 +71,115 @@ build_with_cmake() {
   done
 }
 
-build_with_pkg_config() {
+build_with_pkg_config() (
   local prefix=$1 dir=$2
+  export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$LIBDIR
   rm -rf "$dir" && mkdir -p "$dir"
+  cd "$CONSUMER"
   for program in route_report lookup_by_name; do
-    (cd "$CONSUMER" && PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig \
-      c++ $program.cc $(PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig pkg-config --cflags --libs ostrel_agg_svc_l3_msg) -o "$dir/$program")
-    LD_LIBRARY_PATH=$prefix/$LIBDIR expect_loads_from "$prefix/$LIBDIR" "$dir/$program"
-    LD_LIBRARY_PATH=$prefix/$LIBDIR "$dir/$program"
+    # shellcheck disable=SC2046 # split into flags, as on a command line
+    c++ $program.cc $(pkg-config --cflags --libs ostrel_agg_svc_l3_msg) -o "$dir/$program"
+    expect_loads_from "$prefix/$LIBDIR" "$dir/$program"
+    "$dir/$program"
+  done
+)
+
+# The path of package NAME_VERSION_ARCH.deb, once its files are checked
+# against those that FILES_FUNCTION lists.
+deb() {
+  local package=$WORK_DIR/deb/$1_${VERSION}_$2.deb
+  same_files "$package" "$($3 | sed 's|^|usr/|')" \
+    "$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $6}' |
+      sed 's|^\./||' | grep -v '/ostrelTargets-')"
+  echo "$package"
+}
+
+# Fails unless each of the patterns starts an entry of Depends of DEB.
+expect_depends() {
+  local depends
+  depends=$(dpkg-deb -f "$1" Depends)
+  for d in "${@:2}"; do
+    grep -q -E "(^|, )$d" <<<"$depends" || fail "$1 Depends: $depends; lacks $d"
   done
 }
+
+python3_with() {
+  PYTHONPATH=$1/$PYTHONDIR "$PYTHON3" -s -B "${@:2}"
+}
+
+case $1 in
+  stage)
+    rm -rf "$STAGE"
+    cmake --install "$BUILD_DIR" --prefix "$STAGE"
+    ;;
+  layout)
+    same_files "$STAGE" "$(runtime_files; development_files; python_files; tool_files)" \
+      "$(cd "$STAGE" && find . ! -type d ! -name 'ostrelTargets-*' | sed 's|^\./||')"
+    for s in "${SCHEMAS[@]}"; do
+      readelf -d "$STAGE/$LIBDIR/libostrel_${s##*/}.so.1" >"$WORK_DIR/dynamic"
+      grep -q "SONAME.*\[libostrel_${s##*/}\.so\.1\]" "$WORK_DIR/dynamic" &&
+        grep -q 'RUNPATH.*\[\$ORIGIN\]$' "$WORK_DIR/dynamic" ||
+        fail "libostrel_${s##*/}: wrong SONAME or RUNPATH: $(cat "$WORK_DIR/dynamic")"
+    done
+    # Another project's schema imports ours from the installed tree alone.
+    printf '%s\n' 'syntax = "proto2";' \
+      'import "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto";' \
+      'message Archive { repeated ostrel.ruk.agg_service.l3.RouteTableMsg table = 1; }' \
+      >"$WORK_DIR/archive.proto"
+    protoc -I "$STAGE/$INCLUDEDIR" -I "$WORK_DIR" --descriptor_set_out=/dev/null \
+      "$WORK_DIR/archive.proto"
+    ;;
+  cmake)
+    build_with_cmake "$STAGE" "$WORK_DIR/cmake-consumer"
+    ;;
+  pkg-config)
+    build_with_pkg_config "$STAGE" "$WORK_DIR/pkg-config-consumer"
+    ;;
+  python)
+    "$WIRE_VECTOR_DUMP" >"$WORK_DIR/wire_vectors.tsv"
+    for implementation in cpp python; do
+      PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION=$implementation python3_with "$STAGE" \
+        "$SOURCE_DIR/check_wire_vectors.py" "$WORK_DIR/wire_vectors.tsv" "$STAGE/$PYTHONDIR"
+    done
+    # The same report from C++ and from Python is the same bytes.
+    from_cpp=$("$WORK_DIR/cmake-consumer/route_report")
+    from_python=$(python3_with "$STAGE" "$CONSUMER/route_report.py")
+    [[ $from_python == "$from_cpp" ]] || fail "Python: $from_python, C++: $from_cpp"
+    ;;
+  deb)
+    rm -rf "$WORK_DIR/deb"
+    cpack -G DEB --config "$BUILD_DIR/CPackConfig.cmake" -B "$WORK_DIR/deb"
+    arch=$(dpkg --print-architecture)
+    runtime=$(deb "libostrel$MAJOR" "$arch" runtime_files)
+    development=$(deb libostrel-dev "$arch" development_files)
+    expect_depends "$runtime" 'libc6 ' 'libprotobuf32 ' 'libstdc\+\+6 '
+    expect_depends "$development" "libostrel$MAJOR \(= $VERSION\)" 'libprotobuf-dev \(>= '
+    packages=("$runtime" "$development")
+    if [[ -n $PYTHONDIR ]]; then
+      packages+=("$(deb python3-ostrel all python_files)")
+      expect_depends "${packages[-1]}" 'python3-protobuf \(>= '
+    fi
+    if [[ -n $TOOL ]]; then
+      packages+=("$(deb "$TOOL" "$arch" tool_files)")
+      expect_depends "${packages[-1]}" "libostrel$MAJOR "
+    fi
+    # What other packages' dpkg-shlibdeps reads to depend on ours.
+    for s in "${SCHEMAS[@]}"; do
+      dpkg-deb -I "$runtime" shlibs |
+        grep -q -x "libostrel_${s##*/} $MAJOR libostrel$MAJOR (>= $VERSION)" ||
+        fail "$runtime: no shlibs line for libostrel_${s##*/}"
+    done
+    # Unpacked into a scratch root, the packages serve the same consumers.
+    root=$WORK_DIR/deb/root
+    for package in "${packages[@]}"; do
+      dpkg-deb -x "$package" "$root"
+    done
+    build_with_cmake "$root/usr" "$WORK_DIR/deb/cmake-consumer"
+    build_with_pkg_config "$root/usr" "$WORK_DIR/deb/pkg-config-consumer"
+    [[ -z $PYTHONDIR || -z $PYTHON3 ]] || python3_with "$root/usr" "$CONSUMER/route_report.py"
+    [[ -z $TOOL ]] || LD_LIBRARY_PATH=$root/usr/$LIBDIR "$root/usr/$BINDIR/$TOOL" --help >/dev/null
+    ;;
+  *)
+    fail "unknown mode $1"
+    ;;
+esac

@@ -1,0 +1,554 @@
+// Route reports through our generated classes, side by side with what a
+// user would pick instead (DynamicMessage over the same registered
+// description, protobuf-c built from the same schema files) and with the
+// bounds of memcpy and a tag walk. Names are "impl/op/dataset/routes"; the
+// reporter turns the medians into the ratios the README quotes.
+//
+// Extra flag: --summary_out=FILE also writes the summary tables to FILE.
+
+#include <benchmark/benchmark.h>
+#include <google/protobuf/arena.h>
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/dynamic_message.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/message.h>
+#include <malloc.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+#include "ratio_reporter.h"
+#include "route_data.h"
+#include "wire_walk.h"
+
+#ifdef OSTREL_BENCH_HAVE_PROTOBUF_C
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb-c.h"
+#endif
+
+namespace ostrel::bench {
+namespace {
+
+namespace l3 = ::ostrel::ruk::agg_service::l3;
+using google::protobuf::Arena;
+using google::protobuf::ArenaOptions;
+using google::protobuf::Message;
+
+constexpr int kSizes[] = {1000, 100000, 1000000};
+
+// Only one report is kept: the 1M-route ones are tens of MB each, and the
+// benchmarks of one report run together.
+const std::string& Wire(Dataset dataset, int routes) {
+  static Dataset cached_dataset;
+  static int cached_routes = -1;
+  static std::string wire;
+  if (cached_routes != routes || cached_dataset != dataset) {
+    wire.clear();
+    wire.shrink_to_fit();
+    wire = MakeReport(dataset, routes);
+    cached_dataset = dataset;
+    cached_routes = routes;
+  }
+  return wire;
+}
+
+void SetThroughput(benchmark::State& state, const std::string& wire,
+                   int routes) {
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                          static_cast<int64_t>(wire.size()));
+  state.counters["routes"] = routes;
+}
+
+// Every benchmark checks its result once outside the timed loop, so that a
+// fast but wrong path cannot pass for a fast one.
+bool SameBytes(const Message& message, const std::string& wire) {
+  return message.SerializeAsString() == wire;
+}
+
+// ---------------------------------------------------------------- ours
+
+template <typename Msg>
+void OursSerialize(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  Msg message;
+  message.ParseFromString(wire);
+  std::string out(wire.size(), '\0');
+  for (auto _ : state) {
+    // SerializeToArray sizes the tree first, as every producer must.
+    bool ok =
+        message.SerializeToArray(out.data(), static_cast<int>(out.size()));
+    benchmark::DoNotOptimize(ok);
+    benchmark::ClobberMemory();
+  }
+  if (out != wire) state.SkipWithError("serialized bytes differ");
+  SetThroughput(state, wire, routes);
+}
+
+template <typename Msg>
+void OursParseHeap(benchmark::State& state, Dataset dataset, int routes,
+                   bool timed_free) {
+  const std::string& wire = Wire(dataset, routes);
+  bool ok = true;
+  for (auto _ : state) {
+    auto* message = new Msg;
+    ok &= message->ParseFromArray(wire.data(), static_cast<int>(wire.size()));
+    benchmark::DoNotOptimize(message);
+    if (timed_free) {
+      delete message;
+    } else {
+      state.PauseTiming();
+      delete message;
+      state.ResumeTiming();
+    }
+  }
+  Msg check;
+  if (!ok || !check.ParseFromString(wire) || !SameBytes(check, wire)) {
+    state.SkipWithError("parse failed or lost bytes");
+  }
+  SetThroughput(state, wire, routes);
+}
+
+template <typename Msg>
+void OursParseArena(benchmark::State& state, Dataset dataset, int routes,
+                    bool timed_free, bool reuse_first_block) {
+  const std::string& wire = Wire(dataset, routes);
+  ArenaOptions options;
+  // A first block the caller keeps between reports, as large as the parsed
+  // report needs, which the arena then never has to allocate or free.
+  std::vector<char> block;
+  if (reuse_first_block) {
+    Arena sizing;
+    auto* message = Arena::CreateMessage<Msg>(&sizing);
+    message->ParseFromString(wire);
+    block.resize(sizing.SpaceAllocated() + (1 << 20));
+    options.initial_block = block.data();
+    options.initial_block_size = block.size();
+  }
+  bool ok = true;
+  for (auto _ : state) {
+    auto* arena = new Arena(options);
+    auto* message = Arena::CreateMessage<Msg>(arena);
+    ok &= message->ParseFromArray(wire.data(), static_cast<int>(wire.size()));
+    benchmark::DoNotOptimize(message);
+    if (timed_free) {
+      delete arena;
+    } else {
+      state.PauseTiming();
+      delete arena;
+      state.ResumeTiming();
+    }
+  }
+  Arena arena(options);
+  auto* check = Arena::CreateMessage<Msg>(&arena);
+  if (!ok || !check->ParseFromString(wire) || !SameBytes(*check, wire)) {
+    state.SkipWithError("parse failed or lost bytes");
+  }
+  SetThroughput(state, wire, routes);
+}
+
+template <typename Msg>
+void OursParseReuse(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  Msg message;
+  // ParseFromArray clears first; cleared routes and their strings stay
+  // allocated and are filled again.
+  bool ok = message.ParseFromString(wire);
+  for (auto _ : state) {
+    ok &= message.ParseFromArray(wire.data(), static_cast<int>(wire.size()));
+    benchmark::DoNotOptimize(message);
+  }
+  if (!ok || !SameBytes(message, wire)) {
+    state.SkipWithError("parse failed or lost bytes");
+  }
+  SetThroughput(state, wire, routes);
+}
+
+// What a reader of a file or socket gets: the bytes in 64 KiB pieces.
+template <typename Msg>
+void OursParseStream(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  bool ok = true;
+  for (auto _ : state) {
+    auto* message = new Msg;
+    google::protobuf::io::ArrayInputStream input(
+        wire.data(), static_cast<int>(wire.size()), 64 << 10);
+    ok &= message->ParseFromZeroCopyStream(&input);
+    benchmark::DoNotOptimize(message);
+    delete message;
+  }
+  if (!ok) state.SkipWithError("parse failed");
+  SetThroughput(state, wire, routes);
+}
+
+// ----------------------------------------------------------------
+// DynamicMessage
+
+// Delegation to the generated factory stays off, so these are the
+// reflection-driven objects of a program that has only the description.
+google::protobuf::DynamicMessageFactory& DynamicFactory() {
+  static auto* factory = new google::protobuf::DynamicMessageFactory;
+  return *factory;
+}
+
+void DynamicSerialize(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  std::unique_ptr<Message> message(
+      DynamicFactory().GetPrototype(DatasetDescriptor(dataset))->New());
+  message->ParseFromString(wire);
+  std::string out(wire.size(), '\0');
+  for (auto _ : state) {
+    bool ok =
+        message->SerializeToArray(out.data(), static_cast<int>(out.size()));
+    benchmark::DoNotOptimize(ok);
+    benchmark::ClobberMemory();
+  }
+  if (out != wire) state.SkipWithError("serialized bytes differ");
+  SetThroughput(state, wire, routes);
+}
+
+void DynamicParseHeap(benchmark::State& state, Dataset dataset, int routes,
+                      bool timed_free) {
+  const std::string& wire = Wire(dataset, routes);
+  const Message* prototype =
+      DynamicFactory().GetPrototype(DatasetDescriptor(dataset));
+  bool ok = true;
+  for (auto _ : state) {
+    Message* message = prototype->New();
+    ok &= message->ParseFromArray(wire.data(), static_cast<int>(wire.size()));
+    benchmark::DoNotOptimize(message);
+    if (timed_free) {
+      delete message;
+    } else {
+      state.PauseTiming();
+      delete message;
+      state.ResumeTiming();
+    }
+  }
+  std::unique_ptr<Message> check(prototype->New());
+  if (!ok || !check->ParseFromString(wire) || !SameBytes(*check, wire)) {
+    state.SkipWithError("parse failed or lost bytes");
+  }
+  SetThroughput(state, wire, routes);
+}
+
+// ---------------------------------------------------------------- protobuf-c
+
+#ifdef OSTREL_BENCH_HAVE_PROTOBUF_C
+
+const ProtobufCMessageDescriptor* CDescriptor(Dataset dataset) {
+  return dataset == Dataset::kBgpRoutes
+             ? &ostrel__ruk__agg_service__l3__bgp_neighbor_routes_msg__descriptor
+             : &ostrel__ruk__agg_service__l3__route_table_msg__descriptor;
+}
+
+ProtobufCMessage* CUnpack(Dataset dataset, const std::string& wire,
+                          ProtobufCAllocator* allocator) {
+  return protobuf_c_message_unpack(
+      CDescriptor(dataset), allocator, wire.size(),
+      reinterpret_cast<const uint8_t*>(wire.data()));
+}
+
+// The cheapest allocator protobuf-c can be given: one region, reused for
+// every report, whose "free" is forgetting everything at once.
+struct BumpRegion {
+  std::vector<char> bytes;
+  size_t used = 0;
+  static void* Alloc(void* data, size_t size) {
+    auto* region = static_cast<BumpRegion*>(data);
+    size_t at = (region->used + 15) & ~size_t{15};
+    if (at + size > region->bytes.size()) return nullptr;
+    region->used = at + size;
+    return region->bytes.data() + at;
+  }
+  static void Free(void*, void*) {}
+};
+
+bool CSameBytes(const ProtobufCMessage* message, const std::string& wire) {
+  std::string out(protobuf_c_message_get_packed_size(message), '\0');
+  protobuf_c_message_pack(message, reinterpret_cast<uint8_t*>(out.data()));
+  return out == wire;
+}
+
+void CPack(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  ProtobufCMessage* message = CUnpack(dataset, wire, nullptr);
+  if (message == nullptr) {
+    state.SkipWithError("unpack failed");
+    return;
+  }
+  std::string out(wire.size(), '\0');
+  for (auto _ : state) {
+    // Sizing first: a producer has to know how much to allocate.
+    size_t size = protobuf_c_message_get_packed_size(message);
+    benchmark::DoNotOptimize(size);
+    size_t written = protobuf_c_message_pack(
+        message, reinterpret_cast<uint8_t*>(out.data()));
+    benchmark::DoNotOptimize(written);
+    benchmark::ClobberMemory();
+  }
+  if (out != wire) state.SkipWithError("packed bytes differ");
+  protobuf_c_message_free_unpacked(message, nullptr);
+  SetThroughput(state, wire, routes);
+}
+
+void CUnpackMalloc(benchmark::State& state, Dataset dataset, int routes,
+                   bool timed_free) {
+  const std::string& wire = Wire(dataset, routes);
+  bool ok = true;
+  for (auto _ : state) {
+    ProtobufCMessage* message = CUnpack(dataset, wire, nullptr);
+    ok &= message != nullptr;
+    benchmark::DoNotOptimize(message);
+    if (timed_free) {
+      protobuf_c_message_free_unpacked(message, nullptr);
+    } else {
+      state.PauseTiming();
+      protobuf_c_message_free_unpacked(message, nullptr);
+      state.ResumeTiming();
+    }
+  }
+  ProtobufCMessage* check = CUnpack(dataset, wire, nullptr);
+  if (!ok || check == nullptr || !CSameBytes(check, wire)) {
+    state.SkipWithError("unpack failed or lost bytes");
+  }
+  if (check != nullptr) protobuf_c_message_free_unpacked(check, nullptr);
+  SetThroughput(state, wire, routes);
+}
+
+void CUnpackBump(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  BumpRegion region;
+  region.bytes.resize(16 * wire.size() + (1 << 20));
+  ProtobufCAllocator allocator{&BumpRegion::Alloc, &BumpRegion::Free, &region};
+  bool ok = true;
+  for (auto _ : state) {
+    region.used = 0;
+    ProtobufCMessage* message = CUnpack(dataset, wire, &allocator);
+    ok &= message != nullptr;
+    benchmark::DoNotOptimize(message);
+  }
+  region.used = 0;
+  ProtobufCMessage* check = CUnpack(dataset, wire, &allocator);
+  if (!ok || check == nullptr || !CSameBytes(check, wire)) {
+    state.SkipWithError("unpack failed, region too small, or lost bytes");
+  }
+  SetThroughput(state, wire, routes);
+}
+
+#endif  // OSTREL_BENCH_HAVE_PROTOBUF_C
+
+// ---------------------------------------------------------------- bounds
+
+void BoundMemcpy(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  std::string out(wire.size(), '\0');
+  for (auto _ : state) {
+    std::memcpy(out.data(), wire.data(), wire.size());
+    benchmark::ClobberMemory();
+  }
+  SetThroughput(state, wire, routes);
+}
+
+void BoundTagWalk(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  WireWalker walker(DatasetDescriptor(dataset));
+  const auto* data = reinterpret_cast<const uint8_t*>(wire.data());
+  int64_t tags = 0;
+  for (auto _ : state) {
+    tags = walker.Walk(data, wire.size());
+    benchmark::DoNotOptimize(tags);
+  }
+  if (tags <= routes) state.SkipWithError("walk failed");
+  SetThroughput(state, wire, routes);
+}
+
+// ---------------------------------------------------------------- memory
+
+// Resident memory counts what the process really pays, allocator slack
+// included; the allocator's own count shows how much of it is live data.
+struct MemoryProbe {
+  static int64_t Resident() {
+    long pages = 0, resident = 0;
+    if (FILE* statm = std::fopen("/proc/self/statm", "r")) {
+      if (std::fscanf(statm, "%ld %ld", &pages, &resident) != 2) resident = 0;
+      std::fclose(statm);
+    }
+    return static_cast<int64_t>(resident) * sysconf(_SC_PAGESIZE);
+  }
+  static int64_t Allocated() {
+    struct mallinfo2 info = mallinfo2();
+    return static_cast<int64_t>(info.uordblks + info.hblkhd);
+  }
+  MemoryProbe() {
+    malloc_trim(0);
+    resident = Resident();
+    allocated = Allocated();
+  }
+  int64_t resident, allocated;
+};
+
+enum class Holder { kOursHeap, kOursArena, kDynamic, kProtobufC };
+
+template <typename Msg>
+void Memory(benchmark::State& state, Dataset dataset, int routes,
+            Holder holder) {
+  const std::string& wire = Wire(dataset, routes);
+  double rss = 0, allocated = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    MemoryProbe before;
+    state.ResumeTiming();
+    std::unique_ptr<Message> message;
+    std::unique_ptr<Arena> arena;
+    switch (holder) {
+      case Holder::kOursHeap:
+        message = std::make_unique<Msg>();
+        message->ParseFromString(wire);
+        break;
+      case Holder::kOursArena:
+        arena = std::make_unique<Arena>();
+        Arena::CreateMessage<Msg>(arena.get())->ParseFromString(wire);
+        break;
+      case Holder::kDynamic:
+        message.reset(
+            DynamicFactory().GetPrototype(DatasetDescriptor(dataset))->New());
+        message->ParseFromString(wire);
+        break;
+      case Holder::kProtobufC:
+        break;
+    }
+#ifdef OSTREL_BENCH_HAVE_PROTOBUF_C
+    ProtobufCMessage* c_message = holder == Holder::kProtobufC
+                                      ? CUnpack(dataset, wire, nullptr)
+                                      : nullptr;
+#endif
+    state.PauseTiming();
+    rss += static_cast<double>(MemoryProbe::Resident() - before.resident);
+    allocated +=
+        static_cast<double>(MemoryProbe::Allocated() - before.allocated);
+    message.reset();
+    arena.reset();
+#ifdef OSTREL_BENCH_HAVE_PROTOBUF_C
+    if (c_message != nullptr)
+      protobuf_c_message_free_unpacked(c_message, nullptr);
+#endif
+    state.ResumeTiming();
+  }
+  double n = static_cast<double>(state.iterations());
+  state.counters["wire_bytes"] = static_cast<double>(wire.size());
+  state.counters["rss_bytes"] = rss / n;
+  state.counters["allocated_bytes"] = allocated / n;
+  state.counters["rss_per_wire"] = rss / n / static_cast<double>(wire.size());
+}
+
+// ---------------------------------------------------------------- registration
+
+template <typename Msg>
+void RegisterCase(Dataset dataset, int routes) {
+  const std::string suffix =
+      std::string("/") + DatasetName(dataset) + "/" + std::to_string(routes);
+  auto add = [&suffix](const std::string& name, auto&& function) {
+    benchmark::RegisterBenchmark((name + suffix).c_str(), function)
+        ->Unit(benchmark::kMillisecond);
+  };
+  add("bound/memcpy",
+      [=](benchmark::State& s) { BoundMemcpy(s, dataset, routes); });
+  add("bound/tag_walk",
+      [=](benchmark::State& s) { BoundTagWalk(s, dataset, routes); });
+  add("ostrel/serialize",
+      [=](benchmark::State& s) { OursSerialize<Msg>(s, dataset, routes); });
+  add("ostrel/parse_heap", [=](benchmark::State& s) {
+    OursParseHeap<Msg>(s, dataset, routes, false);
+  });
+  add("ostrel/parse_heap_free", [=](benchmark::State& s) {
+    OursParseHeap<Msg>(s, dataset, routes, true);
+  });
+  add("ostrel/parse_arena", [=](benchmark::State& s) {
+    OursParseArena<Msg>(s, dataset, routes, false, false);
+  });
+  add("ostrel/parse_arena_free", [=](benchmark::State& s) {
+    OursParseArena<Msg>(s, dataset, routes, true, false);
+  });
+  add("ostrel/parse_arena_block_free", [=](benchmark::State& s) {
+    OursParseArena<Msg>(s, dataset, routes, true, true);
+  });
+  add("ostrel/parse_reuse",
+      [=](benchmark::State& s) { OursParseReuse<Msg>(s, dataset, routes); });
+  add("ostrel/parse_stream_free",
+      [=](benchmark::State& s) { OursParseStream<Msg>(s, dataset, routes); });
+  add("dynamic/serialize",
+      [=](benchmark::State& s) { DynamicSerialize(s, dataset, routes); });
+  add("dynamic/parse_heap", [=](benchmark::State& s) {
+    DynamicParseHeap(s, dataset, routes, false);
+  });
+  add("dynamic/parse_heap_free",
+      [=](benchmark::State& s) { DynamicParseHeap(s, dataset, routes, true); });
+#ifdef OSTREL_BENCH_HAVE_PROTOBUF_C
+  add("protobuf_c/pack",
+      [=](benchmark::State& s) { CPack(s, dataset, routes); });
+  add("protobuf_c/unpack_malloc",
+      [=](benchmark::State& s) { CUnpackMalloc(s, dataset, routes, false); });
+  add("protobuf_c/unpack_malloc_free",
+      [=](benchmark::State& s) { CUnpackMalloc(s, dataset, routes, true); });
+  add("protobuf_c/unpack_bump",
+      [=](benchmark::State& s) { CUnpackBump(s, dataset, routes); });
+#endif
+  add("memory/ostrel_heap", [=](benchmark::State& s) {
+    Memory<Msg>(s, dataset, routes, Holder::kOursHeap);
+  });
+  add("memory/ostrel_arena", [=](benchmark::State& s) {
+    Memory<Msg>(s, dataset, routes, Holder::kOursArena);
+  });
+  add("memory/dynamic", [=](benchmark::State& s) {
+    Memory<Msg>(s, dataset, routes, Holder::kDynamic);
+  });
+#ifdef OSTREL_BENCH_HAVE_PROTOBUF_C
+  add("memory/protobuf_c", [=](benchmark::State& s) {
+    Memory<Msg>(s, dataset, routes, Holder::kProtobufC);
+  });
+#endif
+}
+
+void RegisterAll() {
+  for (int routes : kSizes) {
+    for (Dataset dataset : kAllDatasets) {
+      if (dataset == Dataset::kBgpRoutes) {
+        RegisterCase<l3::BgpNeighborRoutesMsg>(dataset, routes);
+      } else {
+        RegisterCase<l3::RouteTableMsg>(dataset, routes);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::bench
+
+int main(int argc, char** argv) {
+  std::string summary_path;
+  constexpr std::string_view kSummaryFlag = "--summary_out=";
+  int kept = 1;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if (arg.substr(0, kSummaryFlag.size()) == kSummaryFlag) {
+      summary_path = std::string(arg.substr(kSummaryFlag.size()));
+    } else {
+      argv[kept++] = argv[i];
+    }
+  }
+  argc = kept;
+  ostrel::bench::RegisterAll();
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  ostrel::bench::RatioReporter reporter(summary_path);
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  benchmark::Shutdown();
+  return 0;
+}

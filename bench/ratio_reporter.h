@@ -1,0 +1,43 @@
+// Console output as usual, then the tables the README quotes: the median of
+// every benchmark, the goal ratios between implementations measured in this
+// same run, and the memory of a parsed report.
+
+#ifndef OSTREL_BENCH_RATIO_REPORTER_H_
+#define OSTREL_BENCH_RATIO_REPORTER_H_
+
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace ostrel::bench {
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  // `summary_path` (may be empty) also receives the tables.
+  explicit RatioReporter(std::string summary_path)
+      : summary_path_(std::move(summary_path)) {}
+
+  void ReportRuns(const std::vector<Run>& runs) override;
+  void Finalize() override;
+
+ private:
+  struct Result {
+    double cpu_ns = 0;
+    double bytes_per_second = 0;
+    std::map<std::string, double> counters;
+    bool is_median = false;
+  };
+  std::string Summary() const;
+  // Median CPU time in ns of `name`, or 0 when it did not run.
+  double CpuNs(const std::string& name) const;
+
+  std::string summary_path_;
+  std::vector<std::string> order_;
+  std::map<std::string, Result> results_;
+};
+
+}  // namespace ostrel::bench
+
+#endif  // OSTREL_BENCH_RATIO_REPORTER_H_

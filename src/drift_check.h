@@ -1,0 +1,65 @@
+// Walks the wire bytes of a report against the compiled-in schema, to say
+// where they carry what the schema does not know and where they stop being
+// well-formed. The runtime's own parser answers neither: it files the first
+// under unknown fields without a path and reports the second as a bare false.
+
+#ifndef OSTREL_SRC_DRIFT_CHECK_H_
+#define OSTREL_SRC_DRIFT_CHECK_H_
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/wire_format_lite.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrel::agg_l3 {
+
+using WireType = google::protobuf::internal::WireFormatLite::WireType;
+
+// One record that the schema's parser keeps only as an unknown field.
+struct Drift {
+  enum class Kind { kUnknownField, kWrongWireType, kRejectedEnumValue };
+
+  Kind kind;
+  // Dotted path from the report's root, with the element index of repeated
+  // fields ("route[3].lrouter_port_uuid"); an unknown field is named by its
+  // number ("route[3].9"), as the text format prints it.
+  std::string path;
+  int field_number;
+  WireType wire_type;
+  // The value for varint and fixed records (an enumeration value as the
+  // int32 the schema tests), the byte length for length-delimited ones and
+  // groups.
+  uint64_t value;
+  size_t offset;  // of the record's tag
+  // The schema's field of that number; null for kUnknownField.
+  const google::protobuf::FieldDescriptor* field = nullptr;
+};
+
+// Where and why the bytes stop being a well-formed encoding.
+struct Malformation {
+  size_t offset;
+  std::string path;  // of the message or field being read; empty at the root
+  std::string reason;
+};
+
+struct WireWalk {
+  std::vector<Drift> drift;  // in wire order, up to the malformation if any
+  std::optional<Malformation> malformation;
+};
+
+// Accepts and rejects exactly what the runtime's parser does.
+WireWalk WalkWire(const google::protobuf::Descriptor& type,
+                  std::string_view bytes);
+
+// One line each, without trailing newline.
+std::string Describe(const Drift& drift);
+std::string Describe(const Malformation& malformation);
+
+}  // namespace ostrel::agg_l3
+
+#endif  // OSTREL_SRC_DRIFT_CHECK_H_

@@ -1,0 +1,240 @@
+#include "report_stream.h"
+
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/wire_format_lite.h>
+
+#include <algorithm>
+
+namespace ostrel::stream {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::internal::WireFormatLite;
+using google::protobuf::io::CodedInputStream;
+using google::protobuf::io::CodedOutputStream;
+
+// CodedInputStream counts in int; starting a new one every GiB lets reports
+// of any size through.
+constexpr int kRefreshAfterBytes = 1 << 30;
+
+bool Streamable(const FieldDescriptor& field) {
+  return field.is_repeated() &&
+         (field.cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE ||
+          field.cpp_type() == FieldDescriptor::CPPTYPE_STRING);
+}
+
+}  // namespace
+
+ReportReader::ReportReader(google::protobuf::io::ZeroCopyInputStream* input,
+                           const Descriptor& report,
+                           const std::vector<std::string>& streamed)
+    : input_(input),
+      coded_(std::make_unique<CodedInputStream>(input)),
+      report_(report),
+      elements_(report.field_count()),
+      counts_(report.field_count()) {
+  const Message* prototype =
+      google::protobuf::MessageFactory::generated_factory()->GetPrototype(
+          &report);
+  header_.reset(prototype->New());
+  for (int i = 0; i < report.field_count(); ++i) {
+    const FieldDescriptor* field = report.field(i);
+    const bool chosen = streamed.empty()
+                            ? Streamable(*field)
+                            : std::find(streamed.begin(), streamed.end(),
+                                        field->name()) != streamed.end();
+    if (!chosen) continue;
+    if (!Streamable(*field)) {
+      Fail(field->name() + " is not a repeated message or string field");
+      return;
+    }
+    streamed_.push_back(field);
+    if (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE) {
+      elements_[i].reset(google::protobuf::MessageFactory::generated_factory()
+                             ->GetPrototype(field->message_type())
+                             ->New());
+    }
+  }
+  for (const std::string& name : streamed) {
+    if (report.FindFieldByName(name) == nullptr) {
+      Fail(report.name() + " has no field " + name);
+      return;
+    }
+  }
+}
+
+ReportReader::~ReportReader() = default;
+
+bool ReportReader::Fail(const std::string& what) {
+  if (error_.empty()) error_ = report_.name() + ": " + what;
+  done_ = true;
+  return false;
+}
+
+int64_t ReportReader::Position() const {
+  return coded_base_ + coded_->CurrentPosition();
+}
+
+void ReportReader::RefreshStream() {
+  if (coded_->CurrentPosition() < kRefreshAfterBytes) return;
+  coded_base_ += coded_->CurrentPosition();
+  coded_.reset();  // hands unread bytes back to input_
+  coded_ = std::make_unique<CodedInputStream>(input_);
+}
+
+bool ReportReader::Next() {
+  if (done_) return false;
+  if (pending_length_ >= 0) {
+    // The header went out first; now the element that triggered it.
+    const uint32_t length = static_cast<uint32_t>(pending_length_);
+    pending_length_ = -1;
+    return ReadElement(pending_field_, length);
+  }
+  while (true) {
+    RefreshStream();
+    offset_ = Position();
+    const uint32_t tag = coded_->ReadTagNoLastTag();
+    if (tag == 0) {
+      if (!coded_->ConsumedEntireMessage()) {
+        return Fail("invalid tag at byte " + std::to_string(offset_));
+      }
+      done_ = true;
+      if (header_delivered_) return false;
+      header_delivered_ = true;
+      event_ = kHeader;
+      return true;
+    }
+    const int number = WireFormatLite::GetTagFieldNumber(tag);
+    const FieldDescriptor* field = nullptr;
+    if (WireFormatLite::GetTagWireType(tag) ==
+        WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
+      for (const FieldDescriptor* candidate : streamed_) {
+        if (candidate->number() == number) field = candidate;
+      }
+    }
+    if (field != nullptr) {
+      uint32_t length;
+      if (!coded_->ReadVarint32(&length)) {
+        return Fail("truncated element " +
+                    std::to_string(counts_[field->index()]) + " of " +
+                    field->name() + " at byte " + std::to_string(offset_));
+      }
+      if (!header_delivered_) {
+        header_delivered_ = true;
+        pending_field_ = field;
+        pending_length_ = length;
+        event_ = kHeader;
+        return true;
+      }
+      return ReadElement(field, length);
+    }
+
+    // Anything else belongs to the header: copy the record out and let the
+    // generated parser merge it, so that overriding, merging, enumeration
+    // checks and unknown fields behave exactly as in a whole parse.
+    scratch_.clear();
+    {
+      google::protobuf::io::StringOutputStream sink(&scratch_);
+      CodedOutputStream record(&sink);
+      if (!WireFormatLite::SkipField(coded_.get(), tag, &record)) {
+        return Fail("malformed field " + std::to_string(number) + " at byte " +
+                    std::to_string(offset_));
+      }
+    }
+    if (!header_->MergeFromString(scratch_)) {
+      return Fail("malformed field " + std::to_string(number) + " at byte " +
+                  std::to_string(offset_));
+    }
+    if (header_delivered_) {
+      event_ = kLateField;
+      field_ = report_.FindFieldByNumber(number);
+      field_number_ = number;
+      return true;
+    }
+  }
+}
+
+bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
+  field_ = field;
+  field_number_ = field->number();
+  index_ = counts_[field->index()]++;
+  event_ = kElement;
+  const auto failure = [&](const char* why) {
+    return Fail("element " + std::to_string(index_) + " of " + field->name() +
+                " at byte " + std::to_string(offset_) + ": " + why);
+  };
+  if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
+    if (!coded_->ReadString(&string_element_, static_cast<int>(length))) {
+      return failure("truncated");
+    }
+    return true;
+  }
+  element_ = elements_[field->index()].get();
+  // Parse in place when the element lies whole in the stream's buffer.
+  const void* data;
+  int size;
+  bool parsed;
+  if (coded_->GetDirectBufferPointer(&data, &size) &&
+      static_cast<uint32_t>(size) >= length) {
+    parsed = element_->ParseFromArray(data, static_cast<int>(length));
+    coded_->Skip(static_cast<int>(length));
+  } else {
+    if (!coded_->ReadString(&scratch_, static_cast<int>(length))) {
+      return failure("truncated");
+    }
+    parsed = element_->ParseFromString(scratch_);
+  }
+  if (!parsed) return failure("malformed");
+  return true;
+}
+
+ReportWriter::ReportWriter(google::protobuf::io::ZeroCopyOutputStream* output,
+                           const Message& header,
+                           const FieldDescriptor& streamed)
+    : output_(output),
+      streamed_(streamed),
+      tail_(header.New()),
+      tag_(WireFormatLite::MakeTag(streamed.number(),
+                                   WireFormatLite::WIRETYPE_LENGTH_DELIMITED)) {
+  // Serialization writes fields in number order and unknown fields last, so
+  // the header splits at the streamed field: what comes before it now, the
+  // rest at Finish().
+  std::unique_ptr<Message> head(header.New());
+  head->CopyFrom(header);
+  tail_->CopyFrom(header);
+  const auto* reflection = header.GetReflection();
+  const Descriptor& type = *header.GetDescriptor();
+  for (int i = 0; i < type.field_count(); ++i) {
+    const FieldDescriptor* field = type.field(i);
+    if (field->number() <= streamed.number())
+      reflection->ClearField(tail_.get(), field);
+    if (field->number() > streamed.number())
+      reflection->ClearField(head.get(), field);
+  }
+  reflection->MutableUnknownFields(head.get())->Clear();
+  head->SerializePartialToCodedStream(&output_);
+}
+
+ReportWriter::~ReportWriter() = default;
+
+void ReportWriter::Add(const Message& element) {
+  output_.WriteTag(tag_);
+  output_.WriteVarint32(static_cast<uint32_t>(element.ByteSizeLong()));
+  element.SerializeWithCachedSizes(&output_);
+}
+
+void ReportWriter::Add(const std::string& element) {
+  output_.WriteTag(tag_);
+  output_.WriteVarint32(static_cast<uint32_t>(element.size()));
+  output_.WriteString(element);
+}
+
+bool ReportWriter::Finish() {
+  tail_->SerializePartialToCodedStream(&output_);
+  output_.Trim();
+  return !output_.HadError();
+}
+
+}  // namespace ostrel::stream

@@ -2,19 +2,21 @@
 # Rebuilds the three schema libraries of a configured build directory with
 # other compile and link flags, into side directories, and runs the one
 # l3_bench binary against each copy in turn (its RUNPATH lets
-# LD_LIBRARY_PATH win). Rounds alternate the variants, so that a change in
-# the machine's load hits all of them alike.
+# LD_LIBRARY_PATH win). Each round runs every variant once, in a new random
+# order, so that a change in the machine's load does not always hit the same
+# variant; the medians and minima over many short rounds are what to compare.
 #
 # usage: bench/compare_build_options.sh BUILD_DIR [ROUNDS] [FILTER]
 #   variants: edit VARIANTS below; each is NAME|COMPILE FLAGS|LINK FLAGS and
 #   replaces the build's own optimisation, NDEBUG, visibility,
 #   interposition, PLT and LTO flags.
-# Output: one median CPU time per variant, benchmark and round, in
-#   BUILD_DIR/build-options/results.tsv, and a table of medians over rounds.
+# Output: one CPU time per variant, benchmark and round, in
+#   BUILD_DIR/build-options/results.tsv, and per benchmark and variant the
+#   median and the minimum over the rounds, each against the first variant.
 set -euo pipefail
 
 build=$(cd "${1:?usage: $0 BUILD_DIR [ROUNDS] [FILTER]}" && pwd)
-rounds=${2:-3}
+rounds=${2:-8}
 filter=${3:-'ostrel/(serialize|parse_heap_free|parse_arena_free|parse_reuse)/.*/100000$'}
 out="$build/build-options"
 
@@ -27,7 +29,6 @@ VARIANTS=(
   "O3-visibility-inlines-hidden|-O3 -DNDEBUG -fvisibility-inlines-hidden|-O3"
   "O3-all-three|-O3 -DNDEBUG -fno-semantic-interposition -fno-plt -fvisibility-inlines-hidden|-O3"
   "O3-all-three-lto|-O3 -DNDEBUG -fno-semantic-interposition -fno-plt -fvisibility-inlines-hidden -flto=auto|-O3 -flto=auto"
-  "O2-all-three|-O2 -DNDEBUG -fno-semantic-interposition -fno-plt -fvisibility-inlines-hidden|-O2"
 )
 
 strip_flags() {
@@ -80,33 +81,33 @@ done
 results="$out/results.tsv"
 : >"$results"
 for ((round = 1; round <= rounds; round++)); do
-  for variant in "${VARIANTS[@]}"; do
-    name=${variant%%|*}
+  for variant in $(printf '%s\n' "${VARIANTS[@]%%|*}" | shuf); do
+    name=$variant
     echo "round $round: $name (load $(cut -d' ' -f1 /proc/loadavg))" >&2
     LD_LIBRARY_PATH="$out/$name/lib" ./bin/l3_bench \
-      --benchmark_filter="$filter" --benchmark_repetitions=3 \
-      --benchmark_report_aggregates_only=true --benchmark_min_time=0.2 \
+      --benchmark_filter="$filter" --benchmark_min_time=0.3 \
       --benchmark_out="$out/run.csv" --benchmark_out_format=csv >/dev/null
     awk -F, -v name="$name" -v round="$round" \
-      '$1 ~ /_median"$/ { gsub(/"/, "", $1); sub(/_median$/, "", $1);
-                         print name "\t" round "\t" $1 "\t" $4 }' \
+      '$1 ~ /^"[a-z]/ { gsub(/"/, "", $1); print name "\t" round "\t" $1 "\t" $4 }' \
       "$out/run.csv" >>"$results"
   done
 done
 
-# Median over the rounds, and each variant against the first one.
 sort -t$'\t' -k3,3 -k1,1 -k4,4g "$results" | awk -F'\t' -v base="${VARIANTS[0]%%|*}" '
   { key = $3 SUBSEP $1; n[key]++; v[key, n[key]] = $4; benches[$3] = 1;
     names[$1] = 1 }
+  function median(key) { return v[key, int((n[key] + 1) / 2)] }
   END {
+    printf "%-48s %-30s %10s %7s %10s %7s\n", "benchmark", "variant",
+           "median ms", "vs base", "min ms", "vs base"
     for (b in benches) {
-      bkey = b SUBSEP base; m = n[bkey]; bm = v[bkey, int((m + 1) / 2)];
+      bkey = b SUBSEP base
       for (name in names) {
-        key = b SUBSEP name; m = n[key];
-        if (m == 0) continue;
-        med = v[key, int((m + 1) / 2)];
-        printf "%-50s %-34s %9.3f ms  %+6.1f%%\n", b, name, med,
-               (bm / med - 1) * 100
+        key = b SUBSEP name
+        if (n[key] == 0) continue
+        printf "%-48s %-30s %10.3f %+6.1f%% %10.3f %+6.1f%%\n", b, name,
+               median(key), (median(bkey) / median(key) - 1) * 100,
+               v[key, 1], (v[bkey, 1] / v[key, 1] - 1) * 100
       }
     }
   }' | sort

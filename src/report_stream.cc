@@ -4,6 +4,7 @@
 #include <google/protobuf/wire_format_lite.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace ostrel::stream {
 namespace {
@@ -18,6 +19,84 @@ using google::protobuf::io::CodedOutputStream;
 // CodedInputStream counts in int; starting a new one every GiB lets reports
 // of any size through.
 constexpr int kRefreshAfterBytes = 1 << 30;
+
+// The message parser is stricter than CodedInputStream: tags and lengths take
+// at most five bytes, and lengths stay below 2 GiB. The reader must accept
+// exactly what a whole-message parse accepts.
+constexpr int kMaxTagOrLengthBytes = 5;
+
+// Unknown groups are re-parsed by the message parser, which enforces the
+// real nesting limit; this bound only protects our own recursion.
+constexpr int kMaxCopiedGroupDepth = 1000;
+
+bool ReadTag(CodedInputStream* input, uint32_t* tag) {
+  const int start = input->CurrentPosition();
+  *tag = input->ReadTagNoLastTag();
+  return input->CurrentPosition() - start <= kMaxTagOrLengthBytes;
+}
+
+bool ReadLength(CodedInputStream* input, uint32_t* length) {
+  const int start = input->CurrentPosition();
+  uint64_t value;
+  if (!input->ReadVarint64(&value)) return false;
+  *length = static_cast<uint32_t>(value);
+  return input->CurrentPosition() - start <= kMaxTagOrLengthBytes &&
+         value <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+}
+
+// Copies one record's value (its tag already read and written) in canonical
+// form, checking tag and length encodings as the message parser does; the
+// parser that merges the copy checks the rest.
+bool CopyValue(CodedInputStream* input, uint32_t tag, CodedOutputStream* out,
+               int depth) {
+  switch (WireFormatLite::GetTagWireType(tag)) {
+    case WireFormatLite::WIRETYPE_VARINT: {
+      uint64_t value;
+      if (!input->ReadVarint64(&value)) return false;
+      out->WriteVarint64(value);
+      return true;
+    }
+    case WireFormatLite::WIRETYPE_FIXED64: {
+      uint64_t value;
+      if (!input->ReadLittleEndian64(&value)) return false;
+      out->WriteLittleEndian64(value);
+      return true;
+    }
+    case WireFormatLite::WIRETYPE_FIXED32: {
+      uint32_t value;
+      if (!input->ReadLittleEndian32(&value)) return false;
+      out->WriteLittleEndian32(value);
+      return true;
+    }
+    case WireFormatLite::WIRETYPE_LENGTH_DELIMITED: {
+      uint32_t length;
+      std::string value;
+      if (!ReadLength(input, &length) ||
+          !input->ReadString(&value, static_cast<int>(length))) {
+        return false;
+      }
+      out->WriteVarint32(length);
+      out->WriteString(value);
+      return true;
+    }
+    case WireFormatLite::WIRETYPE_START_GROUP: {
+      if (depth >= kMaxCopiedGroupDepth) return false;
+      while (true) {
+        uint32_t inner;
+        if (!ReadTag(input, &inner) || inner == 0) return false;
+        out->WriteTag(inner);
+        if (WireFormatLite::GetTagWireType(inner) ==
+            WireFormatLite::WIRETYPE_END_GROUP) {
+          return WireFormatLite::GetTagFieldNumber(inner) ==
+                 WireFormatLite::GetTagFieldNumber(tag);
+        }
+        if (!CopyValue(input, inner, out, depth + 1)) return false;
+      }
+    }
+    default:  // an end-group without its start, or wire types 6 and 7
+      return false;
+  }
+}
 
 bool Streamable(const FieldDescriptor& field) {
   return field.is_repeated() &&
@@ -95,7 +174,10 @@ bool ReportReader::Next() {
   while (true) {
     RefreshStream();
     offset_ = Position();
-    const uint32_t tag = coded_->ReadTagNoLastTag();
+    uint32_t tag;
+    if (!ReadTag(coded_.get(), &tag)) {
+      return Fail("malformed tag at byte " + std::to_string(offset_));
+    }
     if (tag == 0) {
       if (!coded_->ConsumedEntireMessage()) {
         return Fail("invalid tag at byte " + std::to_string(offset_));
@@ -116,7 +198,7 @@ bool ReportReader::Next() {
     }
     if (field != nullptr) {
       uint32_t length;
-      if (!coded_->ReadVarint32(&length)) {
+      if (!ReadLength(coded_.get(), &length)) {
         return Fail("truncated element " +
                     std::to_string(counts_[field->index()]) + " of " +
                     field->name() + " at byte " + std::to_string(offset_));
@@ -135,15 +217,14 @@ bool ReportReader::Next() {
     // generated parser merge it, so that overriding, merging, enumeration
     // checks and unknown fields behave exactly as in a whole parse.
     scratch_.clear();
+    bool copied;
     {
       google::protobuf::io::StringOutputStream sink(&scratch_);
       CodedOutputStream record(&sink);
-      if (!WireFormatLite::SkipField(coded_.get(), tag, &record)) {
-        return Fail("malformed field " + std::to_string(number) + " at byte " +
-                    std::to_string(offset_));
-      }
+      record.WriteTag(tag);
+      copied = CopyValue(coded_.get(), tag, &record, 0);
     }
-    if (!header_->MergeFromString(scratch_)) {
+    if (!copied || !header_->MergeFromString(scratch_)) {
       return Fail("malformed field " + std::to_string(number) + " at byte " +
                   std::to_string(offset_));
     }
@@ -172,20 +253,25 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     return true;
   }
   element_ = elements_[field->index()].get();
-  // Parse in place when the element lies whole in the stream's buffer.
+  // An element sits one level below the report, so it gets one level less
+  // of the parser's nesting budget than a report parsed on its own.
   const void* data;
   int size;
-  bool parsed;
-  if (coded_->GetDirectBufferPointer(&data, &size) &&
-      static_cast<uint32_t>(size) >= length) {
-    parsed = element_->ParseFromArray(data, static_cast<int>(length));
-    coded_->Skip(static_cast<int>(length));
-  } else {
+  const bool in_place = coded_->GetDirectBufferPointer(&data, &size) &&
+                        static_cast<uint32_t>(size) >= length;
+  if (!in_place) {
     if (!coded_->ReadString(&scratch_, static_cast<int>(length))) {
       return failure("truncated");
     }
-    parsed = element_->ParseFromString(scratch_);
+    data = scratch_.data();
   }
+  CodedInputStream bytes(static_cast<const uint8_t*>(data),
+                         static_cast<int>(length));
+  bytes.SetRecursionLimit(CodedInputStream::GetDefaultRecursionLimit() - 1);
+  element_->Clear();
+  const bool parsed = element_->MergePartialFromCodedStream(&bytes) &&
+                      bytes.ConsumedEntireMessage();
+  if (in_place) coded_->Skip(static_cast<int>(length));
   if (!parsed) return failure("malformed");
   return true;
 }

@@ -205,6 +205,47 @@ TEST(ReportReader, TruncatedAnywhereAgreesWithTheWholeParse) {
   }
 }
 
+// Encodings CodedInputStream tolerates but the message parser rejects (and
+// their neighbours it accepts): the reader sides with the message parser.
+TEST(ReportReader, EncodingLimitsAgreeWithTheWholeParse) {
+  const auto groups = [](const std::string& open, int depth) {
+    std::string bytes;
+    for (int i = 0; i < depth; ++i) bytes += open;
+    for (int i = 0; i < depth; ++i) bytes += testdata::FromHex("FC 3E");
+    return bytes;
+  };
+  const std::string inputs[] = {
+      testdata::FromHex("F8 80 80 80 00 01"),     // 5-byte tag of field 15
+      testdata::FromHex("F8 80 80 80 80 00 01"),  // 6-byte tag
+      testdata::FromHex("22 80 80 80 80 00"),     // 5-byte element length
+      testdata::FromHex("22 80 80 80 80 80 00"),  // 6-byte element length
+      testdata::FromHex("22 80 80 80 80 08"),     // element length 2 GiB
+      testdata::FromHex("0A 80 80 80 80 80 00"),  // 6-byte header length
+      testdata::FromHex("FB 3E F8 80 80 80 80 00 01 FC 3E"),  // inside a group
+      testdata::FromHex("FB 3E 22 00 FC 3E"),
+      "\x22\xCC\x03" + groups(testdata::FromHex("FB 3E"), 99) ,
+      groups(testdata::FromHex("FB 3E"), 100),
+      groups(testdata::FromHex("FB 3E"), 101),
+  };
+  for (const std::string& bytes : inputs) {
+    SCOPED_TRACE(testing::PrintToString(bytes));
+    ExpectSameAsWholeParse(RouteTableMsg::descriptor(), bytes);
+  }
+  // Nesting inside an element counts from the report, not the element.
+  for (int depth : {97, 98, 99, 100}) {
+    std::string element = groups(testdata::FromHex("FB 3E"), depth);
+    std::string bytes = "\x22";
+    google::protobuf::io::StringOutputStream sink(&bytes);
+    {
+      google::protobuf::io::CodedOutputStream out(&sink);
+      out.WriteVarint32(static_cast<uint32_t>(element.size()));
+      out.WriteString(element);
+    }
+    SCOPED_TRACE(depth);
+    ExpectSameAsWholeParse(RouteTableMsg::descriptor(), bytes);
+  }
+}
+
 RouteTableMsg LargeTable(int routes) {
   RouteTableMsg table;
   table.set_lrouter_id("lr-large");

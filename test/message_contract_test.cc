@@ -51,8 +51,8 @@ using AllMessages = std::tuple<
     FrrRouteCountMsg, GreTunnelStatusMsg, GreTunnelPerNodeMsg,
     GreTunnelStatsMsg>;
 
-template <typename... T>
-void ForEach(std::tuple<T...>*, const auto& f) {
+template <typename... T, typename F>
+void ForEach(std::tuple<T...>*, const F& f) {
   (f(T()), ...);
 }
 

@@ -16,9 +16,9 @@ fail() {
 
 # What each package holds, relative to the prefix.
 runtime_files() {
-  for s in "${SCHEMAS[@]}"; do
-    echo "$LIBDIR/libostrel_${s##*/}.so.1"
-    echo "$LIBDIR/libostrel_${s##*/}.so.$VERSION"
+  for lib in "${SCHEMAS[@]##*/}" report_stream; do
+    echo "$LIBDIR/libostrel_$lib.so.1"
+    echo "$LIBDIR/libostrel_$lib.so.$VERSION"
   done
 }
 development_files() {
@@ -28,6 +28,8 @@ development_files() {
     echo "$LIBDIR/libostrel_${s##*/}.so"
     echo "$LIBDIR/pkgconfig/ostrel_${s##*/}.pc"
   done
+  echo "$INCLUDEDIR/ostrel/report_stream.h"
+  echo "$LIBDIR/libostrel_report_stream.so"
   for f in ostrelConfig ostrelConfigVersion ostrelTargets OstrelLinking; do
     echo "$LIBDIR/cmake/ostrel/$f.cmake"
   done

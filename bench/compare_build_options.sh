@@ -7,7 +7,8 @@
 # variant; the medians and minima over many short rounds are what to compare.
 #
 # usage: bench/compare_build_options.sh BUILD_DIR [ROUNDS] [FILTER]
-#   variants: edit VARIANTS below; each is NAME|COMPILE FLAGS|LINK FLAGS and
+#   variants: edit VARIANTS below, or name a subset in OSTREL_VARIANTS (the
+#   first one named is the base); each is NAME|COMPILE FLAGS|LINK FLAGS and
 #   replaces the build's own optimisation, NDEBUG, visibility,
 #   interposition, PLT and LTO flags.
 # Output: one CPU time per variant, benchmark and round, in
@@ -23,6 +24,8 @@ out="$build/build-options"
 VARIANTS=(
   "O3|-O3 -DNDEBUG|-O3"
   "O2|-O2 -DNDEBUG|-O2"
+  "Debug-O0|-g -DNDEBUG|"
+  "Debug-O2|-g -O2 -DNDEBUG|-O2"
   "O3-no-NDEBUG|-O3|-O3"
   "O3-no-semantic-interposition|-O3 -DNDEBUG -fno-semantic-interposition|-O3"
   "O3-no-plt|-O3 -DNDEBUG -fno-plt|-O3"
@@ -30,6 +33,16 @@ VARIANTS=(
   "O3-all-three|-O3 -DNDEBUG -fno-semantic-interposition -fno-plt -fvisibility-inlines-hidden|-O3"
   "O3-all-three-lto|-O3 -DNDEBUG -fno-semantic-interposition -fno-plt -fvisibility-inlines-hidden -flto=auto|-O3 -flto=auto"
 )
+
+if [[ -n ${OSTREL_VARIANTS:-} ]]; then
+  chosen=()
+  for name in $OSTREL_VARIANTS; do
+    for variant in "${VARIANTS[@]}"; do
+      [[ ${variant%%|*} == "$name" ]] && chosen+=("$variant")
+    done
+  done
+  VARIANTS=("${chosen[@]}")
+fi
 
 strip_flags() {
   sed -E 's/ -O[0-3s]( |$)/ \1/g; s/ -DNDEBUG( |$)/ \1/g;

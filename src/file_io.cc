@@ -60,28 +60,62 @@ bool ReadInput(const std::string& path, std::string* contents,
 
 bool WriteOutput(const std::string& path, std::string_view contents,
                  std::string* error) {
+  OutputFile file;
+  if (!file.Open(path, error)) return false;
+  if (!WriteAll(file.fd(), contents)) {
+    return Fail("cannot write " +
+                    (path.empty() ? std::string("standard output") : path),
+                error);
+  }
+  return file.Commit(error);
+}
+
+OutputFile::~OutputFile() {
+  if (temporary_.empty()) return;
+  ::close(fd_);
+  ::unlink(temporary_.c_str());
+}
+
+bool OutputFile::Open(const std::string& path, std::string* error) {
+  path_ = path;
   if (path.empty()) {
-    return WriteAll(STDOUT_FILENO, contents) ||
-           Fail("cannot write standard output", error);
+    fd_ = STDOUT_FILENO;
+    return true;
   }
   const size_t slash = path.rfind('/');
   const std::string directory =
       slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string temporary =
       directory + "." + path.substr(directory.size()) + ".XXXXXX";
-  const int fd = ::mkstemp(temporary.data());
-  if (fd < 0) return Fail("cannot write " + path, error);
-  bool ok = ::fchmod(fd, ModeFor(path)) == 0 && WriteAll(fd, contents) &&
-            ::fsync(fd) == 0;
-  ok = ::close(fd) == 0 && ok;
-  ok = ok && ::rename(temporary.c_str(), path.c_str()) == 0;
+  fd_ = ::mkstemp(temporary.data());
+  if (fd_ < 0) return Fail("cannot write " + path, error);
+  temporary_ = temporary;
+  if (::fchmod(fd_, ModeFor(path)) != 0)
+    return Fail("cannot write " + path, error);
+  return true;
+}
+
+bool OutputFile::Commit(std::string* error) {
+  if (temporary_.empty()) return true;
+  bool ok = ::fsync(fd_) == 0;
+  ok = ::close(fd_) == 0 && ok;
+  ok = ok && ::rename(temporary_.c_str(), path_.c_str()) == 0;
   if (!ok) {
     const int cause = errno;
-    ::unlink(temporary.c_str());
+    ::unlink(temporary_.c_str());
+    temporary_.clear();
     errno = cause;
-    return Fail("cannot write " + path, error);
+    return Fail("cannot write " + path_, error);
   }
+  temporary_.clear();
   return true;
+}
+
+int OpenInput(const std::string& path, std::string* error) {
+  if (path.empty()) return STDIN_FILENO;
+  const int fd = ::open(path.c_str(), O_RDONLY);
+  if (fd < 0) Fail("cannot read " + path, error);
+  return fd;
 }
 
 }  // namespace ostrel::agg_l3

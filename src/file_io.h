@@ -19,6 +19,26 @@ bool ReadInput(const std::string& path, std::string* contents,
 bool WriteOutput(const std::string& path, std::string_view contents,
                  std::string* error);
 
+// Output written as it is produced: to standard output, or to a temporary
+// file beside `path` that Commit() renames over it; dropped uncommitted, the
+// temporary file goes and `path` stays as it was.
+class OutputFile {
+ public:
+  ~OutputFile();
+  // The path, or empty for standard output.
+  bool Open(const std::string& path, std::string* error);
+  int fd() const { return fd_; }
+  bool Commit(std::string* error);
+
+ private:
+  std::string path_;
+  std::string temporary_;
+  int fd_ = -1;
+};
+
+// The input file's descriptor, or standard input's when `path` is empty.
+int OpenInput(const std::string& path, std::string* error);
+
 }  // namespace ostrel::agg_l3
 
 #endif  // OSTREL_SRC_FILE_IO_H_

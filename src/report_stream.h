@@ -88,6 +88,9 @@ class ReportReader {
   const google::protobuf::Message& element() const { return *element_; }
   // The current element of a string field.
   const std::string& element_string() const { return string_element_; }
+  // For kLateField: the record itself, in canonical encoding; parsed into an
+  // empty report it gives just what changed.
+  const std::string& record() const { return scratch_; }
 
  private:
   bool Fail(const std::string& what);

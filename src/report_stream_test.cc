@@ -223,7 +223,7 @@ TEST(ReportReader, EncodingLimitsAgreeWithTheWholeParse) {
       testdata::FromHex("0A 80 80 80 80 80 00"),  // 6-byte header length
       testdata::FromHex("FB 3E F8 80 80 80 80 00 01 FC 3E"),  // inside a group
       testdata::FromHex("FB 3E 22 00 FC 3E"),
-      "\x22\xCC\x03" + groups(testdata::FromHex("FB 3E"), 99) ,
+      "\x22\xCC\x03" + groups(testdata::FromHex("FB 3E"), 99),
       groups(testdata::FromHex("FB 3E"), 100),
       groups(testdata::FromHex("FB 3E"), 101),
   };

@@ -1,11 +1,17 @@
 // agg-l3: reads, writes and checks the binary layer-3 reports of the
 // aggregation service, with their schema compiled in.
 
+#include <google/protobuf/io/zero_copy_stream_impl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <CLI/CLI.hpp>
+#include <fstream>
 #include <iostream>
 #include <string>
 
 #include "commands.h"
+#include "each_lines.h"
 #include "file_io.h"
 #include "report_codec.h"
 
@@ -17,6 +23,7 @@ struct Arguments {
   std::string type;
   std::string input;
   std::string output;
+  std::string each;
   bool json = false;
   bool enums = false;
 };
@@ -48,6 +55,65 @@ void AddConversionOptions(CLI::App& command, const std::string& json_help,
   command.add_option("-o,--output", args.output,
                      "Output file, replaced only once all of it is ready "
                      "(default: standard output)");
+}
+
+// Progress on a terminal, for inputs large enough to wait for.
+agg::Progress ProgressFor(int input_fd, const std::string& list) {
+  struct stat input;
+  if (!::isatty(STDERR_FILENO) || ::fstat(input_fd, &input) != 0 ||
+      (S_ISREG(input.st_mode) && input.st_size < (64 << 20))) {
+    return nullptr;
+  }
+  return [list, total = S_ISREG(input.st_mode) ? input.st_size : 0](
+             int64_t bytes, int64_t elements) {
+    std::cerr << "\r" << (bytes >> 20) << " MiB";
+    if (total > 0) std::cerr << " of " << (total >> 20) << " MiB";
+    std::cerr << ", " << elements << " " << list << " " << std::flush;
+  };
+}
+
+// decode --each and encode --each: streamed, so output is written as it is
+// made; a failure leaves what was written on standard output, but never
+// replaces an -o file.
+int RunEach(const google::protobuf::Descriptor& type, const Arguments& args,
+            bool decode) {
+  std::string error;
+  const std::string source = args.input.empty() ? "<stdin>" : args.input;
+  agg::OutputFile output;
+  const int input_fd = agg::OpenInput(args.input, &error);
+  if (input_fd < 0 || !output.Open(args.output, &error)) {
+    std::cerr << "agg-l3: " << error << "\n";
+    return agg::kCannotRun;
+  }
+  std::string diagnostics;
+  int code;
+  {
+    google::protobuf::io::FileOutputStream out(output.fd());
+    if (decode) {
+      google::protobuf::io::FileInputStream in(input_fd, 1 << 20);
+      in.SetCloseOnDelete(input_fd != STDIN_FILENO);
+      const agg::Progress progress = ProgressFor(input_fd, args.each);
+      code = agg::DecodeEach(type, args.each, &in, source, &out, &diagnostics,
+                             progress);
+      if (progress) std::cerr << "\n";
+    } else {
+      std::ifstream file;
+      if (!args.input.empty()) file.open(args.input);
+      code =
+          agg::EncodeEach(type, args.each, args.input.empty() ? std::cin : file,
+                          source, &out, &diagnostics);
+    }
+    if (!out.Flush() && code == agg::kOk) {
+      diagnostics += "agg-l3: cannot write the output\n";
+      code = agg::kCannotRun;
+    }
+  }
+  std::cerr << diagnostics;
+  if (code == agg::kOk && !output.Commit(&error)) {
+    std::cerr << "agg-l3: " << error << "\n";
+    return agg::kCannotRun;
+  }
+  return code;
 }
 
 int Emit(const agg::Outcome& outcome, const std::string& output_path) {
@@ -87,11 +153,20 @@ int main(int argc, char** argv) {
                        "has no place for unknown fields: they are left out, "
                        "and a warning names them",
                        args);
+  decode->add_option(
+      "--each", args.each,
+      "Stream: one JSON line per element of this list, the report's other "
+      "fields first, in constant memory");
   decode->footer(
-      "Text format keeps what the schema does not know, by field number.");
+      "Text format keeps what the schema does not know, by field number. "
+      "With --each, output is written as it is made: on an error, standard "
+      "output keeps the lines before it (an -o file is not replaced).");
   CLI::App* encode = AddReportCommand(
       app, "encode", "Text format or JSON to a binary report", args);
   AddConversionOptions(*encode, "Read the JSON mapping, not text format", args);
+  encode->add_option("--each", args.each,
+                     "Read the JSON lines of decode --each for this list, in "
+                     "constant memory");
   AddReportCommand(
       app, "check",
       "Tell whether a binary report is well-formed, and list what in it this "
@@ -108,6 +183,10 @@ int main(int argc, char** argv) {
     return Emit(args.enums ? agg::ListEnums() : agg::ListTypes(), "");
   }
   if (schema->parsed()) return Emit(agg::PrintSchema(), "");
+
+  if (!args.each.empty() && (decode->parsed() || encode->parsed())) {
+    return RunEach(*agg::FindReportType(args.type), args, decode->parsed());
+  }
 
   std::string input;
   std::string error;

@@ -1,0 +1,51 @@
+// A report as JSON lines, one per element of one of its lists, for reports
+// too large to hold: what `agg-l3 decode --each FIELD` prints and
+// `agg-l3 encode --each FIELD` reads back, both in constant memory.
+//
+// Every line is the JSON mapping of the report type itself, and merging the
+// lines in order gives the report:
+//
+//   {"lrouterId":"lr-1","timestamp":"17"}          the other fields, first
+//   {"route":[{"network":"10.0.0.0/8"}]}            one line per element
+//   {"route":[{"network":"10.1.0.0/16"}]}
+//   {"lrouterUuid":{"left":"7"}}                    only when a record of the
+//                                                   report came after elements
+//
+// so a filter can drop or rewrite element lines and encode the rest.
+
+#ifndef OSTREL_SRC_EACH_LINES_H_
+#define OSTREL_SRC_EACH_LINES_H_
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/io/zero_copy_stream.h>
+
+#include <cstdint>
+#include <functional>
+#include <istream>
+#include <string>
+#include <string_view>
+
+namespace ostrel::agg_l3 {
+
+// Called now and then while decoding, with the bytes read and the elements
+// written so far.
+using Progress = std::function<void(int64_t bytes, int64_t elements)>;
+
+// Both return an exit code of commands.h and append complete lines to
+// `diagnostics`. Output already written stays written when they fail.
+int DecodeEach(const google::protobuf::Descriptor& type,
+               const std::string& field,
+               google::protobuf::io::ZeroCopyInputStream* input,
+               std::string_view source,
+               google::protobuf::io::ZeroCopyOutputStream* output,
+               std::string* diagnostics, const Progress& progress = nullptr);
+
+int EncodeEach(const google::protobuf::Descriptor& type,
+               const std::string& field, std::istream& lines,
+               std::string_view source,
+               google::protobuf::io::ZeroCopyOutputStream* output,
+               std::string* diagnostics);
+
+}  // namespace ostrel::agg_l3
+
+#endif  // OSTREL_SRC_EACH_LINES_H_

@@ -401,6 +401,7 @@ void Memory(benchmark::State& state, Dataset dataset, int routes,
             Holder holder) {
   const std::string& wire = Wire(dataset, routes);
   double rss = 0, allocated = 0;
+  bool ok = true;
   for (auto _ : state) {
     state.PauseTiming();
     MemoryProbe before;
@@ -410,16 +411,16 @@ void Memory(benchmark::State& state, Dataset dataset, int routes,
     switch (holder) {
       case Holder::kOursHeap:
         message = std::make_unique<Msg>();
-        message->ParseFromString(wire);
+        ok &= message->ParseFromString(wire);
         break;
       case Holder::kOursArena:
         arena = std::make_unique<Arena>();
-        Arena::CreateMessage<Msg>(arena.get())->ParseFromString(wire);
+        ok &= Arena::CreateMessage<Msg>(arena.get())->ParseFromString(wire);
         break;
       case Holder::kDynamic:
         message.reset(
             DynamicFactory().GetPrototype(DatasetDescriptor(dataset))->New());
-        message->ParseFromString(wire);
+        ok &= message->ParseFromString(wire);
         break;
       case Holder::kProtobufC:
         break;
@@ -428,6 +429,7 @@ void Memory(benchmark::State& state, Dataset dataset, int routes,
     ProtobufCMessage* c_message = holder == Holder::kProtobufC
                                       ? CUnpack(dataset, wire, nullptr)
                                       : nullptr;
+    ok &= holder != Holder::kProtobufC || c_message != nullptr;
 #endif
     state.PauseTiming();
     rss += static_cast<double>(MemoryProbe::Resident() - before.resident);
@@ -441,6 +443,7 @@ void Memory(benchmark::State& state, Dataset dataset, int routes,
 #endif
     state.ResumeTiming();
   }
+  if (!ok) state.SkipWithError("parse failed");
   double n = static_cast<double>(state.iterations());
   state.counters["wire_bytes"] = static_cast<double>(wire.size());
   state.counters["rss_bytes"] = rss / n;
@@ -550,5 +553,5 @@ int main(int argc, char** argv) {
   ostrel::bench::RatioReporter reporter(summary_path);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  return 0;
+  return reporter.failed() ? 1 : 0;
 }

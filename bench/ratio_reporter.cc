@@ -81,7 +81,10 @@ std::pair<std::string, std::string> CaseOf(const std::string& name) {
 void RatioReporter::ReportRuns(const std::vector<Run>& runs) {
   ConsoleReporter::ReportRuns(runs);
   for (const Run& run : runs) {
-    if (run.error_occurred) continue;
+    if (run.error_occurred) {
+      failures_.push_back(run.benchmark_name() + ": " + run.error_message);
+      continue;
+    }
     bool median = run.run_type == Run::RT_Aggregate;
     if (median && run.aggregate_name != "median") continue;
     std::string name = run.run_name.str();
@@ -171,6 +174,9 @@ void RatioReporter::Finalize() {
   ConsoleReporter::Finalize();
   std::string summary = Summary();
   GetOutputStream() << summary;
+  for (const std::string& failure : failures_) {
+    GetErrorStream() << "FAILED " << failure << "\n";
+  }
   if (!summary_path_.empty()) {
     std::ofstream file(summary_path_);
     file << summary;

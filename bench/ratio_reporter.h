@@ -22,6 +22,10 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override;
   void Finalize() override;
 
+  // Whether any benchmark stopped with an error, such as a round trip that
+  // did not give back the bytes it started from.
+  bool failed() const { return !failures_.empty(); }
+
  private:
   struct Result {
     double cpu_ns = 0;
@@ -36,6 +40,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::string summary_path_;
   std::vector<std::string> order_;
   std::map<std::string, Result> results_;
+  std::vector<std::string> failures_;
 };
 
 }  // namespace ostrel::bench

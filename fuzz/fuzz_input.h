@@ -33,6 +33,29 @@ inline bool SplitInput(const uint8_t* data, size_t size, FuzzInput* input) {
   return true;
 }
 
+// Stops the run, so that libFuzzer keeps the input that broke an invariant.
+inline void Require(bool condition) {
+  if (!condition) std::abort();
+}
+
+struct Parsed {
+  const google::protobuf::Message* prototype;
+  std::unique_ptr<google::protobuf::Message> message;
+  bool ok;
+};
+
+// The input parsed as a whole, into a fresh message of its type.
+inline Parsed ParseWhole(const FuzzInput& input) {
+  Parsed parsed;
+  parsed.prototype =
+      google::protobuf::MessageFactory::generated_factory()->GetPrototype(
+          input.type);
+  parsed.message.reset(parsed.prototype->New());
+  parsed.ok = parsed.message->ParseFromArray(
+      input.bytes.data(), static_cast<int>(input.bytes.size()));
+  return parsed;
+}
+
 }  // namespace ostrel::fuzz
 
 #endif  // OSTREL_FUZZ_FUZZ_INPUT_H_

@@ -5,30 +5,18 @@
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/message.h>
 
-#include <cstdlib>
 #include <memory>
 #include <string>
 
 #include "fuzz_input.h"
 #include "report_stream.h"
 
-namespace {
-
-void Require(bool condition) {
-  if (!condition) std::abort();
-}
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ostrel::fuzz::FuzzInput input;
   if (!ostrel::fuzz::SplitInput(data, size, &input)) return 0;
-  const google::protobuf::Message* prototype =
-      google::protobuf::MessageFactory::generated_factory()->GetPrototype(
-          input.type);
-  std::unique_ptr<google::protobuf::Message> whole(prototype->New());
-  const bool parsed = whole->ParseFromArray(
-      input.bytes.data(), static_cast<int>(input.bytes.size()));
+  const ostrel::fuzz::Parsed whole = ostrel::fuzz::ParseWhole(input);
+  const google::protobuf::Message* prototype = whole.prototype;
+  const bool parsed = whole.ok;
 
   // Small blocks put element boundaries across buffers.
   google::protobuf::io::ArrayInputStream stream(
@@ -48,11 +36,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       reflection->AddMessage(lists.get(), field)->CopyFrom(reader.element());
     }
   }
-  Require(reader.ok() == parsed);
+  ostrel::fuzz::Require(reader.ok() == parsed);
   if (!parsed) return 0;
   std::unique_ptr<google::protobuf::Message> rebuilt(prototype->New());
   rebuilt->CopyFrom(reader.header());
   rebuilt->MergeFrom(*lists);
-  Require(rebuilt->SerializeAsString() == whole->SerializeAsString());
+  ostrel::fuzz::Require(rebuilt->SerializeAsString() ==
+                        whole.message->SerializeAsString());
   return 0;
 }

@@ -1,13 +1,12 @@
 // protoc plugin: protoc --plugin=protoc-gen-ostrel=PATH --ostrel_out=DIR ...
 // writes the usual .pb.h/.pb.cc pair with our contract additions.
 
+#include <google/protobuf/compiler/plugin.h>
+#include <google/protobuf/compiler/plugin.pb.h>
 #include <unistd.h>
 
 #include <iostream>
 #include <string>
-
-#include <google/protobuf/compiler/plugin.h>
-#include <google/protobuf/compiler/plugin.pb.h>
 
 #include "contract_generator.h"
 

@@ -10,6 +10,7 @@
 #include <google/protobuf/arena.h>
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/dynamic_message.h>
+#include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/message.h>
 #include <malloc.h>
@@ -26,6 +27,7 @@
 
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "ratio_reporter.h"
+#include "report_stream.h"
 #include "route_data.h"
 #include "wire_walk.h"
 
@@ -451,6 +453,86 @@ void Memory(benchmark::State& state, Dataset dataset, int routes,
   state.counters["rss_per_wire"] = rss / n / static_cast<double>(wire.size());
 }
 
+// ---------------------------------------------------------------- streaming
+
+// One route at a time through ReportReader: the routes are parsed into one
+// reused object, the report never exists whole.
+void StreamRead(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  int64_t elements = 0;
+  bool ok = true;
+  for (auto _ : state) {
+    google::protobuf::io::ArrayInputStream input(wire.data(),
+                                                 static_cast<int>(wire.size()));
+    stream::ReportReader reader(&input, *DatasetDescriptor(dataset), {"route"});
+    elements = 0;
+    while (reader.Next()) {
+      elements += reader.event() == stream::ReportReader::kElement;
+    }
+    ok &= reader.ok();
+  }
+  if (!ok || elements != routes) state.SkipWithError("stream read failed");
+  SetThroughput(state, wire, routes);
+}
+
+// The report written route by route through ReportWriter, against
+// ostrel/serialize of the whole message.
+template <typename Msg>
+void StreamWrite(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  Msg message;
+  message.ParseFromString(wire);
+  Msg header = message;
+  header.clear_route();
+  const auto& field = *Msg::descriptor()->FindFieldByName("route");
+  std::string out(wire.size(), '\0');
+  bool ok = true;
+  for (auto _ : state) {
+    google::protobuf::io::ArrayOutputStream output(
+        out.data(), static_cast<int>(out.size()));
+    stream::ReportWriter writer(&output, header, field);
+    for (const auto& route : message.route()) writer.Add(route);
+    ok &= writer.Finish();
+    benchmark::ClobberMemory();
+  }
+  if (!ok || out != wire) state.SkipWithError("written bytes differ");
+  SetThroughput(state, wire, routes);
+}
+
+// What reading a report from a file one route at a time adds to resident
+// memory, whatever its size.
+void StreamMemory(benchmark::State& state, Dataset dataset, int routes) {
+  const std::string& wire = Wire(dataset, routes);
+  char path[] = "/tmp/l3_bench_stream_XXXXXX";
+  const int fd = mkstemp(path);
+  bool ok = fd >= 0 && write(fd, wire.data(), wire.size()) ==
+                           static_cast<ssize_t>(wire.size());
+  double rss = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    MemoryProbe before;
+    lseek(fd, 0, SEEK_SET);
+    state.ResumeTiming();
+    google::protobuf::io::FileInputStream input(fd, 1 << 20);
+    stream::ReportReader reader(&input, *DatasetDescriptor(dataset), {"route"});
+    int64_t elements = 0;
+    while (reader.Next()) {
+      elements += reader.event() == stream::ReportReader::kElement;
+    }
+    ok &= reader.ok() && elements == routes;
+    state.PauseTiming();
+    rss += static_cast<double>(MemoryProbe::Resident() - before.resident);
+    state.ResumeTiming();
+  }
+  close(fd);
+  unlink(path);
+  if (!ok) state.SkipWithError("stream read failed");
+  const double n = static_cast<double>(state.iterations());
+  state.counters["wire_bytes"] = static_cast<double>(wire.size());
+  state.counters["rss_bytes"] = rss / n;
+  state.counters["rss_per_wire"] = rss / n / static_cast<double>(wire.size());
+}
+
 // ---------------------------------------------------------------- registration
 
 template <typename Msg>
@@ -486,6 +568,12 @@ void RegisterCase(Dataset dataset, int routes) {
       [=](benchmark::State& s) { OursParseReuse<Msg>(s, dataset, routes); });
   add("ostrel/parse_stream_free",
       [=](benchmark::State& s) { OursParseStream<Msg>(s, dataset, routes); });
+  if (dataset != Dataset::kRouteTableUuid) {
+    add("ostrel/stream_read",
+        [=](benchmark::State& s) { StreamRead(s, dataset, routes); });
+    add("ostrel/stream_write",
+        [=](benchmark::State& s) { StreamWrite<Msg>(s, dataset, routes); });
+  }
   add("dynamic/serialize",
       [=](benchmark::State& s) { DynamicSerialize(s, dataset, routes); });
   add("dynamic/parse_heap", [=](benchmark::State& s) {
@@ -509,6 +597,10 @@ void RegisterCase(Dataset dataset, int routes) {
   add("memory/ostrel_arena", [=](benchmark::State& s) {
     Memory<Msg>(s, dataset, routes, Holder::kOursArena);
   });
+  if (dataset != Dataset::kRouteTableUuid) {
+    add("memory/ostrel_stream",
+        [=](benchmark::State& s) { StreamMemory(s, dataset, routes); });
+  }
   add("memory/dynamic", [=](benchmark::State& s) {
     Memory<Msg>(s, dataset, routes, Holder::kDynamic);
   });

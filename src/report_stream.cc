@@ -1,6 +1,7 @@
 #include "report_stream.h"
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/parse_context.h>
 #include <google/protobuf/wire_format_lite.h>
 
 #include <algorithm>
@@ -265,12 +266,15 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     }
     data = scratch_.data();
   }
-  CodedInputStream bytes(static_cast<const uint8_t*>(data),
-                         static_cast<int>(length));
-  bytes.SetRecursionLimit(CodedInputStream::GetDefaultRecursionLimit() - 1);
+  // What ParseFromArray does, but with the depth an element has inside its
+  // report (ParseFromArray would allow it one level more).
+  const char* ptr;
+  google::protobuf::internal::ParseContext context(
+      CodedInputStream::GetDefaultRecursionLimit() - 1, false, &ptr,
+      google::protobuf::StringPiece(static_cast<const char*>(data), length));
   element_->Clear();
-  const bool parsed = element_->MergePartialFromCodedStream(&bytes) &&
-                      bytes.ConsumedEntireMessage();
+  ptr = element_->_InternalParse(ptr, &context);
+  const bool parsed = ptr != nullptr && context.EndedAtLimit();
   if (in_place) coded_->Skip(static_cast<int>(length));
   if (!parsed) return failure("malformed");
   return true;

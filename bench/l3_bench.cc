@@ -74,6 +74,18 @@ bool SameBytes(const Message& message, const std::string& wire) {
   return message.SerializeAsString() == wire;
 }
 
+// The free of a parsed report, inside the timing or outside it.
+template <typename Free>
+void FreeTimedOrNot(benchmark::State& state, bool timed, Free free) {
+  if (timed) {
+    free();
+    return;
+  }
+  state.PauseTiming();
+  free();
+  state.ResumeTiming();
+}
+
 // ---------------------------------------------------------------- ours
 
 template <typename Msg>
@@ -102,13 +114,7 @@ void OursParseHeap(benchmark::State& state, Dataset dataset, int routes,
     auto* message = new Msg;
     ok &= message->ParseFromArray(wire.data(), static_cast<int>(wire.size()));
     benchmark::DoNotOptimize(message);
-    if (timed_free) {
-      delete message;
-    } else {
-      state.PauseTiming();
-      delete message;
-      state.ResumeTiming();
-    }
+    FreeTimedOrNot(state, timed_free, [&] { delete message; });
   }
   Msg check;
   if (!ok || !check.ParseFromString(wire) || !SameBytes(check, wire)) {
@@ -139,13 +145,7 @@ void OursParseArena(benchmark::State& state, Dataset dataset, int routes,
     auto* message = Arena::CreateMessage<Msg>(arena);
     ok &= message->ParseFromArray(wire.data(), static_cast<int>(wire.size()));
     benchmark::DoNotOptimize(message);
-    if (timed_free) {
-      delete arena;
-    } else {
-      state.PauseTiming();
-      delete arena;
-      state.ResumeTiming();
-    }
+    FreeTimedOrNot(state, timed_free, [&] { delete arena; });
   }
   Arena arena(options);
   auto* check = Arena::CreateMessage<Msg>(&arena);
@@ -225,13 +225,7 @@ void DynamicParseHeap(benchmark::State& state, Dataset dataset, int routes,
     Message* message = prototype->New();
     ok &= message->ParseFromArray(wire.data(), static_cast<int>(wire.size()));
     benchmark::DoNotOptimize(message);
-    if (timed_free) {
-      delete message;
-    } else {
-      state.PauseTiming();
-      delete message;
-      state.ResumeTiming();
-    }
+    FreeTimedOrNot(state, timed_free, [&] { delete message; });
   }
   std::unique_ptr<Message> check(prototype->New());
   if (!ok || !check->ParseFromString(wire) || !SameBytes(*check, wire)) {
@@ -308,13 +302,8 @@ void CUnpackMalloc(benchmark::State& state, Dataset dataset, int routes,
     ProtobufCMessage* message = CUnpack(dataset, wire, nullptr);
     ok &= message != nullptr;
     benchmark::DoNotOptimize(message);
-    if (timed_free) {
-      protobuf_c_message_free_unpacked(message, nullptr);
-    } else {
-      state.PauseTiming();
-      protobuf_c_message_free_unpacked(message, nullptr);
-      state.ResumeTiming();
-    }
+    FreeTimedOrNot(state, timed_free,
+                   [&] { protobuf_c_message_free_unpacked(message, nullptr); });
   }
   ProtobufCMessage* check = CUnpack(dataset, wire, nullptr);
   if (!ok || check == nullptr || !CSameBytes(check, wire)) {

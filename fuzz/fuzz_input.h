@@ -39,21 +39,23 @@ inline void Require(bool condition) {
 }
 
 struct Parsed {
+  FuzzInput input;
   const google::protobuf::Message* prototype;
   std::unique_ptr<google::protobuf::Message> message;
-  bool ok;
+  bool ok;  // whether a whole-message parse accepted the bytes
 };
 
-// The input parsed as a whole, into a fresh message of its type.
-inline Parsed ParseWhole(const FuzzInput& input) {
-  Parsed parsed;
-  parsed.prototype =
+// The input, parsed as a whole into a fresh message of its type; false for
+// an empty input.
+inline bool ParseInput(const uint8_t* data, size_t size, Parsed* parsed) {
+  if (!SplitInput(data, size, &parsed->input)) return false;
+  parsed->prototype =
       google::protobuf::MessageFactory::generated_factory()->GetPrototype(
-          input.type);
-  parsed.message.reset(parsed.prototype->New());
-  parsed.ok = parsed.message->ParseFromArray(
-      input.bytes.data(), static_cast<int>(input.bytes.size()));
-  return parsed;
+          parsed->input.type);
+  parsed->message.reset(parsed->prototype->New());
+  parsed->ok = parsed->message->ParseFromArray(
+      parsed->input.bytes.data(), static_cast<int>(parsed->input.bytes.size()));
+  return true;
 }
 
 }  // namespace ostrel::fuzz

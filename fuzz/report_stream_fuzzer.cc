@@ -12,9 +12,9 @@
 #include "report_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  ostrel::fuzz::FuzzInput input;
-  if (!ostrel::fuzz::SplitInput(data, size, &input)) return 0;
-  const ostrel::fuzz::Parsed whole = ostrel::fuzz::ParseWhole(input);
+  ostrel::fuzz::Parsed whole;
+  if (!ostrel::fuzz::ParseInput(data, size, &whole)) return 0;
+  const ostrel::fuzz::FuzzInput& input = whole.input;
   const google::protobuf::Message* prototype = whole.prototype;
   const bool parsed = whole.ok;
 

@@ -70,7 +70,8 @@ TEST(Registration, FactoryPrototypeIsTheDefaultInstance) {
     ASSERT_NE(prototype, nullptr);
     EXPECT_EQ(prototype->GetDescriptor(), file->message_type(i));
     std::unique_ptr<google::protobuf::Message> fresh(prototype->New());
-    EXPECT_EQ(typeid(*fresh), typeid(*prototype));
+    const google::protobuf::Message& made = *fresh;
+    EXPECT_EQ(typeid(made), typeid(*prototype));
   }
 }
 

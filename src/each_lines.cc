@@ -20,11 +20,7 @@ const FieldDescriptor* ListField(const google::protobuf::Descriptor& type,
                                  const std::string& name,
                                  std::string* diagnostics) {
   const FieldDescriptor* field = type.FindFieldByName(name);
-  if (field != nullptr && field->is_repeated() &&
-      (field->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE ||
-       field->cpp_type() == FieldDescriptor::CPPTYPE_STRING)) {
-    return field;
-  }
+  if (field != nullptr && stream::IsStreamable(*field)) return field;
   std::string lists;
   for (int i = 0; i < type.field_count(); ++i) {
     if (type.field(i)->is_repeated()) lists += " " + type.field(i)->name();
@@ -89,7 +85,10 @@ int DecodeEach(const google::protobuf::Descriptor& type,
                       "\n";
       return kMalformed;
     }
-    if (progress && elements % 4096 == 0) progress(reader.offset(), elements);
+    if (progress && reader.event() == stream::ReportReader::kElement &&
+        elements % 4096 == 0) {
+      progress(reader.offset(), elements);
+    }
   }
   if (!reader.ok()) {
     *diagnostics +=

@@ -99,13 +99,13 @@ bool CopyValue(CodedInputStream* input, uint32_t tag, CodedOutputStream* out,
   }
 }
 
-bool Streamable(const FieldDescriptor& field) {
+}  // namespace
+
+bool IsStreamable(const FieldDescriptor& field) {
   return field.is_repeated() &&
          (field.cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE ||
           field.cpp_type() == FieldDescriptor::CPPTYPE_STRING);
 }
-
-}  // namespace
 
 ReportReader::ReportReader(google::protobuf::io::ZeroCopyInputStream* input,
                            const Descriptor& report,
@@ -122,11 +122,11 @@ ReportReader::ReportReader(google::protobuf::io::ZeroCopyInputStream* input,
   for (int i = 0; i < report.field_count(); ++i) {
     const FieldDescriptor* field = report.field(i);
     const bool chosen = streamed.empty()
-                            ? Streamable(*field)
+                            ? IsStreamable(*field)
                             : std::find(streamed.begin(), streamed.end(),
                                         field->name()) != streamed.end();
     if (!chosen) continue;
-    if (!Streamable(*field)) {
+    if (!IsStreamable(*field)) {
       Fail(field->name() + " is not a repeated message or string field");
       return;
     }

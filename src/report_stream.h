@@ -37,6 +37,10 @@
 
 namespace ostrel::stream {
 
+// Whether the reader and writer can stream a field one element at a time:
+// a repeated message or string field.
+bool IsStreamable(const google::protobuf::FieldDescriptor& field);
+
 class ReportReader {
  public:
   enum Event {

@@ -126,12 +126,7 @@ void ExpectSameAsWholeParse(const Descriptor* type, const std::string& bytes,
 
 bool HasStreamableField(const Descriptor* type) {
   for (int i = 0; i < type->field_count(); ++i) {
-    const FieldDescriptor* f = type->field(i);
-    if (f->is_repeated() &&
-        (f->cpp_type() == FieldDescriptor::CPPTYPE_MESSAGE ||
-         f->cpp_type() == FieldDescriptor::CPPTYPE_STRING)) {
-      return true;
-    }
+    if (IsStreamable(*type->field(i))) return true;
   }
   return false;
 }

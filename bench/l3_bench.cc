@@ -20,9 +20,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
@@ -45,19 +47,12 @@ using google::protobuf::Message;
 
 constexpr int kSizes[] = {1000, 100000, 1000000};
 
-// Only one report is kept: the 1M-route ones are tens of MB each, and the
-// benchmarks of one report run together.
+// Every report is made once and kept (185 MB for all nine), so that
+// benchmarks of different reports can run interleaved.
 const std::string& Wire(Dataset dataset, int routes) {
-  static Dataset cached_dataset;
-  static int cached_routes = -1;
-  static std::string wire;
-  if (cached_routes != routes || cached_dataset != dataset) {
-    wire.clear();
-    wire.shrink_to_fit();
-    wire = MakeReport(dataset, routes);
-    cached_dataset = dataset;
-    cached_routes = routes;
-  }
+  static auto* reports = new std::map<std::pair<Dataset, int>, std::string>;
+  std::string& wire = (*reports)[{dataset, routes}];
+  if (wire.empty()) wire = MakeReport(dataset, routes);
   return wire;
 }
 
@@ -525,11 +520,13 @@ void StreamMemory(benchmark::State& state, Dataset dataset, int routes) {
 // ---------------------------------------------------------------- registration
 
 template <typename Msg>
-void RegisterCase(Dataset dataset, int routes) {
+void RegisterCase(Dataset dataset, int routes,
+                  std::vector<std::string>& names) {
   const std::string suffix =
       std::string("/") + DatasetName(dataset) + "/" + std::to_string(routes);
-  auto add = [&suffix](const std::string& name, auto&& function) {
-    benchmark::RegisterBenchmark((name + suffix).c_str(), function)
+  auto add = [&](const std::string& name, auto&& function) {
+    names.push_back(name + suffix);
+    benchmark::RegisterBenchmark(names.back().c_str(), function)
         ->Unit(benchmark::kMillisecond);
   };
   add("bound/memcpy",
@@ -600,16 +597,19 @@ void RegisterCase(Dataset dataset, int routes) {
 #endif
 }
 
-void RegisterAll() {
+// Returns the names registered, in order.
+std::vector<std::string> RegisterAll() {
+  std::vector<std::string> names;
   for (int routes : kSizes) {
     for (Dataset dataset : kAllDatasets) {
       if (dataset == Dataset::kBgpRoutes) {
-        RegisterCase<l3::BgpNeighborRoutesMsg>(dataset, routes);
+        RegisterCase<l3::BgpNeighborRoutesMsg>(dataset, routes, names);
       } else {
-        RegisterCase<l3::RouteTableMsg>(dataset, routes);
+        RegisterCase<l3::RouteTableMsg>(dataset, routes, names);
       }
     }
   }
+  return names;
 }
 
 }  // namespace
@@ -628,10 +628,10 @@ int main(int argc, char** argv) {
     }
   }
   argc = kept;
-  ostrel::bench::RegisterAll();
+  std::vector<std::string> registered = ostrel::bench::RegisterAll();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  ostrel::bench::RatioReporter reporter(summary_path);
+  ostrel::bench::RatioReporter reporter(summary_path, std::move(registered));
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return reporter.failed() ? 1 : 0;

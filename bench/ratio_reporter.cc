@@ -117,11 +117,24 @@ double RatioReporter::CpuNs(const std::string& name) const {
   return it == results_.end() ? 0 : it->second.cpu_ns;
 }
 
+std::vector<std::string> RatioReporter::Ordered() const {
+  std::vector<std::string> ordered;
+  for (const std::string& name : registered_) {
+    if (results_.count(name) != 0) ordered.push_back(name);
+  }
+  std::set<std::string> registered(registered_.begin(), registered_.end());
+  for (const std::string& name : order_) {
+    if (registered.count(name) == 0) ordered.push_back(name);
+  }
+  return ordered;
+}
+
 std::string RatioReporter::Summary() const {
+  const std::vector<std::string> ordered = Ordered();
   std::ostringstream out;
   out << "\n## Medians (CPU time)\n\n"
       << "| benchmark | time (ms) | MB/s |\n|---|---:|---:|\n";
-  for (const std::string& name : order_) {
+  for (const std::string& name : ordered) {
     const Result& result = results_.at(name);
     if (name.rfind("memory/", 0) == 0) continue;
     out << "| " << name << " | " << Format("%.3f", result.cpu_ns / 1e6) << " | "
@@ -130,7 +143,7 @@ std::string RatioReporter::Summary() const {
 
   std::vector<std::pair<std::string, std::string>> cases;
   std::set<std::pair<std::string, std::string>> seen;
-  for (const std::string& name : order_) {
+  for (const std::string& name : ordered) {
     auto c = CaseOf(name);
     if (!c.first.empty() && seen.insert(c).second) cases.push_back(c);
   }
@@ -155,7 +168,7 @@ std::string RatioReporter::Summary() const {
   }
 
   bool any_memory = false;
-  for (const std::string& name : order_) {
+  for (const std::string& name : ordered) {
     if (name.rfind("memory/", 0) != 0) continue;
     const std::map<std::string, double>& c = results_.at(name).counters;
     auto get = [&c](const char* key) {

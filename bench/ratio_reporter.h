@@ -9,15 +9,19 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace ostrel::bench {
 
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
-  // `summary_path` (may be empty) also receives the tables.
-  explicit RatioReporter(std::string summary_path)
-      : summary_path_(std::move(summary_path)) {}
+  // `summary_path` (may be empty) also receives the tables. The tables
+  // follow `registered`, the names in registration order, whatever order
+  // the runs came in (repetitions may be interleaved at random).
+  RatioReporter(std::string summary_path, std::vector<std::string> registered)
+      : summary_path_(std::move(summary_path)),
+        registered_(std::move(registered)) {}
 
   void ReportRuns(const std::vector<Run>& runs) override;
   void Finalize() override;
@@ -37,7 +41,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
   // Median CPU time in ns of `name`, or 0 when it did not run.
   double CpuNs(const std::string& name) const;
 
+  // Names of the results in registration order; ones not registered last.
+  std::vector<std::string> Ordered() const;
+
   std::string summary_path_;
+  std::vector<std::string> registered_;
   std::vector<std::string> order_;
   std::map<std::string, Result> results_;
   std::vector<std::string> failures_;

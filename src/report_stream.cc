@@ -254,8 +254,6 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     return true;
   }
   element_ = elements_[field->index()].get();
-  // An element sits one level below the report, so it gets one level less
-  // of the parser's nesting budget than a report parsed on its own.
   const void* data;
   int size;
   const bool in_place = coded_->GetDirectBufferPointer(&data, &size) &&
@@ -266,8 +264,9 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     }
     data = scratch_.data();
   }
-  // What ParseFromArray does, but with the depth an element has inside its
-  // report (ParseFromArray would allow it one level more).
+  // What ParseFromArray does, but an element sits one level below its
+  // report, so it gets one level less of the nesting budget than
+  // ParseFromArray would allow it.
   const char* ptr;
   google::protobuf::internal::ParseContext context(
       CodedInputStream::GetDefaultRecursionLimit() - 1, false, &ptr,

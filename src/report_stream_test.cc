@@ -24,18 +24,6 @@ using google::protobuf::io::CodedInputStream;
 using google::protobuf::io::StringOutputStream;
 using ostrel::ruk::agg_service::l3::RouteTableMsg;
 
-const Descriptor* Type(const std::string& name) {
-  return google::protobuf::DescriptorPool::generated_pool()
-      ->FindMessageTypeByName("ostrel.ruk.agg_service.l3." + name);
-}
-
-std::unique_ptr<Message> New(const Descriptor* type) {
-  return std::unique_ptr<Message>(
-      google::protobuf::MessageFactory::generated_factory()
-          ->GetPrototype(type)
-          ->New());
-}
-
 struct StreamResult {
   bool ok = false;
   std::string error;
@@ -79,7 +67,7 @@ StreamResult Stream(const Descriptor* type, const std::string& bytes,
   result.error = reader.error();
   if (!result.ok) return result;
   EXPECT_TRUE(header_seen);
-  result.rebuilt = New(type);
+  result.rebuilt = testdata::NewMessage(type->name());
   result.rebuilt->CopyFrom(reader.header());
   const auto* reflection = result.rebuilt->GetReflection();
   for (const auto& [field, value] : elements) {
@@ -112,7 +100,7 @@ std::vector<std::string> Records(const std::string& bytes) {
 // both succeed with the same content, byte for byte.
 void ExpectSameAsWholeParse(const Descriptor* type, const std::string& bytes,
                             int block = -1) {
-  std::unique_ptr<Message> whole = New(type);
+  std::unique_ptr<Message> whole = testdata::NewMessage(type->name());
   const bool whole_ok = whole->ParseFromString(bytes);
   StreamResult streamed = Stream(type, bytes, block);
   ASSERT_EQ(streamed.ok, whole_ok) << streamed.error;
@@ -162,7 +150,7 @@ std::string Unknown(int number, uint64_t value) {
 TEST(ReportReader, EveryVectorInAnyRecordOrderMatchesTheWholeParse) {
   int types = 0;
   for (const auto& vector : testdata::EveryFieldVectors()) {
-    const Descriptor* type = Type(vector.type);
+    const Descriptor* type = testdata::VectorType(vector.type);
     if (!HasStreamableField(type)) continue;
     ++types;
     SCOPED_TRACE(vector.type);
@@ -190,7 +178,7 @@ TEST(ReportReader, EveryVectorInAnyRecordOrderMatchesTheWholeParse) {
 
 TEST(ReportReader, TruncatedAnywhereAgreesWithTheWholeParse) {
   for (const auto& vector : testdata::EveryFieldVectors()) {
-    const Descriptor* type = Type(vector.type);
+    const Descriptor* type = testdata::VectorType(vector.type);
     if (!HasStreamableField(type)) continue;
     SCOPED_TRACE(vector.type);
     const std::string bytes = testdata::FromHex(vector.hex);
@@ -301,16 +289,16 @@ TEST(ReportReader, MalformedElementStopsWithItsIndexAndOffset) {
 
 TEST(ReportWriter, WritesTheWholeMessagesBytes) {
   for (const auto& vector : testdata::EveryFieldVectors()) {
-    const Descriptor* type = Type(vector.type);
+    const Descriptor* type = testdata::VectorType(vector.type);
     SCOPED_TRACE(vector.type);
-    std::unique_ptr<Message> whole = New(type);
+    std::unique_ptr<Message> whole = testdata::NewMessage(type->name());
     ASSERT_TRUE(whole->ParseFromString(testdata::FromHex(vector.hex)));
     whole->GetReflection()->MutableUnknownFields(whole.get())->AddVarint(99, 5);
     const auto* reflection = whole->GetReflection();
     for (int i = 0; i < type->field_count(); ++i) {
       const FieldDescriptor* field = type->field(i);
       if (!HasStreamableField(type) || !field->is_repeated()) continue;
-      std::unique_ptr<Message> header = New(type);
+      std::unique_ptr<Message> header = testdata::NewMessage(type->name());
       header->CopyFrom(*whole);
       header->GetReflection()->ClearField(header.get(), field);
       std::string written;

@@ -25,16 +25,7 @@ using google::protobuf::Message;
 using google::protobuf::internal::WireFormatLite;
 using google::protobuf::io::CodedInputStream;
 using testdata::FromHex;
-
-std::unique_ptr<Message> New(const std::string& type) {
-  const Descriptor* descriptor =
-      google::protobuf::DescriptorPool::generated_pool()->FindMessageTypeByName(
-          "ostrel.ruk.agg_service.l3." + type);
-  return std::unique_ptr<Message>(
-      google::protobuf::MessageFactory::generated_factory()
-          ->GetPrototype(descriptor)
-          ->New());
-}
+using testdata::NewMessage;
 
 // Offsets at which a top-level record ends.
 std::vector<size_t> RecordEnds(const std::string& bytes) {
@@ -55,7 +46,7 @@ TEST(MalformedInput, EveryVectorTruncatedAtEveryByte) {
     SCOPED_TRACE(vector.type);
     const std::string bytes = FromHex(vector.hex);
     const std::vector<size_t> ends = RecordEnds(bytes);
-    std::unique_ptr<Message> message = New(vector.type);
+    std::unique_ptr<Message> message = NewMessage(vector.type);
     for (size_t length = 0; length < bytes.size(); ++length) {
       const bool at_boundary =
           std::find(ends.begin(), ends.end(), length) != ends.end();
@@ -101,7 +92,7 @@ TEST(MalformedInput, BrokenEncodingsFail) {
       {"end-group at top level", "RouteTableMsg", FromHex("10 05 0C")},
   };
   for (const auto& c : cases) {
-    std::unique_ptr<Message> message = New(c.type);
+    std::unique_ptr<Message> message = NewMessage(c.type);
     EXPECT_FALSE(message->ParseFromString(c.bytes)) << c.what;
   }
 }
@@ -157,7 +148,7 @@ TEST(MalformedInput, WrongWireTypeAtEveryField) {
           out.WriteRaw("x", 1);
         }
       }
-      std::unique_ptr<Message> message = New(type->name());
+      std::unique_ptr<Message> message = NewMessage(type->name());
       ASSERT_TRUE(message->ParseFromString(record)) << field->full_name();
       const auto* reflection = message->GetReflection();
       EXPECT_EQ(field->is_repeated() ? reflection->FieldSize(*message, field)

@@ -3,7 +3,24 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+
 namespace ostrel::testdata {
+
+const google::protobuf::Descriptor* VectorType(std::string_view type) {
+  return ruk::agg_service::l3::RouteTableMsg::descriptor()
+      ->file()
+      ->FindMessageTypeByName(std::string(type));
+}
+
+std::unique_ptr<google::protobuf::Message> NewMessage(std::string_view type) {
+  const google::protobuf::Descriptor* descriptor = VectorType(type);
+  if (descriptor == nullptr) return nullptr;
+  return std::unique_ptr<google::protobuf::Message>(
+      google::protobuf::MessageFactory::generated_factory()
+          ->GetPrototype(descriptor)
+          ->New());
+}
 
 std::string FromHex(std::string_view hex) {
   std::string bytes;

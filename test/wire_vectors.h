@@ -5,6 +5,10 @@
 #ifndef OSTREL_TEST_WIRE_VECTORS_H_
 #define OSTREL_TEST_WIRE_VECTORS_H_
 
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/message.h>
+
+#include <memory>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -43,6 +47,13 @@ inline void PrintTo(const RecordVector& v, std::ostream* os) { *os << v.name; }
 
 // "0A 02 72 31" -> the four bytes. Spaces are ignored.
 std::string FromHex(std::string_view hex);
+
+// The schema file's message type named `type` ("RouteTableMsg"), as the
+// vectors name it, or null.
+const google::protobuf::Descriptor* VectorType(std::string_view type);
+
+// A new, empty message of `type`, or null when there is no such type.
+std::unique_ptr<google::protobuf::Message> NewMessage(std::string_view type);
 
 }  // namespace ostrel::testdata
 

@@ -37,14 +37,12 @@ using google::protobuf::DescriptorPool;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::FileDescriptor;
 using google::protobuf::Message;
-using google::protobuf::MessageFactory;
 using google::protobuf::TextFormat;
 using google::protobuf::io::ArrayInputStream;
 using google::protobuf::io::ArrayOutputStream;
 using google::protobuf::util::MessageDifferencer;
 
 constexpr char kFile[] = "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto";
-constexpr char kPackage[] = "ostrel.ruk.agg_service.l3.";
 
 std::string ToHex(std::string_view bytes) {
   static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -55,16 +53,6 @@ std::string ToHex(std::string_view bytes) {
     hex.push_back(kDigits[c & 15]);
   }
   return hex;
-}
-
-std::unique_ptr<Message> NewMessage(const std::string& type) {
-  const Descriptor* descriptor =
-      DescriptorPool::generated_pool()->FindMessageTypeByName(kPackage + type);
-  if (descriptor == nullptr) return nullptr;
-  const Message* prototype =
-      MessageFactory::generated_factory()->GetPrototype(descriptor);
-  if (prototype == nullptr) return nullptr;
-  return std::unique_ptr<Message>(prototype->New());
 }
 
 // Serializes through a stream that hands out 3-byte buffers, so that records
@@ -83,7 +71,7 @@ std::string SerializeInSmallBlocks(const Message& message) {
 void ExpectWireRoundTrip(const std::string& type, const char* text,
                          const char* hex, const char* input = nullptr) {
   std::unique_ptr<Message> from_text = NewMessage(type);
-  ASSERT_NE(from_text, nullptr) << kPackage << type << " is not registered";
+  ASSERT_NE(from_text, nullptr) << type << " is not registered";
   ASSERT_TRUE(TextFormat::ParseFromString(text, from_text.get()))
       << "text does not parse as " << type << ": " << text;
   const std::string expected = FromHex(hex);

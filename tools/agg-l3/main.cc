@@ -97,6 +97,9 @@ int RunEach(const google::protobuf::Descriptor& type, const Arguments& args,
                              progress);
       if (progress) std::cerr << "\n";
     } else {
+      // Lines come through a stream of their own; opening the descriptor
+      // only proved the file readable.
+      if (input_fd != STDIN_FILENO) ::close(input_fd);
       std::ifstream file;
       if (!args.input.empty()) file.open(args.input);
       code =

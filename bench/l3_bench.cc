@@ -14,6 +14,7 @@
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/message.h>
 #include <malloc.h>
+#include <ostrel/report_stream.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -29,7 +30,6 @@
 
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "ratio_reporter.h"
-#include "report_stream.h"
 #include "route_data.h"
 #include "wire_walk.h"
 
@@ -445,10 +445,11 @@ void StreamRead(benchmark::State& state, Dataset dataset, int routes) {
   for (auto _ : state) {
     google::protobuf::io::ArrayInputStream input(wire.data(),
                                                  static_cast<int>(wire.size()));
-    stream::ReportReader reader(&input, *DatasetDescriptor(dataset), {"route"});
+    report_stream::ReportReader reader(&input, *DatasetDescriptor(dataset),
+                                       {"route"});
     elements = 0;
     while (reader.Next()) {
-      elements += reader.event() == stream::ReportReader::kElement;
+      elements += reader.event() == report_stream::ReportReader::kElement;
     }
     ok &= reader.ok();
   }
@@ -471,7 +472,7 @@ void StreamWrite(benchmark::State& state, Dataset dataset, int routes) {
   for (auto _ : state) {
     google::protobuf::io::ArrayOutputStream output(
         out.data(), static_cast<int>(out.size()));
-    stream::ReportWriter writer(&output, header, field);
+    report_stream::ReportWriter writer(&output, header, field);
     for (const auto& route : message.route()) writer.Add(route);
     ok &= writer.Finish();
     benchmark::ClobberMemory();
@@ -495,10 +496,11 @@ void StreamMemory(benchmark::State& state, Dataset dataset, int routes) {
     lseek(fd, 0, SEEK_SET);
     state.ResumeTiming();
     google::protobuf::io::FileInputStream input(fd, 1 << 20);
-    stream::ReportReader reader(&input, *DatasetDescriptor(dataset), {"route"});
+    report_stream::ReportReader reader(&input, *DatasetDescriptor(dataset),
+                                       {"route"});
     int64_t elements = 0;
     while (reader.Next()) {
-      elements += reader.event() == stream::ReportReader::kElement;
+      elements += reader.event() == report_stream::ReportReader::kElement;
     }
     ok &= reader.ok() && elements == routes;
     state.PauseTiming();

@@ -4,12 +4,12 @@
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/message.h>
+#include <ostrel/report_stream.h>
 
 #include <memory>
 #include <string>
 
 #include "fuzz_input.h"
-#include "report_stream.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ostrel::fuzz::Parsed whole;
@@ -21,13 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Small blocks put element boundaries across buffers.
   google::protobuf::io::ArrayInputStream stream(
       input.bytes.data(), static_cast<int>(input.bytes.size()), 5);
-  ostrel::stream::ReportReader reader(&stream, *input.type, {});
+  ostrel::report_stream::ReportReader reader(&stream, *input.type, {});
   // Elements go into a message of their own; the header, final only at the
   // end (late fields), holds everything else.
   std::unique_ptr<google::protobuf::Message> lists(prototype->New());
   const auto* reflection = lists->GetReflection();
   while (reader.Next()) {
-    if (reader.event() != ostrel::stream::ReportReader::kElement) continue;
+    if (reader.event() != ostrel::report_stream::ReportReader::kElement)
+      continue;
     const auto* field = reader.field();
     if (field->cpp_type() ==
         google::protobuf::FieldDescriptor::CPPTYPE_STRING) {

@@ -16,10 +16,12 @@ fail() {
 
 # What each package holds, relative to the prefix.
 runtime_files() {
-  for lib in "${SCHEMAS[@]##*/}" report_stream; do
+  for lib in "${SCHEMAS[@]##*/}"; do
     echo "$LIBDIR/libostrel_$lib.so.1"
     echo "$LIBDIR/libostrel_$lib.so.$VERSION"
   done
+  echo "$LIBDIR/libostrel_report_stream.so.2"
+  echo "$LIBDIR/libostrel_report_stream.so.2.0.0"
 }
 development_files() {
   for s in "${SCHEMAS[@]}"; do
@@ -30,6 +32,7 @@ development_files() {
   done
   echo "$INCLUDEDIR/ostrel/report_stream.h"
   echo "$LIBDIR/libostrel_report_stream.so"
+  echo "$LIBDIR/pkgconfig/ostrel_report_stream.pc"
   for f in ostrelConfig ostrelConfigVersion ostrelTargets OstrelLinking; do
     echo "$LIBDIR/cmake/ostrel/$f.cmake"
   done
@@ -52,13 +55,18 @@ same_files() {
   diff -u <(sort <<<"$2") <(sort <<<"$3") >&2 || fail "$1: files differ (-expected +found)"
 }
 
-# Every libostrel that BINARY loads comes from LIBDIR: the three of them.
+# Every libostrel that BINARY loads comes from LIBDIR, the three schema
+# libraries at least.
 expect_loads_from() {
-  local libdir=$1 binary=$2 ours
+  local libdir=$1 binary=$2 ours found
   ours=$(ldd "$binary" | grep libostrel_ || true)
-  [[ $(grep -c "=> $libdir/libostrel_[a-z0-9_]*\.so\.1 " <<<"$ours") == 3 ]] ||
-    fail "$binary loads, instead of the three libraries of $libdir: $ours"
+  found=$(grep -c "=> $libdir/libostrel_[a-z0-9_]*\.so\.[0-9]* " <<<"$ours")
+  [[ $found -ge 3 && $found == $(wc -l <<<"$ours") ]] ||
+    fail "$binary loads, instead of the libraries of $libdir: $ours"
 }
+
+# Runs each consumer program, which fails on a wrong result itself.
+readonly PROGRAMS=(route_report lookup_by_name stream_routes)
 
 build_with_cmake() {
   local prefix=$1 dir=$2
@@ -67,7 +75,7 @@ build_with_cmake() {
   grep -q "^ostrel_DIR:PATH=$prefix/" "$dir/CMakeCache.txt" ||
     fail "found another ostrel package: $(grep ^ostrel_DIR "$dir/CMakeCache.txt")"
   cmake --build "$dir"
-  for program in route_report lookup_by_name; do
+  for program in "${PROGRAMS[@]}"; do
     expect_loads_from "$prefix/$LIBDIR" "$dir/$program"
     "$dir/$program"
   done
@@ -78,9 +86,13 @@ build_with_pkg_config() (
   export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$LIBDIR
   rm -rf "$dir" && mkdir -p "$dir"
   cd "$CONSUMER"
-  for program in route_report lookup_by_name; do
+  local -A module=([stream_routes]=ostrel_report_stream)
+  local -A source=([stream_routes]=../../../examples/cpp/stream_routes.cc)
+  for program in "${PROGRAMS[@]}"; do
     # shellcheck disable=SC2046 # split into flags, as on a command line
-    c++ $program.cc $(pkg-config --cflags --libs ostrel_agg_svc_l3_msg) -o "$dir/$program"
+    c++ "${source[$program]:-$program.cc}" \
+      $(pkg-config --cflags --libs "${module[$program]:-ostrel_agg_svc_l3_msg}") \
+      -o "$dir/$program"
     expect_loads_from "$prefix/$LIBDIR" "$dir/$program"
     "$dir/$program"
   done

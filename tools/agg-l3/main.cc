@@ -14,10 +14,26 @@
 #include "each_lines.h"
 #include "file_io.h"
 #include "report_codec.h"
+#include "status.h"
 
 namespace {
 
 namespace agg = ::ostrel::agg_l3;
+
+constexpr const char* kProgram = "agg-l3";
+
+// The one place where the tool speaks to standard error: warnings, then why
+// it failed; returns the exit status.
+int Finish(const agg::Status& status, const agg::Warnings& warnings = {}) {
+  for (const std::string& warning : warnings) {
+    std::cerr << kProgram << ": warning: " << warning << "\n";
+  }
+  if (!status.message().empty()) {
+    std::cerr << kProgram << ": " << status.message() << "\n";
+  }
+  std::cerr << std::flush;
+  return status.code();
+}
 
 struct Arguments {
   std::string type;
@@ -75,26 +91,28 @@ agg::Progress ProgressFor(int input_fd, const std::string& list) {
 // decode --each and encode --each: streamed, so output is written as it is
 // made; a failure leaves what was written on standard output, but never
 // replaces an -o file.
-int RunEach(const google::protobuf::Descriptor& type, const Arguments& args,
-            bool decode) {
-  std::string error;
+agg::Status RunEach(const google::protobuf::Descriptor& type,
+                    const Arguments& args, bool decode,
+                    agg::Warnings* warnings) {
   const std::string source = args.input.empty() ? "<stdin>" : args.input;
   agg::OutputFile output;
-  const int input_fd = agg::OpenInput(args.input, &error);
-  if (input_fd < 0 || !output.Open(args.output, &error)) {
-    std::cerr << "agg-l3: " << error << "\n";
-    return agg::kCannotRun;
+  int input_fd;
+  if (agg::Status opened = agg::OpenInput(args.input, &input_fd);
+      !opened.ok()) {
+    return opened;
   }
-  std::string diagnostics;
-  int code;
+  if (agg::Status opened = output.Open(args.output); !opened.ok()) {
+    return opened;
+  }
+  agg::Status status;
   {
     google::protobuf::io::FileOutputStream out(output.fd());
     if (decode) {
       google::protobuf::io::FileInputStream in(input_fd, 1 << 20);
       in.SetCloseOnDelete(input_fd != STDIN_FILENO);
       const agg::Progress progress = ProgressFor(input_fd, args.each);
-      code = agg::DecodeEach(type, args.each, &in, source, &out, &diagnostics,
-                             progress);
+      status = agg::DecodeEach(type, args.each, &in, source, &out, warnings,
+                               progress);
       if (progress) std::cerr << "\n";
     } else {
       // Lines come through a stream of their own; opening the descriptor
@@ -102,32 +120,24 @@ int RunEach(const google::protobuf::Descriptor& type, const Arguments& args,
       if (input_fd != STDIN_FILENO) ::close(input_fd);
       std::ifstream file;
       if (!args.input.empty()) file.open(args.input);
-      code =
-          agg::EncodeEach(type, args.each, args.input.empty() ? std::cin : file,
-                          source, &out, &diagnostics);
+      status = agg::EncodeEach(
+          type, args.each, args.input.empty() ? std::cin : file, source, &out);
     }
-    if (!out.Flush() && code == agg::kOk) {
-      diagnostics += "agg-l3: cannot write the output\n";
-      code = agg::kCannotRun;
+    if (!out.Flush() && status.ok()) {
+      status = {agg::kCannotRun, "cannot write the output"};
     }
   }
-  std::cerr << diagnostics;
-  if (code == agg::kOk && !output.Commit(&error)) {
-    std::cerr << "agg-l3: " << error << "\n";
-    return agg::kCannotRun;
-  }
-  return code;
+  if (!status.ok()) return status;
+  return output.Commit();
 }
 
-int Emit(const agg::Outcome& outcome, const std::string& output_path) {
-  std::cerr << outcome.diagnostics << std::flush;
-  if (outcome.exit_code > agg::kDrift) return outcome.exit_code;
-  std::string error;
-  if (!agg::WriteOutput(output_path, outcome.output, &error)) {
-    std::cerr << "agg-l3: " << error << "\n";
-    return agg::kCannotRun;
-  }
-  return outcome.exit_code;
+// Writes a whole command's output once it is complete: not at all when the
+// command failed (a check that found drift still prints its findings).
+int Emit(const agg::Status& status, const std::string& output,
+         const std::string& output_path, const agg::Warnings& warnings = {}) {
+  if (status.code() > agg::kDrift) return Finish(status, warnings);
+  const agg::Status written = agg::WriteOutput(output_path, output);
+  return Finish(written.ok() ? status : written, warnings);
 }
 
 }  // namespace
@@ -136,7 +146,7 @@ int main(int argc, char** argv) {
   Arguments args;
   CLI::App app("Reads, writes and checks the layer-3 reports of " +
                    agg::SchemaFile().name() + ".",
-               "agg-l3");
+               kProgram);
   app.require_subcommand(1);
   app.footer(
       "Exit status: 0 done, 1 check found what the schema does not know, "
@@ -183,28 +193,32 @@ int main(int argc, char** argv) {
   }
 
   if (types->parsed()) {
-    return Emit(args.enums ? agg::ListEnums() : agg::ListTypes(), "");
+    return Emit({}, args.enums ? agg::EnumList() : agg::TypeList(), "");
   }
-  if (schema->parsed()) return Emit(agg::PrintSchema(), "");
+  if (schema->parsed()) return Emit({}, agg::SchemaText(), "");
 
+  const auto& type = *agg::FindReportType(args.type);
+  agg::Warnings warnings;
   if (!args.each.empty() && (decode->parsed() || encode->parsed())) {
-    return RunEach(*agg::FindReportType(args.type), args, decode->parsed());
+    return Finish(RunEach(type, args, decode->parsed(), &warnings), warnings);
   }
 
   std::string input;
-  std::string error;
-  if (!agg::ReadInput(args.input, &input, &error)) {
-    std::cerr << "agg-l3: " << error << "\n";
-    return agg::kCannotRun;
+  if (agg::Status read = agg::ReadInput(args.input, &input); !read.ok()) {
+    return Finish(read);
   }
-  const auto& type = *agg::FindReportType(args.type);
   const std::string source = args.input.empty() ? "<stdin>" : args.input;
   const auto format = args.json ? agg::Format::kJson : agg::Format::kText;
+  std::string output;
   if (decode->parsed()) {
-    return Emit(agg::DecodeReport(type, input, format, source), args.output);
+    const agg::Status status =
+        agg::DecodeReport(type, input, format, source, &output, &warnings);
+    return Emit(status, output, args.output, warnings);
   }
   if (encode->parsed()) {
-    return Emit(agg::EncodeReport(type, input, format, source), args.output);
+    const agg::Status status =
+        agg::EncodeReport(type, input, format, source, &output);
+    return Emit(status, output, args.output);
   }
-  return Emit(agg::CheckReport(type, input, source), "");
+  return Emit(agg::CheckReport(type, input, source, &output), output, "");
 }

@@ -19,7 +19,7 @@ namespace {
 namespace l3 = ::ostrel::ruk::agg_service::l3;
 using google::protobuf::Descriptor;
 using google::protobuf::Message;
-using google::protobuf::internal::WireFormatLite;
+
 using ::testing::HasSubstr;
 
 // Keeps the NUL bytes that a plain string literal would end at.
@@ -102,7 +102,7 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   l3::EdgeClusterStatusMsg::descriptor(),
                   Drift::Kind::kUnknownField, "peer[1].vtep_bfd[1].remote_ip.3",
-                  3, WireFormatLite::WIRETYPE_VARINT, 42, "\x18\x2a"},
+                  3, wire::kVarint, 42, "\x18\x2a"},
         DriftCase{"RejectedEnumerationValue",
                   [] {
                     l3::EdgeClusterStatusMsg cluster = EdgeCluster();
@@ -114,30 +114,28 @@ INSTANTIATE_TEST_SUITE_P(
                   },
                   l3::EdgeClusterStatusMsg::descriptor(),
                   Drift::Kind::kRejectedEnumValue, "peer[0].vtep_bfd[1].status",
-                  4, WireFormatLite::WIRETYPE_VARINT, 7, "\x20\x07"},
-        DriftCase{"NegativeValueOfTwoByteTaggedEnumeration",
-                  [] {
-                    l3::BgpNeighborMsg neighbors;
-                    neighbors.add_bgp_neighbor_msg()->set_remote_as(65100);
-                    neighbors.mutable_bgp_neighbor_msg(0)
-                        ->mutable_unknown_fields()
-                        ->AddVarint(23, ~uint64_t{0});
-                    return neighbors.SerializeAsString();
-                  },
-                  l3::BgpNeighborMsg::descriptor(),
-                  Drift::Kind::kRejectedEnumValue,
-                  "bgp_neighbor_msg[0].gr_mode", 23,
-                  WireFormatLite::WIRETYPE_VARINT, -1, "\xb8\x01"},
-        DriftCase{"KnownNumberWithWrongWireType",
-                  [] {
-                    l3::RouteTableMsg table = RouteTable();
-                    table.mutable_route(3)->mutable_unknown_fields()->AddVarint(
-                        6, 7);
-                    return table.SerializeAsString();
-                  },
-                  l3::RouteTableMsg::descriptor(), Drift::Kind::kWrongWireType,
-                  "route[3].lrouter_port_uuid", 6,
-                  WireFormatLite::WIRETYPE_VARINT, 7, "\x30\x07"},
+                  4, wire::kVarint, 7, "\x20\x07"},
+        DriftCase{
+            "NegativeValueOfTwoByteTaggedEnumeration",
+            [] {
+              l3::BgpNeighborMsg neighbors;
+              neighbors.add_bgp_neighbor_msg()->set_remote_as(65100);
+              neighbors.mutable_bgp_neighbor_msg(0)
+                  ->mutable_unknown_fields()
+                  ->AddVarint(23, ~uint64_t{0});
+              return neighbors.SerializeAsString();
+            },
+            l3::BgpNeighborMsg::descriptor(), Drift::Kind::kRejectedEnumValue,
+            "bgp_neighbor_msg[0].gr_mode", 23, wire::kVarint, -1, "\xb8\x01"},
+        DriftCase{
+            "KnownNumberWithWrongWireType",
+            [] {
+              l3::RouteTableMsg table = RouteTable();
+              table.mutable_route(3)->mutable_unknown_fields()->AddVarint(6, 7);
+              return table.SerializeAsString();
+            },
+            l3::RouteTableMsg::descriptor(), Drift::Kind::kWrongWireType,
+            "route[3].lrouter_port_uuid", 6, wire::kVarint, 7, "\x30\x07"},
         DriftCase{"UnknownGroupAtTheRoot",
                   [] {
                     l3::RouteTableMsg table = RouteTable();
@@ -146,7 +144,7 @@ INSTANTIATE_TEST_SUITE_P(
                     return table.SerializeAsString();
                   },
                   l3::RouteTableMsg::descriptor(), Drift::Kind::kUnknownField,
-                  "9", 9, WireFormatLite::WIRETYPE_START_GROUP, 5, "\x4b\x0d"}),
+                  "9", 9, wire::kStartGroup, 5, "\x4b\x0d"}),
     [](const auto& test) { return test.param.name; });
 
 struct MalformedCase {
@@ -279,8 +277,10 @@ std::vector<std::pair<const Descriptor*, std::string>> ExampleReports() {
     const size_t at = text.str().find(header) + header.size();
     const Descriptor* type =
         FindReportType(text.str().substr(at, text.str().find('\n', at) - at));
-    const Conversion binary = Encode(*type, text.str(), Format::kText);
-    if (binary.ok) reports.emplace_back(type, binary.output);
+    std::string binary;
+    if (Encode(*type, text.str(), Format::kText, &binary).ok()) {
+      reports.emplace_back(type, binary);
+    }
   }
   return reports;
 }

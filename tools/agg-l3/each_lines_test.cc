@@ -6,7 +6,6 @@
 #include <sstream>
 #include <string>
 
-#include "commands.h"
 #include "report_codec.h"
 #include "wire_vectors.h"
 
@@ -17,8 +16,8 @@ using google::protobuf::io::ArrayInputStream;
 using google::protobuf::io::StringOutputStream;
 
 struct Result {
-  int code;
-  std::string output, diagnostics;
+  Status status;
+  std::string output;
 };
 
 Result Decode(const std::string& type, const std::string& field,
@@ -27,8 +26,9 @@ Result Decode(const std::string& type, const std::string& field,
   ArrayInputStream input(bytes.data(), static_cast<int>(bytes.size()), 3);
   {
     StringOutputStream output(&result.output);
-    result.code = DecodeEach(*FindReportType(type), field, &input, "in",
-                             &output, &result.diagnostics);
+    Warnings warnings;
+    result.status = DecodeEach(*FindReportType(type), field, &input, "in",
+                               &output, &warnings);
   }
   return result;
 }
@@ -39,8 +39,8 @@ Result Encode(const std::string& type, const std::string& field,
   std::istringstream input(lines);
   {
     StringOutputStream output(&result.output);
-    result.code = EncodeEach(*FindReportType(type), field, input, "in", &output,
-                             &result.diagnostics);
+    result.status =
+        EncodeEach(*FindReportType(type), field, input, "in", &output);
   }
   return result;
 }
@@ -57,7 +57,7 @@ TEST(EachLines, EveryListOfEveryVectorRoundTrips) {
       const std::string field = type->field(i)->name();
       SCOPED_TRACE(std::string(vector.type) + "." + field);
       const Result lines = Decode(vector.type, field, bytes);
-      ASSERT_EQ(lines.code, kOk) << lines.diagnostics;
+      ASSERT_TRUE(lines.status.ok()) << lines.status.message();
       // One line for each of the vector's two elements, each as a report
       // holding just that element.
       const std::string element_line =
@@ -70,7 +70,7 @@ TEST(EachLines, EveryListOfEveryVectorRoundTrips) {
       }
       EXPECT_EQ(element_lines, 2u) << lines.output;
       const Result encoded = Encode(vector.type, field, lines.output);
-      ASSERT_EQ(encoded.code, kOk) << encoded.diagnostics;
+      ASSERT_TRUE(encoded.status.ok()) << encoded.status.message();
       EXPECT_EQ(encoded.output, bytes);
       ++lists;
     }
@@ -83,13 +83,13 @@ TEST(EachLines, LateRecordsGetALineOfTheirOwn) {
   const std::string bytes = testdata::FromHex(
       "2A 09 09 07 00 00 00 00 00 00 00 22 02 12 00 0A 01 61");
   const Result lines = Decode("RouteTableMsg", "route", bytes);
-  ASSERT_EQ(lines.code, kOk);
+  ASSERT_TRUE(lines.status.ok());
   EXPECT_EQ(lines.output,
             "{\"lrouterUuid\":{\"left\":\"7\"}}\n"
             "{\"route\":[{\"network\":\"\"}]}\n"
             "{\"lrouterId\":\"a\"}\n");
   const Result encoded = Encode("RouteTableMsg", "route", lines.output);
-  ASSERT_EQ(encoded.code, kOk);
+  ASSERT_TRUE(encoded.status.ok());
   // The same report, the late field written after the list.
   EXPECT_EQ(encoded.output,
             testdata::FromHex(
@@ -100,29 +100,27 @@ TEST(EachLines, Failures) {
   const std::string two_routes =
       testdata::FromHex("22 02 12 00 22 03 12 05 61");
   const Result broken = Decode("RouteTableMsg", "route", two_routes);
-  EXPECT_EQ(broken.code, kMalformed);
+  EXPECT_EQ(broken.status.code(), kMalformed);
   EXPECT_EQ(broken.output, "{}\n{\"route\":[{\"network\":\"\"}]}\n");
-  EXPECT_EQ(broken.diagnostics,
-            "agg-l3: in: RouteTableMsg: element 1 of route at byte 4: "
-            "malformed\n");
+  EXPECT_EQ(broken.status.message(),
+            "in: RouteTableMsg: element 1 of route at byte 4: malformed");
 
   const Result truncated =
       Decode("RouteTableMsg", "route", two_routes.substr(0, 7));
-  EXPECT_EQ(truncated.code, kMalformed);
-  EXPECT_NE(
-      truncated.diagnostics.find("element 1 of route at byte 4: truncated"),
-      std::string::npos);
+  EXPECT_EQ(truncated.status.code(), kMalformed);
+  EXPECT_NE(truncated.status.message().find(
+                "element 1 of route at byte 4: truncated"),
+            std::string::npos);
 
   const Result no_list = Decode("RouteTableMsg", "lrouter_id", two_routes);
-  EXPECT_EQ(no_list.code, kCannotRun);
-  EXPECT_EQ(no_list.diagnostics,
-            "agg-l3: RouteTableMsg has no list named lrouter_id; its lists: "
-            "route\n");
+  EXPECT_EQ(no_list.status.code(), kCannotRun);
+  EXPECT_EQ(no_list.status.message(),
+            "RouteTableMsg has no list named lrouter_id; its lists: route");
 
   const Result bad_line =
       Encode("RouteTableMsg", "route", "{}\n{\"route\":[{\"nope\":1}]}\n");
-  EXPECT_EQ(bad_line.code, kMalformed);
-  EXPECT_NE(bad_line.diagnostics.find("in, line 2: "), std::string::npos);
+  EXPECT_EQ(bad_line.status.code(), kMalformed);
+  EXPECT_NE(bad_line.status.message().find("in, line 2: "), std::string::npos);
 }
 
 }  // namespace

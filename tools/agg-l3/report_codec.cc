@@ -9,11 +9,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <numeric>
 
 #include "drift_check.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+#include "wire_rules.h"
 
 namespace ostrel::agg_l3 {
 namespace {
@@ -126,15 +126,7 @@ std::string LocateJsonError(const Descriptor& type, std::string_view json,
   return Position(json, offset) + ": " + error.substr(0, reason_end);
 }
 
-Conversion Failure(std::string error) {
-  Conversion conversion;
-  conversion.error = std::move(error);
-  return conversion;
-}
-
-Conversion Success(std::string output, std::string warning = {}) {
-  return {true, std::move(output), {}, std::move(warning)};
-}
+Status Malformed(std::string why) { return {kMalformed, std::move(why)}; }
 
 }  // namespace
 
@@ -176,43 +168,42 @@ std::unique_ptr<Message> NewReport(const Descriptor& type) {
           ->New());
 }
 
-Conversion Decode(const Descriptor& type, std::string_view binary,
-                  Format format) {
+Status Decode(const Descriptor& type, std::string_view binary, Format format,
+              std::string* output, Warnings* warnings) {
   const std::unique_ptr<Message> report = NewReport(type);
-  if (binary.size() > static_cast<size_t>(INT_MAX) ||
+  if (binary.size() > wire::kMaxLength ||
       !report->ParseFromArray(binary.data(), static_cast<int>(binary.size()))) {
     // The runtime says only that it failed; the walk says where.
     const WireWalk walk = WalkWire(type, binary);
-    return Failure(walk.malformation ? Describe(*walk.malformation)
-                                     : "rejected by the protobuf runtime");
+    return Malformed(walk.malformation ? Describe(*walk.malformation)
+                                       : "rejected by the protobuf runtime");
   }
-  std::string output;
   if (format == Format::kText) {
-    google::protobuf::TextFormat::PrintToString(*report, &output);
-    return Success(std::move(output));
+    google::protobuf::TextFormat::PrintToString(*report, output);
+    return {};
   }
   google::protobuf::util::JsonPrintOptions options;
   options.add_whitespace = true;
   const auto status =
-      google::protobuf::util::MessageToJsonString(*report, &output, options);
-  if (!status.ok()) return Failure(status.message().ToString());
-  std::string warning;
+      google::protobuf::util::MessageToJsonString(*report, output, options);
+  if (!status.ok()) return Malformed(status.message().ToString());
+  std::string dropped;
   for (const Drift& drift : WalkWire(type, binary).drift) {
-    warning += "  " + Describe(drift) + "\n";
+    dropped += "\n  " + Describe(drift);
   }
-  if (!warning.empty()) {
-    warning =
+  if (!dropped.empty()) {
+    warnings->push_back(
         "JSON has no place for these records, which this schema does not "
-        "know; text format keeps them:\n" +
-        warning;
+        "know; text format keeps them:" +
+        dropped);
   }
-  return Success(std::move(output), std::move(warning));
+  return {};
 }
 
-Conversion Encode(const Descriptor& type, std::string_view text,
-                  Format format) {
-  if (text.size() > static_cast<size_t>(INT_MAX)) {
-    return Failure("larger than any input the parsers take (2 GiB)");
+Status Encode(const Descriptor& type, std::string_view text, Format format,
+              std::string* output) {
+  if (text.size() > wire::kMaxLength) {
+    return Malformed("larger than any input the parsers take (2 GiB)");
   }
   const std::unique_ptr<Message> report = NewReport(type);
   if (format == Format::kText) {
@@ -221,15 +212,17 @@ Conversion Encode(const Descriptor& type, std::string_view text,
     parser.RecordErrorsTo(&errors);
     google::protobuf::io::ArrayInputStream input(text.data(),
                                                  static_cast<int>(text.size()));
-    if (!parser.Parse(&input, report.get())) return Failure(errors.error());
+    if (!parser.Parse(&input, report.get())) return Malformed(errors.error());
   } else {
     const auto status = google::protobuf::util::JsonStringToMessage(
         google::protobuf::StringPiece(text.data(), text.size()), report.get());
     if (!status.ok()) {
-      return Failure(LocateJsonError(type, text, status.message().ToString()));
+      return Malformed(
+          LocateJsonError(type, text, status.message().ToString()));
     }
   }
-  return Success(report->SerializeAsString());
+  *output = report->SerializeAsString();
+  return {};
 }
 
 }  // namespace ostrel::agg_l3

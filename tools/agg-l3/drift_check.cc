@@ -1,9 +1,7 @@
 #include "drift_check.h"
 
 #include <google/protobuf/io/coded_stream.h>
-#include <google/protobuf/wire_format.h>
 
-#include <climits>
 #include <map>
 #include <utility>
 
@@ -12,37 +10,29 @@ namespace {
 
 using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
-using google::protobuf::internal::WireFormat;
-using google::protobuf::internal::WireFormatLite;
 using google::protobuf::io::CodedInputStream;
-
-// The runtime reads tags and lengths from at most five bytes, other varints
-// from at most ten, and nests messages and groups at most this deep.
-constexpr int kMaxTagOrLengthBytes = 5;
-constexpr int kMaxVarintBytes = 10;
-const int kMaxDepth = CodedInputStream::GetDefaultRecursionLimit();
 
 const char* WireTypeName(WireType wire_type) {
   switch (wire_type) {
-    case WireFormatLite::WIRETYPE_VARINT:
+    case wire::kVarint:
       return "varint";
-    case WireFormatLite::WIRETYPE_FIXED64:
+    case wire::kFixed64:
       return "64-bit";
-    case WireFormatLite::WIRETYPE_LENGTH_DELIMITED:
+    case wire::kLengthDelimited:
       return "length-delimited";
-    case WireFormatLite::WIRETYPE_START_GROUP:
+    case wire::kStartGroup:
       return "group";
-    case WireFormatLite::WIRETYPE_END_GROUP:
+    case wire::kEndGroup:
       return "end-group";
-    case WireFormatLite::WIRETYPE_FIXED32:
+    case wire::kFixed32:
       return "32-bit";
   }
   return "invalid";
 }
 
 std::string Record(WireType wire_type, uint64_t value) {
-  const bool sized = wire_type == WireFormatLite::WIRETYPE_LENGTH_DELIMITED ||
-                     wire_type == WireFormatLite::WIRETYPE_START_GROUP;
+  const bool sized =
+      wire_type == wire::kLengthDelimited || wire_type == wire::kStartGroup;
   return std::string(WireTypeName(wire_type)) + (sized ? ", " : " ") +
          std::to_string(value) + (sized ? " bytes" : "");
 }
@@ -74,14 +64,13 @@ class Walker {
       const size_t offset = Position();
       uint32_t tag;
       if (!ReadTag(path, &tag)) return false;
-      const int number = WireFormatLite::GetTagFieldNumber(tag);
-      const WireType wire_type = WireFormatLite::GetTagWireType(tag);
-      if (wire_type == WireFormatLite::WIRETYPE_END_GROUP) {
+      const int number = wire::FieldNumber(tag);
+      const WireType wire_type = static_cast<WireType>(wire::WireTypeOf(tag));
+      if (wire_type == wire::kEndGroup) {
         return Fail(offset, path, "end-group tag outside a group");
       }
       const FieldDescriptor* field = type.FindFieldByNumber(number);
-      if (field == nullptr ||
-          wire_type != WireFormat::WireTypeForFieldType(field->type())) {
+      if (field == nullptr || wire_type != wire::WireTypeFor(*field)) {
         Drift drift{field == nullptr ? Drift::Kind::kUnknownField
                                      : Drift::Kind::kWrongWireType,
                     Child(path, field == nullptr ? std::to_string(number)
@@ -111,7 +100,7 @@ class Walker {
     if (field.type() == FieldDescriptor::TYPE_MESSAGE) {
       uint64_t length;
       if (!ReadLength(path, &length)) return false;
-      if (depth + 1 > kMaxDepth) return TooDeep(offset, path);
+      if (depth + 1 > wire::MaxDepth()) return TooDeep(offset, path);
       const auto limit = input_.PushLimit(static_cast<int>(length));
       const bool ok = WalkMessage(*field.message_type(), path, depth + 1);
       input_.PopLimit(limit);
@@ -126,7 +115,7 @@ class Walker {
       const int32_t number = static_cast<int32_t>(value);
       if (field.enum_type()->FindValueByNumber(number) == nullptr) {
         walk_.drift.push_back({Drift::Kind::kRejectedEnumValue, path,
-                               field.number(), WireFormatLite::WIRETYPE_VARINT,
+                               field.number(), wire::kVarint,
                                static_cast<uint64_t>(int64_t{number}), offset,
                                &field});
       }
@@ -139,13 +128,13 @@ class Walker {
   bool SkipValue(uint32_t tag, size_t tag_offset, const std::string& path,
                  int depth, uint64_t* value) {
     const size_t offset = Position();
-    switch (WireFormatLite::GetTagWireType(tag)) {
-      case WireFormatLite::WIRETYPE_VARINT:
-        return ReadVarint(path, "varint", kMaxVarintBytes, value);
-      case WireFormatLite::WIRETYPE_FIXED64:
+    switch (wire::WireTypeOf(tag)) {
+      case wire::kVarint:
+        return ReadVarint(path, "varint", wire::kMaxVarintBytes, value);
+      case wire::kFixed64:
         return input_.ReadLittleEndian64(value) ||
                Fail(offset, path, "64-bit value cut off");
-      case WireFormatLite::WIRETYPE_FIXED32: {
+      case wire::kFixed32: {
         uint32_t fixed;
         if (!input_.ReadLittleEndian32(&fixed)) {
           return Fail(offset, path, "32-bit value cut off");
@@ -153,11 +142,11 @@ class Walker {
         *value = fixed;
         return true;
       }
-      case WireFormatLite::WIRETYPE_LENGTH_DELIMITED:
+      case wire::kLengthDelimited:
         if (!ReadLength(path, value)) return false;
         input_.Skip(static_cast<int>(*value));
         return true;
-      case WireFormatLite::WIRETYPE_START_GROUP: {
+      case wire::kStartGroup: {
         size_t end_tag_offset;
         if (!SkipGroup(tag, tag_offset, path, depth + 1, &end_tag_offset)) {
           return false;
@@ -165,7 +154,7 @@ class Walker {
         *value = end_tag_offset - offset;
         return true;
       }
-      case WireFormatLite::WIRETYPE_END_GROUP:
+      case wire::kEndGroup:
         break;  // callers see to end-group tags before they skip a value
     }
     return Fail(offset, path, "end-group tag outside a group");
@@ -173,20 +162,19 @@ class Walker {
 
   bool SkipGroup(uint32_t start_tag, size_t start_offset,
                  const std::string& path, int depth, size_t* end_tag_offset) {
-    if (depth > kMaxDepth) return TooDeep(start_offset, path);
-    const int number = WireFormatLite::GetTagFieldNumber(start_tag);
+    if (depth > wire::MaxDepth()) return TooDeep(start_offset, path);
+    const int number = wire::FieldNumber(start_tag);
     while (input_.BytesUntilLimit() > 0) {
       const size_t offset = Position();
       uint32_t tag;
       if (!ReadTag(path, &tag)) return false;
-      if (WireFormatLite::GetTagWireType(tag) ==
-          WireFormatLite::WIRETYPE_END_GROUP) {
+      if (wire::WireTypeOf(tag) == wire::kEndGroup) {
         *end_tag_offset = offset;
-        if (WireFormatLite::GetTagFieldNumber(tag) == number) return true;
+        if (wire::ClosesGroup(start_tag, tag)) return true;
         return Fail(offset, path,
                     "group of field " + std::to_string(number) +
                         " closed by the end-group tag of field " +
-                        std::to_string(WireFormatLite::GetTagFieldNumber(tag)));
+                        std::to_string(wire::FieldNumber(tag)));
       }
       uint64_t ignored;
       if (!SkipValue(tag, offset, path, depth, &ignored)) return false;
@@ -198,21 +186,24 @@ class Walker {
   bool ReadTag(const std::string& path, uint32_t* tag) {
     const size_t offset = Position();
     uint64_t raw;
-    if (!ReadVarint(path, "tag", kMaxTagOrLengthBytes, &raw)) return false;
+    if (!ReadVarint(path, "tag", wire::kMaxTagOrLengthBytes, &raw)) {
+      return false;
+    }
     *tag = static_cast<uint32_t>(raw);
-    if (WireFormatLite::GetTagFieldNumber(*tag) == 0) {
+    if (wire::FieldNumber(*tag) == 0) {
       return Fail(offset, path, "field number 0");
     }
-    if ((*tag & 7) > WireFormatLite::WIRETYPE_FIXED32) {
+    if (!wire::IsValidTag(*tag)) {
       return Fail(offset, path,
-                  "wire type " + std::to_string(*tag & 7) + " does not exist");
+                  "wire type " + std::to_string(wire::WireTypeOf(*tag)) +
+                      " does not exist");
     }
     return true;
   }
 
   bool ReadLength(const std::string& path, uint64_t* length) {
     const size_t offset = Position();
-    if (!ReadVarint(path, "length", kMaxTagOrLengthBytes, length)) {
+    if (!ReadVarint(path, "length", wire::kMaxTagOrLengthBytes, length)) {
       return false;
     }
     const auto left = static_cast<uint64_t>(input_.BytesUntilLimit());
@@ -229,7 +220,7 @@ class Walker {
     const size_t offset = Position();
     const int left = input_.BytesUntilLimit();
     const bool read = input_.ReadVarint64(value);
-    if (!read && left < kMaxVarintBytes) {
+    if (!read && left < wire::kMaxVarintBytes) {
       return Fail(offset, path, std::string(what) + " cut off");
     }
     if (!read || Position() - offset > static_cast<size_t>(max_bytes)) {
@@ -241,8 +232,9 @@ class Walker {
   }
 
   bool TooDeep(size_t offset, const std::string& path) {
-    return Fail(offset, path,
-                "nested deeper than " + std::to_string(kMaxDepth) + " levels");
+    return Fail(
+        offset, path,
+        "nested deeper than " + std::to_string(wire::MaxDepth()) + " levels");
   }
 
   bool Fail(size_t offset, const std::string& path, std::string reason) {
@@ -261,7 +253,7 @@ class Walker {
 }  // namespace
 
 WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
-  if (bytes.size() > static_cast<size_t>(INT_MAX)) {
+  if (bytes.size() > wire::kMaxLength) {
     return {{}, Malformation{0, "", "larger than any message can be (2 GiB)"}};
   }
   return Walker(bytes).Run(type);
@@ -277,9 +269,7 @@ std::string Describe(const Drift& drift) {
     case Drift::Kind::kWrongWireType:
       return drift.path + ": " + number + " as " +
              Record(drift.wire_type, drift.value) + " where the schema has " +
-             WireTypeName(
-                 WireFormat::WireTypeForFieldType(drift.field->type())) +
-             at;
+             WireTypeName(wire::WireTypeFor(*drift.field)) + at;
     case Drift::Kind::kRejectedEnumValue: {
       const auto* enumeration = drift.field->enum_type();
       // Relative to its package: the full name repeats it on every line.

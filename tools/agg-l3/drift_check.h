@@ -3,11 +3,10 @@
 // well-formed. The runtime's own parser answers neither: it files the first
 // under unknown fields without a path and reports the second as a bare false.
 
-#ifndef OSTREL_SRC_DRIFT_CHECK_H_
-#define OSTREL_SRC_DRIFT_CHECK_H_
+#ifndef OSTREL_TOOLS_AGG_L3_DRIFT_CHECK_H_
+#define OSTREL_TOOLS_AGG_L3_DRIFT_CHECK_H_
 
 #include <google/protobuf/descriptor.h>
-#include <google/protobuf/wire_format_lite.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -16,9 +15,11 @@
 #include <string_view>
 #include <vector>
 
+#include "wire_rules.h"
+
 namespace ostrel::agg_l3 {
 
-using WireType = google::protobuf::internal::WireFormatLite::WireType;
+using wire::WireType;
 
 // One record that the schema's parser keeps only as an unknown field.
 struct Drift {
@@ -62,4 +63,4 @@ std::string Describe(const Malformation& malformation);
 
 }  // namespace ostrel::agg_l3
 
-#endif  // OSTREL_SRC_DRIFT_CHECK_H_
+#endif  // OSTREL_TOOLS_AGG_L3_DRIFT_CHECK_H_

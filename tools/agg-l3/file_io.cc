@@ -11,9 +11,18 @@
 namespace ostrel::agg_l3 {
 namespace {
 
-bool Fail(const std::string& what, std::string* error) {
-  *error = what + ": " + std::strerror(errno);
-  return false;
+// A failure to read or write `path` ("" for the standard streams), with
+// errno's reason.
+Status Failure(const char* verb, const std::string& path, const char* stream) {
+  return {kCannotRun, std::string("cannot ") + verb + " " +
+                          (path.empty() ? std::string(stream) : path) + ": " +
+                          std::strerror(errno)};
+}
+Status CannotRead(const std::string& path) {
+  return Failure("read", path, "standard input");
+}
+Status CannotWrite(const std::string& path) {
+  return Failure("write", path, "standard output");
 }
 
 bool WriteAll(int fd, std::string_view contents) {
@@ -37,11 +46,9 @@ mode_t ModeFor(const std::string& path) {
 
 }  // namespace
 
-bool ReadInput(const std::string& path, std::string* contents,
-               std::string* error) {
-  const std::string name = path.empty() ? "standard input" : path;
-  const int fd = path.empty() ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) return Fail("cannot read " + name, error);
+Status ReadInput(const std::string& path, std::string* contents) {
+  int fd;
+  if (Status opened = OpenInput(path, &fd); !opened.ok()) return opened;
   char buffer[1 << 16];
   ssize_t got;
   while ((got = ::read(fd, buffer, sizeof buffer)) != 0) {
@@ -50,24 +57,19 @@ bool ReadInput(const std::string& path, std::string* contents,
       const int cause = errno;
       if (fd != STDIN_FILENO) ::close(fd);
       errno = cause;
-      return Fail("cannot read " + name, error);
+      return CannotRead(path);
     }
     contents->append(buffer, static_cast<size_t>(got));
   }
   if (fd != STDIN_FILENO) ::close(fd);
-  return true;
+  return {};
 }
 
-bool WriteOutput(const std::string& path, std::string_view contents,
-                 std::string* error) {
+Status WriteOutput(const std::string& path, std::string_view contents) {
   OutputFile file;
-  if (!file.Open(path, error)) return false;
-  if (!WriteAll(file.fd(), contents)) {
-    return Fail("cannot write " +
-                    (path.empty() ? std::string("standard output") : path),
-                error);
-  }
-  return file.Commit(error);
+  if (Status opened = file.Open(path); !opened.ok()) return opened;
+  if (!WriteAll(file.fd(), contents)) return CannotWrite(path);
+  return file.Commit();
 }
 
 OutputFile::~OutputFile() {
@@ -76,11 +78,11 @@ OutputFile::~OutputFile() {
   ::unlink(temporary_.c_str());
 }
 
-bool OutputFile::Open(const std::string& path, std::string* error) {
+Status OutputFile::Open(const std::string& path) {
   path_ = path;
   if (path.empty()) {
     fd_ = STDOUT_FILENO;
-    return true;
+    return {};
   }
   const size_t slash = path.rfind('/');
   const std::string directory =
@@ -88,15 +90,14 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
   std::string temporary =
       directory + "." + path.substr(directory.size()) + ".XXXXXX";
   fd_ = ::mkstemp(temporary.data());
-  if (fd_ < 0) return Fail("cannot write " + path, error);
+  if (fd_ < 0) return CannotWrite(path);
   temporary_ = temporary;
-  if (::fchmod(fd_, ModeFor(path)) != 0)
-    return Fail("cannot write " + path, error);
-  return true;
+  if (::fchmod(fd_, ModeFor(path)) != 0) return CannotWrite(path);
+  return {};
 }
 
-bool OutputFile::Commit(std::string* error) {
-  if (temporary_.empty()) return true;
+Status OutputFile::Commit() {
+  if (temporary_.empty()) return {};
   bool ok = ::fsync(fd_) == 0;
   ok = ::close(fd_) == 0 && ok;
   ok = ok && ::rename(temporary_.c_str(), path_.c_str()) == 0;
@@ -105,17 +106,16 @@ bool OutputFile::Commit(std::string* error) {
     ::unlink(temporary_.c_str());
     temporary_.clear();
     errno = cause;
-    return Fail("cannot write " + path_, error);
+    return CannotWrite(path_);
   }
   temporary_.clear();
-  return true;
+  return {};
 }
 
-int OpenInput(const std::string& path, std::string* error) {
-  if (path.empty()) return STDIN_FILENO;
-  const int fd = ::open(path.c_str(), O_RDONLY);
-  if (fd < 0) Fail("cannot read " + path, error);
-  return fd;
+Status OpenInput(const std::string& path, int* fd) {
+  *fd = path.empty() ? STDIN_FILENO : ::open(path.c_str(), O_RDONLY);
+  if (*fd < 0) return CannotRead(path);
+  return {};
 }
 
 }  // namespace ostrel::agg_l3

@@ -13,8 +13,8 @@
 //
 // so a filter can drop or rewrite element lines and encode the rest.
 
-#ifndef OSTREL_SRC_EACH_LINES_H_
-#define OSTREL_SRC_EACH_LINES_H_
+#ifndef OSTREL_TOOLS_AGG_L3_EACH_LINES_H_
+#define OSTREL_TOOLS_AGG_L3_EACH_LINES_H_
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/io/zero_copy_stream.h>
@@ -25,27 +25,27 @@
 #include <string>
 #include <string_view>
 
+#include "status.h"
+
 namespace ostrel::agg_l3 {
 
 // Called now and then while decoding, with the bytes read and the elements
 // written so far.
 using Progress = std::function<void(int64_t bytes, int64_t elements)>;
 
-// Both return an exit code of commands.h and append complete lines to
-// `diagnostics`. Output already written stays written when they fail.
-int DecodeEach(const google::protobuf::Descriptor& type,
-               const std::string& field,
-               google::protobuf::io::ZeroCopyInputStream* input,
-               std::string_view source,
-               google::protobuf::io::ZeroCopyOutputStream* output,
-               std::string* diagnostics, const Progress& progress = nullptr);
+// Output already written stays written when they fail.
+Status DecodeEach(const google::protobuf::Descriptor& type,
+                  const std::string& field,
+                  google::protobuf::io::ZeroCopyInputStream* input,
+                  std::string_view source,
+                  google::protobuf::io::ZeroCopyOutputStream* output,
+                  Warnings* warnings, const Progress& progress = nullptr);
 
-int EncodeEach(const google::protobuf::Descriptor& type,
-               const std::string& field, std::istream& lines,
-               std::string_view source,
-               google::protobuf::io::ZeroCopyOutputStream* output,
-               std::string* diagnostics);
+Status EncodeEach(const google::protobuf::Descriptor& type,
+                  const std::string& field, std::istream& lines,
+                  std::string_view source,
+                  google::protobuf::io::ZeroCopyOutputStream* output);
 
 }  // namespace ostrel::agg_l3
 
-#endif  // OSTREL_SRC_EACH_LINES_H_
+#endif  // OSTREL_TOOLS_AGG_L3_EACH_LINES_H_

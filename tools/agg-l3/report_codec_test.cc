@@ -57,10 +57,11 @@ class EncodeErrorTest : public ::testing::TestWithParam<EncodeErrorCase> {};
 
 TEST_P(EncodeErrorTest, SaysWhereAndProducesNothing) {
   const EncodeErrorCase& c = GetParam();
-  const Conversion conversion = Encode(*c.type, c.input, c.format);
-  EXPECT_FALSE(conversion.ok);
-  EXPECT_THAT(conversion.error, StartsWith(c.error_start));
-  EXPECT_EQ(conversion.output, "");
+  std::string output;
+  const Status status = Encode(*c.type, c.input, c.format, &output);
+  EXPECT_EQ(status.code(), kMalformed);
+  EXPECT_THAT(status.message(), StartsWith(c.error_start));
+  EXPECT_EQ(output, "");
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -12,6 +12,9 @@
 // Both work for every message type through its descriptor; nothing is
 // generated per type.
 //
+//   #include <ostrel/report_stream.h>
+//   using ostrel::report_stream::ReportReader;
+//
 //   ReportReader reader(&input, *RouteTableMsg::descriptor(), {"route"});
 //   while (reader.Next()) {
 //     switch (reader.event()) {
@@ -22,8 +25,8 @@
 //   }
 //   if (!reader.ok()) ... reader.error() ...
 
-#ifndef OSTREL_SRC_REPORT_STREAM_H_
-#define OSTREL_SRC_REPORT_STREAM_H_
+#ifndef OSTREL_REPORT_STREAM_H_
+#define OSTREL_REPORT_STREAM_H_
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/io/coded_stream.h>
@@ -35,7 +38,7 @@
 #include <string>
 #include <vector>
 
-namespace ostrel::stream {
+namespace ostrel::report_stream {
 
 // Whether the reader and writer can stream a field one element at a time:
 // a repeated message or string field.
@@ -159,6 +162,18 @@ class ReportWriter {
   uint32_t tag_;
 };
 
+}  // namespace ostrel::report_stream
+
+// The names of the first release, kept for one more.
+namespace ostrel::stream {
+using ReportReader [[deprecated("use ostrel::report_stream::ReportReader")]] =
+    ::ostrel::report_stream::ReportReader;
+using ReportWriter [[deprecated("use ostrel::report_stream::ReportWriter")]] =
+    ::ostrel::report_stream::ReportWriter;
+[[deprecated("use ostrel::report_stream::IsStreamable")]] inline bool
+IsStreamable(const google::protobuf::FieldDescriptor& field) {
+  return ::ostrel::report_stream::IsStreamable(field);
+}
 }  // namespace ostrel::stream
 
-#endif  // OSTREL_SRC_REPORT_STREAM_H_
+#endif  // OSTREL_REPORT_STREAM_H_

@@ -1,19 +1,16 @@
-#include "report_stream.h"
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
-#include <google/protobuf/parse_context.h>
-#include <google/protobuf/wire_format_lite.h>
+#include <ostrel/report_stream.h>
 
 #include <algorithm>
-#include <limits>
 
-namespace ostrel::stream {
+#include "wire_rules.h"
+
+namespace ostrel::report_stream {
 namespace {
 
 using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
-using google::protobuf::internal::WireFormatLite;
 using google::protobuf::io::CodedInputStream;
 using google::protobuf::io::CodedOutputStream;
 
@@ -21,28 +18,16 @@ using google::protobuf::io::CodedOutputStream;
 // of any size through.
 constexpr int kRefreshAfterBytes = 1 << 30;
 
-// The message parser is stricter than CodedInputStream: tags and lengths take
-// at most five bytes, and lengths stay below 2 GiB. The reader must accept
-// exactly what a whole-message parse accepts.
-constexpr int kMaxTagOrLengthBytes = 5;
-
 // Unknown groups are re-parsed by the message parser, which enforces the
 // real nesting limit; this bound only protects our own recursion.
 constexpr int kMaxCopiedGroupDepth = 1000;
 
+// A tag of 0 is the end of the input, or a zero byte that only the end of
+// the input may stand for.
 bool ReadTag(CodedInputStream* input, uint32_t* tag) {
   const int start = input->CurrentPosition();
   *tag = input->ReadTagNoLastTag();
-  return input->CurrentPosition() - start <= kMaxTagOrLengthBytes;
-}
-
-bool ReadLength(CodedInputStream* input, uint32_t* length) {
-  const int start = input->CurrentPosition();
-  uint64_t value;
-  if (!input->ReadVarint64(&value)) return false;
-  *length = static_cast<uint32_t>(value);
-  return input->CurrentPosition() - start <= kMaxTagOrLengthBytes &&
-         value <= static_cast<uint64_t>(std::numeric_limits<int32_t>::max());
+  return input->CurrentPosition() - start <= wire::kMaxTagOrLengthBytes;
 }
 
 // Copies one record's value (its tag already read and written) in canonical
@@ -50,29 +35,29 @@ bool ReadLength(CodedInputStream* input, uint32_t* length) {
 // parser that merges the copy checks the rest.
 bool CopyValue(CodedInputStream* input, uint32_t tag, CodedOutputStream* out,
                int depth) {
-  switch (WireFormatLite::GetTagWireType(tag)) {
-    case WireFormatLite::WIRETYPE_VARINT: {
+  switch (wire::WireTypeOf(tag)) {
+    case wire::kVarint: {
       uint64_t value;
       if (!input->ReadVarint64(&value)) return false;
       out->WriteVarint64(value);
       return true;
     }
-    case WireFormatLite::WIRETYPE_FIXED64: {
+    case wire::kFixed64: {
       uint64_t value;
       if (!input->ReadLittleEndian64(&value)) return false;
       out->WriteLittleEndian64(value);
       return true;
     }
-    case WireFormatLite::WIRETYPE_FIXED32: {
+    case wire::kFixed32: {
       uint32_t value;
       if (!input->ReadLittleEndian32(&value)) return false;
       out->WriteLittleEndian32(value);
       return true;
     }
-    case WireFormatLite::WIRETYPE_LENGTH_DELIMITED: {
+    case wire::kLengthDelimited: {
       uint32_t length;
       std::string value;
-      if (!ReadLength(input, &length) ||
+      if (!wire::ReadLength(input, &length) ||
           !input->ReadString(&value, static_cast<int>(length))) {
         return false;
       }
@@ -80,16 +65,14 @@ bool CopyValue(CodedInputStream* input, uint32_t tag, CodedOutputStream* out,
       out->WriteString(value);
       return true;
     }
-    case WireFormatLite::WIRETYPE_START_GROUP: {
+    case wire::kStartGroup: {
       if (depth >= kMaxCopiedGroupDepth) return false;
       while (true) {
         uint32_t inner;
         if (!ReadTag(input, &inner) || inner == 0) return false;
         out->WriteTag(inner);
-        if (WireFormatLite::GetTagWireType(inner) ==
-            WireFormatLite::WIRETYPE_END_GROUP) {
-          return WireFormatLite::GetTagFieldNumber(inner) ==
-                 WireFormatLite::GetTagFieldNumber(tag);
+        if (wire::WireTypeOf(inner) == wire::kEndGroup) {
+          return wire::ClosesGroup(tag, inner);
         }
         if (!CopyValue(input, inner, out, depth + 1)) return false;
       }
@@ -189,17 +172,16 @@ bool ReportReader::Next() {
       event_ = kHeader;
       return true;
     }
-    const int number = WireFormatLite::GetTagFieldNumber(tag);
+    const int number = wire::FieldNumber(tag);
     const FieldDescriptor* field = nullptr;
-    if (WireFormatLite::GetTagWireType(tag) ==
-        WireFormatLite::WIRETYPE_LENGTH_DELIMITED) {
+    if (wire::WireTypeOf(tag) == wire::kLengthDelimited) {
       for (const FieldDescriptor* candidate : streamed_) {
         if (candidate->number() == number) field = candidate;
       }
     }
     if (field != nullptr) {
       uint32_t length;
-      if (!ReadLength(coded_.get(), &length)) {
+      if (!wire::ReadLength(coded_.get(), &length)) {
         return Fail("truncated element " +
                     std::to_string(counts_[field->index()]) + " of " +
                     field->name() + " at byte " + std::to_string(offset_));
@@ -264,16 +246,24 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     }
     data = scratch_.data();
   }
-  // What ParseFromArray does, but an element sits one level below its
-  // report, so it gets one level less of the nesting budget than
-  // ParseFromArray would allow it.
-  const char* ptr;
-  google::protobuf::internal::ParseContext context(
-      CodedInputStream::GetDefaultRecursionLimit() - 1, false, &ptr,
-      google::protobuf::StringPiece(static_cast<const char*>(data), length));
-  element_->Clear();
-  ptr = element_->_InternalParse(ptr, &context);
-  const bool parsed = ptr != nullptr && context.EndedAtLimit();
+  // An element sits one level below its report, so it gets one level less
+  // of the nesting budget than a parse of its own would allow it. Every
+  // level takes two bytes at least, so only an element that long can tell the
+  // two budgets apart; shorter ones, nearly all, take the plain array parse.
+  // Through a CodedInputStream every route would cost 60% more; the array
+  // parse costs 4.6 to 5.1% more instructions than the runtime's internal
+  // parse context did (200k-route reads under callgrind).
+  bool parsed;
+  if (length < 2u * wire::MaxDepth()) {
+    parsed = element_->ParsePartialFromArray(data, static_cast<int>(length));
+  } else {
+    CodedInputStream bytes(static_cast<const uint8_t*>(data),
+                           static_cast<int>(length));
+    bytes.SetRecursionLimit(wire::MaxDepth() - 1);
+    element_->Clear();
+    parsed = element_->MergePartialFromCodedStream(&bytes) &&
+             bytes.ConsumedEntireMessage();
+  }
   if (in_place) coded_->Skip(static_cast<int>(length));
   if (!parsed) return failure("malformed");
   return true;
@@ -285,8 +275,7 @@ ReportWriter::ReportWriter(google::protobuf::io::ZeroCopyOutputStream* output,
     : output_(output),
       streamed_(streamed),
       tail_(header.New()),
-      tag_(WireFormatLite::MakeTag(streamed.number(),
-                                   WireFormatLite::WIRETYPE_LENGTH_DELIMITED)) {
+      tag_(wire::MakeTag(streamed.number(), wire::kLengthDelimited)) {
   // Serialization writes fields in number order and unknown fields last, so
   // the header splits at the streamed field: what comes before it now, the
   // rest at Finish().
@@ -326,4 +315,4 @@ bool ReportWriter::Finish() {
   return !output_.HadError();
 }
 
-}  // namespace ostrel::stream
+}  // namespace ostrel::report_stream

@@ -1,8 +1,8 @@
 // The report types of the compiled-in schema, found by name, and their
 // conversions between the binary wire format and the two text forms.
 
-#ifndef OSTREL_SRC_REPORT_CODEC_H_
-#define OSTREL_SRC_REPORT_CODEC_H_
+#ifndef OSTREL_TOOLS_AGG_L3_REPORT_CODEC_H_
+#define OSTREL_TOOLS_AGG_L3_REPORT_CODEC_H_
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/message.h>
@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "status.h"
 
 namespace ostrel::agg_l3 {
 
@@ -32,26 +34,19 @@ std::unique_ptr<google::protobuf::Message> NewReport(
 // Protocol-buffers text format, or the runtime's JSON mapping.
 enum class Format { kText, kJson };
 
-struct Conversion {
-  bool ok = false;
-  std::string output;  // complete, and only when ok
-  // When not ok: why, starting with where ("line 3, column 14: ...",
-  // "at byte 812 in route[3]: ...") whenever the runtime lets us tell.
-  std::string error;
-  // When ok but the output lost something the reader should know of: empty,
-  // or complete lines.
-  std::string warning;
-};
+// Both fail with kMalformed and why, starting with where ("line 3, column
+// 14: ...", "at byte 812 in route[3]: ...") whenever the runtime lets us tell;
+// `output` is complete, and set only on success.
 
 // Binary to text; unknown fields are kept by the text format and named in a
 // warning by JSON, which has no place for them.
-Conversion Decode(const google::protobuf::Descriptor& type,
-                  std::string_view binary, Format format);
+Status Decode(const google::protobuf::Descriptor& type, std::string_view binary,
+              Format format, std::string* output, Warnings* warnings);
 
 // Text to binary, all or nothing.
-Conversion Encode(const google::protobuf::Descriptor& type,
-                  std::string_view text, Format format);
+Status Encode(const google::protobuf::Descriptor& type, std::string_view text,
+              Format format, std::string* output);
 
 }  // namespace ostrel::agg_l3
 
-#endif  // OSTREL_SRC_REPORT_CODEC_H_
+#endif  // OSTREL_TOOLS_AGG_L3_REPORT_CODEC_H_

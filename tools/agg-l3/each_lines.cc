@@ -2,13 +2,12 @@
 
 #include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/util/json_util.h>
+#include <ostrel/report_stream.h>
 
 #include <memory>
 #include <optional>
 
-#include "commands.h"
 #include "report_codec.h"
-#include "report_stream.h"
 
 namespace ostrel::agg_l3 {
 namespace {
@@ -16,20 +15,22 @@ namespace {
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 
-const FieldDescriptor* ListField(const google::protobuf::Descriptor& type,
-                                 const std::string& name,
-                                 std::string* diagnostics) {
-  const FieldDescriptor* field = type.FindFieldByName(name);
-  if (field != nullptr && stream::IsStreamable(*field)) return field;
+namespace stream = ::ostrel::report_stream;
+
+Status FindList(const google::protobuf::Descriptor& type,
+                const std::string& name, const FieldDescriptor** field) {
+  *field = type.FindFieldByName(name);
+  if (*field != nullptr && stream::IsStreamable(**field)) return {};
   std::string lists;
   for (int i = 0; i < type.field_count(); ++i) {
     if (type.field(i)->is_repeated()) lists += " " + type.field(i)->name();
   }
-  *diagnostics +=
-      "agg-l3: " + type.name() + " has no list named " + name +
-      (lists.empty() ? "; it has no lists\n" : "; its lists:" + lists + "\n");
-  return nullptr;
+  return {kCannotRun,
+          type.name() + " has no list named " + name +
+              (lists.empty() ? "; it has no lists" : "; its lists:" + lists)};
 }
+
+Status CannotWriteOutput() { return {kCannotRun, "cannot write the output"}; }
 
 bool WriteLine(const Message& message,
                google::protobuf::io::CodedOutputStream* out) {
@@ -44,14 +45,16 @@ bool WriteLine(const Message& message,
 
 }  // namespace
 
-int DecodeEach(const google::protobuf::Descriptor& type,
-               const std::string& field_name,
-               google::protobuf::io::ZeroCopyInputStream* input,
-               std::string_view source,
-               google::protobuf::io::ZeroCopyOutputStream* output,
-               std::string* diagnostics, const Progress& progress) {
-  const FieldDescriptor* field = ListField(type, field_name, diagnostics);
-  if (field == nullptr) return kCannotRun;
+Status DecodeEach(const google::protobuf::Descriptor& type,
+                  const std::string& field_name,
+                  google::protobuf::io::ZeroCopyInputStream* input,
+                  std::string_view source,
+                  google::protobuf::io::ZeroCopyOutputStream* output,
+                  Warnings* warnings, const Progress& progress) {
+  const FieldDescriptor* field;
+  if (Status found = FindList(type, field_name, &field); !found.ok()) {
+    return found;
+  }
 
   stream::ReportReader reader(input, type, {field->name()});
   google::protobuf::io::CodedOutputStream out(output);
@@ -80,10 +83,8 @@ int DecodeEach(const google::protobuf::Descriptor& type,
     }
     unknown_fields |= !reflection->GetUnknownFields(*line).empty();
     if (!WriteLine(*line, &out)) {
-      *diagnostics += "agg-l3: " + std::string(source) +
-                      ": cannot print as JSON: " + line->ShortDebugString() +
-                      "\n";
-      return kMalformed;
+      return {kMalformed, std::string(source) + ": cannot print as JSON: " +
+                              line->ShortDebugString()};
     }
     if (progress && reader.event() == stream::ReportReader::kElement &&
         elements % 4096 == 0) {
@@ -91,30 +92,27 @@ int DecodeEach(const google::protobuf::Descriptor& type,
     }
   }
   if (!reader.ok()) {
-    *diagnostics +=
-        "agg-l3: " + std::string(source) + ": " + reader.error() + "\n";
-    return kMalformed;
+    return {kMalformed, std::string(source) + ": " + reader.error()};
   }
   if (unknown_fields) {
-    *diagnostics += "agg-l3: " + std::string(source) +
-                    ": records this schema does not know were left out (JSON "
-                    "has no place for them); `agg-l3 check` lists them\n";
+    warnings->push_back(std::string(source) +
+                        ": records this schema does not know were left out "
+                        "(JSON has no place for them); `agg-l3 check` lists "
+                        "them");
   }
   out.Trim();
-  if (out.HadError()) {
-    *diagnostics += "agg-l3: cannot write the output\n";
-    return kCannotRun;
-  }
-  return kOk;
+  if (out.HadError()) return CannotWriteOutput();
+  return {};
 }
 
-int EncodeEach(const google::protobuf::Descriptor& type,
-               const std::string& field_name, std::istream& lines,
-               std::string_view source,
-               google::protobuf::io::ZeroCopyOutputStream* output,
-               std::string* diagnostics) {
-  const FieldDescriptor* field = ListField(type, field_name, diagnostics);
-  if (field == nullptr) return kCannotRun;
+Status EncodeEach(const google::protobuf::Descriptor& type,
+                  const std::string& field_name, std::istream& lines,
+                  std::string_view source,
+                  google::protobuf::io::ZeroCopyOutputStream* output) {
+  const FieldDescriptor* field;
+  if (Status found = FindList(type, field_name, &field); !found.ok()) {
+    return found;
+  }
 
   const std::unique_ptr<Message> header = NewReport(type);
   // What came after the first element and belongs to the report itself;
@@ -130,10 +128,9 @@ int EncodeEach(const google::protobuf::Descriptor& type,
     const auto status =
         google::protobuf::util::JsonStringToMessage(text, line.get());
     if (!status.ok()) {
-      *diagnostics += "agg-l3: " + std::string(source) + ", line " +
-                      std::to_string(number) + ": " +
-                      status.message().ToString() + "\n";
-      return kMalformed;
+      return {kMalformed, std::string(source) + ", line " +
+                              std::to_string(number) + ": " +
+                              status.message().ToString()};
     }
     const int count = reflection->FieldSize(*line, field);
     if (count > 0 && !writer) writer.emplace(output, *header, *field);
@@ -155,11 +152,8 @@ int EncodeEach(const google::protobuf::Descriptor& type,
     late->SerializeToCodedStream(&out);
     ok = ok && !out.HadError();
   }
-  if (!ok) {
-    *diagnostics += "agg-l3: cannot write the output\n";
-    return kCannotRun;
-  }
-  return kOk;
+  if (!ok) return CannotWriteOutput();
+  return {};
 }
 
 }  // namespace ostrel::agg_l3

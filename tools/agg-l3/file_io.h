@@ -1,23 +1,23 @@
 // Whole-file input and all-or-nothing output for the tool.
 
-#ifndef OSTREL_SRC_FILE_IO_H_
-#define OSTREL_SRC_FILE_IO_H_
+#ifndef OSTREL_TOOLS_AGG_L3_FILE_IO_H_
+#define OSTREL_TOOLS_AGG_L3_FILE_IO_H_
 
 #include <string>
 #include <string_view>
 
+#include "status.h"
+
 namespace ostrel::agg_l3 {
 
-// Reads all of `path`, or of standard input when `path` is empty. On failure
-// returns false with `error` naming the file and the reason.
-bool ReadInput(const std::string& path, std::string* contents,
-               std::string* error);
+// Reads all of `path`, or of standard input when `path` is empty. Failures
+// name the file and the reason.
+Status ReadInput(const std::string& path, std::string* contents);
 
 // Writes `contents` to `path`, or to standard output when `path` is empty.
 // A file is replaced in one step (a temporary file beside it, renamed), so
 // readers see either the old file or the whole new one, never a part.
-bool WriteOutput(const std::string& path, std::string_view contents,
-                 std::string* error);
+Status WriteOutput(const std::string& path, std::string_view contents);
 
 // Output written as it is produced: to standard output, or to a temporary
 // file beside `path` that Commit() renames over it; dropped uncommitted, the
@@ -26,9 +26,9 @@ class OutputFile {
  public:
   ~OutputFile();
   // The path, or empty for standard output.
-  bool Open(const std::string& path, std::string* error);
+  Status Open(const std::string& path);
   int fd() const { return fd_; }
-  bool Commit(std::string* error);
+  Status Commit();
 
  private:
   std::string path_;
@@ -37,8 +37,8 @@ class OutputFile {
 };
 
 // The input file's descriptor, or standard input's when `path` is empty.
-int OpenInput(const std::string& path, std::string* error);
+Status OpenInput(const std::string& path, int* fd);
 
 }  // namespace ostrel::agg_l3
 
-#endif  // OSTREL_SRC_FILE_IO_H_
+#endif  // OSTREL_TOOLS_AGG_L3_FILE_IO_H_

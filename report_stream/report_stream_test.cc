@@ -1,9 +1,8 @@
-#include "report_stream.h"
-
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/wire_format_lite.h>
 #include <gtest/gtest.h>
+#include <ostrel/report_stream.h>
 
 #include <memory>
 #include <string>
@@ -12,7 +11,7 @@
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "wire_vectors.h"
 
-namespace ostrel::stream {
+namespace ostrel::report_stream {
 namespace {
 
 using google::protobuf::Descriptor;
@@ -320,4 +319,4 @@ TEST(ReportWriter, WritesTheWholeMessagesBytes) {
 }
 
 }  // namespace
-}  // namespace ostrel::stream
+}  // namespace ostrel::report_stream

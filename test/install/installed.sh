@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Uses the installed tree and the .deb packages the way a program outside
-# this project does. Usage: installed.sh stage|layout|cmake|pkg-config|python|deb
+# Uses the installed tree the way a program outside this project does.
+# Usage: installed.sh stage|layout|cmake|pkg-config|python
 # with the build's facts in the environment (set in CMakeLists.txt here).
 set -euo pipefail
 
@@ -14,7 +14,7 @@ fail() {
   exit 1
 }
 
-# What each package holds, relative to the prefix.
+# What the install holds, relative to the prefix.
 runtime_files() {
   for lib in "${SCHEMAS[@]##*/}"; do
     echo "$LIBDIR/libostrel_$lib.so.1"
@@ -98,25 +98,6 @@ build_with_pkg_config() (
   done
 )
 
-# The path of package NAME_VERSION_ARCH.deb, once its files are checked
-# against those that FILES_FUNCTION lists.
-deb() {
-  local package=$WORK_DIR/deb/$1_${VERSION}_$2.deb
-  same_files "$package" "$($3 | sed 's|^|usr/|')" \
-    "$(dpkg-deb -c "$package" | awk '$1 !~ /^d/ {print $6}' |
-      sed 's|^\./||' | grep -v '/ostrelTargets-')"
-  echo "$package"
-}
-
-# Fails unless each of the patterns starts an entry of Depends of DEB.
-expect_depends() {
-  local depends
-  depends=$(dpkg-deb -f "$1" Depends)
-  for d in "${@:2}"; do
-    grep -q -E "(^|, )$d" <<<"$depends" || fail "$1 Depends: $depends; lacks $d"
-  done
-}
-
 python3_with() {
   PYTHONPATH=$1/$PYTHONDIR "$PYTHON3" -s -B "${@:2}"
 }
@@ -159,39 +140,6 @@ case $1 in
     from_cpp=$("$WORK_DIR/cmake-consumer/route_report")
     from_python=$(python3_with "$STAGE" "$CONSUMER/route_report.py")
     [[ $from_python == "$from_cpp" ]] || fail "Python: $from_python, C++: $from_cpp"
-    ;;
-  deb)
-    rm -rf "$WORK_DIR/deb"
-    cpack -G DEB --config "$BUILD_DIR/CPackConfig.cmake" -B "$WORK_DIR/deb"
-    arch=$(dpkg --print-architecture)
-    runtime=$(deb "libostrel$MAJOR" "$arch" runtime_files)
-    development=$(deb libostrel-dev "$arch" development_files)
-    expect_depends "$runtime" 'libc6 ' 'libprotobuf32 ' 'libstdc\+\+6 '
-    expect_depends "$development" "libostrel$MAJOR \(= $VERSION\)" 'libprotobuf-dev \(>= '
-    packages=("$runtime" "$development")
-    if [[ -n $PYTHONDIR ]]; then
-      packages+=("$(deb python3-ostrel all python_files)")
-      expect_depends "${packages[-1]}" 'python3-protobuf \(>= '
-    fi
-    if [[ -n $TOOL ]]; then
-      packages+=("$(deb "$TOOL" "$arch" tool_files)")
-      expect_depends "${packages[-1]}" "libostrel$MAJOR "
-    fi
-    # What other packages' dpkg-shlibdeps reads to depend on ours.
-    for s in "${SCHEMAS[@]}"; do
-      dpkg-deb -I "$runtime" shlibs |
-        grep -q -x "libostrel_${s##*/} $MAJOR libostrel$MAJOR (>= $VERSION)" ||
-        fail "$runtime: no shlibs line for libostrel_${s##*/}"
-    done
-    # Unpacked into a scratch root, the packages serve the same consumers.
-    root=$WORK_DIR/deb/root
-    for package in "${packages[@]}"; do
-      dpkg-deb -x "$package" "$root"
-    done
-    build_with_cmake "$root/usr" "$WORK_DIR/deb/cmake-consumer"
-    build_with_pkg_config "$root/usr" "$WORK_DIR/deb/pkg-config-consumer"
-    [[ -z $PYTHONDIR || -z $PYTHON3 ]] || python3_with "$root/usr" "$CONSUMER/route_report.py"
-    [[ -z $TOOL ]] || LD_LIBRARY_PATH=$root/usr/$LIBDIR "$root/usr/$BINDIR/$TOOL" --help >/dev/null
     ;;
   *)
     fail "unknown mode $1"

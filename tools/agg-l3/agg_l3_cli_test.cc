@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "report_codec.h"
+#include "version.h"
 
 namespace {
 
@@ -309,6 +310,61 @@ TEST_F(AggL3Test, EveryCommandHasHelp) {
     EXPECT_EQ(result.exit_code, 0) << command;
     EXPECT_THAT(result.out, HasSubstr("Usage: agg-l3 " + command)) << command;
   }
+}
+
+TEST_F(AggL3Test, DashIsStandardInputOrOutput) {
+  const std::string text = "lrouter_id: \"t0-gw\"\nroute { network: \"n\" }\n";
+  const std::string binary = Run("encode RouteTableMsg", text).out;
+  ASSERT_FALSE(binary.empty());
+  Write(dir_ / "lines", Run("decode RouteTableMsg --each route", binary).out);
+  const struct {
+    std::string with_dash, without;
+    const std::string& input;
+  } cases[] = {
+      {"encode RouteTableMsg - -o -", "encode RouteTableMsg", text},
+      {"decode RouteTableMsg -", "decode RouteTableMsg", binary},
+      {"decode RouteTableMsg --each route - -o -",
+       "decode RouteTableMsg --each route", binary},
+      {"encode RouteTableMsg --each route -",
+       "encode RouteTableMsg --each route " + (dir_ / "lines").string(), ""},
+      {"check RouteTableMsg -", "check RouteTableMsg", binary},
+  };
+  for (const auto& c : cases) {
+    const Result with_dash =
+        Run(c.with_dash, c.input.empty() ? Read(dir_ / "lines") : c.input);
+    const Result without = Run(c.without, c.input);
+    EXPECT_EQ(with_dash.exit_code, 0) << c.with_dash << ": " << with_dash.err;
+    EXPECT_EQ(with_dash.out, without.out) << c.with_dash;
+  }
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1)
+      << "a file named - was written";
+}
+
+TEST_F(AggL3Test, VersionNamesToolSchemaDescriptionAndRuntime) {
+  const google::protobuf::FileDescriptor& schema = ostrel::agg_l3::SchemaFile();
+  google::protobuf::FileDescriptorProto registered;
+  schema.CopyTo(&registered);
+  const Result result = Run("--version");
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_THAT(
+      result.out,
+      StartsWith("agg-l3 " AGG_L3_VERSION "\nschema " + schema.name() +
+                 ": 58 message types, description sha256 " +
+                 ostrel::agg_l3::Sha256Hex(registered.SerializeAsString()) +
+                 "\nprotobuf 3.21."));
+  EXPECT_THAT(result.out, ::testing::MatchesRegex(
+                              ".*, runtime /.*/libprotobuf\\.so\\.[0-9.]+\n"));
+
+  // Standard output that cannot take the text is a failure.
+  const std::string full = std::string(AGG_L3) + " --version >/dev/full";
+  EXPECT_NE(std::system(full.c_str()), 0);
+}
+
+TEST(Sha256HexTest, KnownAnswers) {
+  EXPECT_EQ(ostrel::agg_l3::Sha256Hex(""),
+            "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(ostrel::agg_l3::Sha256Hex("abc"),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include "file_io.h"
 #include "report_codec.h"
 #include "status.h"
+#include "version.h"
 
 namespace {
 
@@ -59,9 +60,15 @@ CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
                    "Message type, by short name (RouteTableMsg) or full name")
       ->required()
       ->check(kReportType);
+  static const CLI::Validator kInputFile(
+      [](std::string& path) {
+        return path == "-" ? std::string() : CLI::ExistingFile(path);
+      },
+      "FILE");
   command
-      ->add_option("FILE", args.input, "Input file (default: standard input)")
-      ->check(CLI::ExistingFile);
+      ->add_option("FILE", args.input,
+                   "Input file; - or none for standard input")
+      ->check(kInputFile);
   return command;
 }
 
@@ -69,8 +76,8 @@ void AddConversionOptions(CLI::App& command, const std::string& json_help,
                           Arguments& args) {
   command.add_flag("--json", args.json, json_help);
   command.add_option("-o,--output", args.output,
-                     "Output file, replaced only once all of it is ready "
-                     "(default: standard output)");
+                     "Output file, replaced only once all of it is ready; - "
+                     "or none for standard output");
 }
 
 // Progress on a terminal, for inputs large enough to wait for.
@@ -148,6 +155,8 @@ int main(int argc, char** argv) {
                    agg::SchemaFile().name() + ".",
                kProgram);
   app.require_subcommand(1);
+  app.set_version_flag("--version", agg::VersionText,
+                       "Print the tool, schema and protobuf versions");
   app.footer(
       "Exit status: 0 done, 1 check found what the schema does not know, "
       "2 malformed input, 3 usage error or unreadable or unwritable file.");
@@ -189,8 +198,12 @@ int main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? agg::kOk : agg::kCannotRun;
+    const int code = app.exit(error);
+    return code == 0 && std::cout.flush() ? agg::kOk : agg::kCannotRun;
   }
+  // "-" names standard input or output, as an empty path does below.
+  if (args.input == "-") args.input.clear();
+  if (args.output == "-") args.output.clear();
 
   if (types->parsed()) {
     return Emit({}, args.enums ? agg::EnumList() : agg::TypeList(), "");

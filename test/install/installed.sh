@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Uses the installed tree the way a program outside this project does.
-# Usage: installed.sh stage|layout|cmake|pkg-config|python
+# Uses the installed tree the way a program outside this project does:
+# the tree that `cmake --install` writes (stage, then layout, cmake,
+# pkg-config, python), or the installed Debian packages (system).
+# Usage: installed.sh stage|layout|cmake|pkg-config|python|system
 # with the build's facts in the environment (set in CMakeLists.txt here).
 set -euo pipefail
 
@@ -47,7 +49,10 @@ python_files() {
   done
 }
 tool_files() {
-  [[ -z $TOOL ]] || echo "$BINDIR/$TOOL"
+  [[ -n $TOOL ]] || return 0
+  echo "$BINDIR/$TOOL"
+  echo "$MANDIR/man1/$TOOL.1"
+  echo "$DATADIR/bash-completion/completions/$TOOL"
 }
 
 # Fails unless two lists of files, one a line, hold the same files.
@@ -58,9 +63,10 @@ same_files() {
 # Every libostrel that BINARY loads comes from LIBDIR, the three schema
 # libraries at least.
 expect_loads_from() {
-  local libdir=$1 binary=$2 ours found
-  ours=$(ldd "$binary" | grep libostrel_ || true)
-  found=$(grep -c "=> $libdir/libostrel_[a-z0-9_]*\.so\.[0-9]* " <<<"$ours")
+  local libdir binary=$2 ours found
+  libdir=$(realpath "$1")
+  ours=$(ldd "$binary" | awk '/libostrel_/ {print $3}' | xargs -r realpath -m)
+  found=$(grep -c "^$libdir/libostrel_[a-z0-9_]*\.so\.[0-9]" <<<"$ours" || true)
   [[ $found -ge 3 && $found == $(wc -l <<<"$ours") ]] ||
     fail "$binary loads, instead of the libraries of $libdir: $ours"
 }
@@ -68,11 +74,14 @@ expect_loads_from() {
 # Runs each consumer program, which fails on a wrong result itself.
 readonly PROGRAMS=(route_report lookup_by_name stream_routes)
 
+# The consumers built against PREFIX in DIR, with what the README says to
+# add for a PREFIX other than /usr.
 build_with_cmake() {
-  local prefix=$1 dir=$2
+  local prefix=$1 dir=$2 options=()
+  [[ $prefix == /usr ]] || options=(-DCMAKE_PREFIX_PATH="$prefix")
   rm -rf "$dir"
-  cmake -S "$CONSUMER" -B "$dir" -G "$GENERATOR" -DCMAKE_PREFIX_PATH="$prefix"
-  grep -q "^ostrel_DIR:PATH=$prefix/" "$dir/CMakeCache.txt" ||
+  cmake -S "$CONSUMER" -B "$dir" -G "$GENERATOR" "${options[@]}"
+  grep -q "^ostrel_DIR:PATH=$prefix/$LIBDIR/cmake/ostrel$" "$dir/CMakeCache.txt" ||
     fail "found another ostrel package: $(grep ^ostrel_DIR "$dir/CMakeCache.txt")"
   cmake --build "$dir"
   for program in "${PROGRAMS[@]}"; do
@@ -83,18 +92,15 @@ build_with_cmake() {
 
 build_with_pkg_config() (
   local prefix=$1 dir=$2
-  export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$LIBDIR
+  [[ $prefix == /usr ]] ||
+    export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$LIBDIR
   rm -rf "$dir" && mkdir -p "$dir"
-  cd "$CONSUMER"
-  local -A module=([stream_routes]=ostrel_report_stream)
-  local -A source=([stream_routes]=../../../examples/cpp/stream_routes.cc)
+  cp "$CONSUMER"/*.cc "$SOURCE_DIR/../../examples/cpp/stream_routes.cc" "$dir"
+  cd "$dir"
+  bash -euo pipefail "$CONSUMER/pkg-config.sh"
   for program in "${PROGRAMS[@]}"; do
-    # shellcheck disable=SC2046 # split into flags, as on a command line
-    c++ "${source[$program]:-$program.cc}" \
-      $(pkg-config --cflags --libs "${module[$program]:-ostrel_agg_svc_l3_msg}") \
-      -o "$dir/$program"
-    expect_loads_from "$prefix/$LIBDIR" "$dir/$program"
-    "$dir/$program"
+    expect_loads_from "$prefix/$LIBDIR" "$program"
+    "./$program"
   done
 )
 
@@ -139,6 +145,14 @@ case $1 in
     # The same report from C++ and from Python is the same bytes.
     from_cpp=$("$WORK_DIR/cmake-consumer/route_report")
     from_python=$(python3_with "$STAGE" "$CONSUMER/route_report.py")
+    [[ $from_python == "$from_cpp" ]] || fail "Python: $from_python, C++: $from_cpp"
+    ;;
+  system)
+    build_with_cmake /usr "$WORK_DIR/cmake-consumer"
+    build_with_pkg_config /usr "$WORK_DIR/pkg-config-consumer"
+    # Debian's python3, as a user runs it: byte code where the packages put it.
+    from_cpp=$("$WORK_DIR/cmake-consumer/route_report")
+    from_python=$(/usr/bin/python3 "$CONSUMER/route_report.py")
     [[ $from_python == "$from_cpp" ]] || fail "Python: $from_python, C++: $from_cpp"
     ;;
   *)

@@ -34,7 +34,7 @@ for deb in "$OUT"/libostrel-*[0-9]_*.deb; do
 done
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${debs[@]}"
-mapfile -t installed < <(dpkg -L "${packages[@]}" | sort -u)
+mapfile -t installed < <(dpkg -L "${packages[@]}" | grep -v -x -F /. | sort -u)
 
 LIBDIR=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH) SOURCE_DIR=$PWD/test/install \
   WORK_DIR=$WORK GENERATOR=Ninja bash test/install/installed.sh system

@@ -35,6 +35,14 @@ done
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${debs[@]}"
 mapfile -t installed < <(dpkg -L "${packages[@]}" | grep -v -x -F /. | sort -u)
+# Hardened: read-only relocations bound at load time.
+for file in "${installed[@]}"; do
+  [[ -f $file && ! -L $file && $file != /usr/lib/debug/* ]] || continue
+  [[ $(head -c 4 "$file") == $'\x7fELF' ]] || continue
+  readelf -d "$file" | grep 'FLAGS.*BIND_NOW' >/dev/null &&
+    readelf -l "$file" | grep GNU_RELRO >/dev/null ||
+    fail "$file: not linked with -z relro -z now"
+done
 
 LIBDIR=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH) SOURCE_DIR=$PWD/test/install \
   WORK_DIR=$WORK GENERATOR=Ninja bash test/install/installed.sh system

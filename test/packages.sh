@@ -29,9 +29,22 @@ field() { dpkg-deb -f "$OUT/$1"_*.deb "$2"; }
 [[ $(field libostrel-dev Depends) == *'libprotobuf-dev (>= 3.21.0), libprotobuf-dev (<< 3.22~)'* &&
   $(field libostrel-dev Suggests) == protobuf-compiler ]] ||
   fail "libostrel-dev: Depends $(field libostrel-dev Depends), Suggests $(field libostrel-dev Suggests)"
-for deb in "$OUT"/libostrel-*[0-9]_*.deb; do
-  [[ $(dpkg-deb -f "$deb" Multi-Arch) == same ]] || fail "$deb is not Multi-Arch: same"
+# Each library package: co-installable across architectures, registered
+# with the loader by trigger, and the dependency that programs built
+# against it get.
+libraries=0
+for deb in "${debs[@]}"; do
+  package=$(dpkg-deb -f "$deb" Package)
+  [[ $package =~ ^libostrel-.*[0-9]$ ]] || continue
+  libraries=$((libraries + 1))
+  [[ $(dpkg-deb -f "$deb" Multi-Arch) == same ]] || fail "$package is not Multi-Arch: same"
+  [[ $(dpkg-deb -I "$deb" triggers) == *'activate-noawait ldconfig'* ]] ||
+    fail "$package: no ldconfig trigger"
+  [[ $(dpkg-deb -I "$deb" shlibs) =~ ^libostrel_[a-z0-9_]+\ [0-9]+\ $package\ \(\>=\ [0-9.]+\)$ ]] ||
+    fail "$package shlibs: $(dpkg-deb -I "$deb" shlibs)"
 done
+((libraries == $(grep -c '^Package: libostrel-.*[0-9]$' debian/control))) ||
+  fail "$libraries library packages built"
 
 DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${debs[@]}"
 mapfile -t installed < <(dpkg -L "${packages[@]}" | grep -v -x -F /. | sort -u)

@@ -83,7 +83,7 @@ DEBIAN_FRONTEND=noninteractive apt-get purge -y "${packages[@]}"
 for path in "${installed[@]}"; do
   [[ ! -e $path ]] || dpkg -S "$path" >/dev/null 2>&1 || fail "left after purge: $path"
 done
-left=$(find /usr /etc /var/lib -path /var/lib/apt -prune -o \
+left=$(find /usr /etc /var/lib \( -path /var/lib/apt -o -path "$PWD" \) -prune -o \
   \( -name '*ostrel*' -o -name 'agg-l3*' -o -name 'agg_svc*' \) -print)
 [[ -z $left ]] || fail "left after purge: $left"
 echo "Debian packages: ${#packages[@]} built, lintian-clean, installed, used and purged"

@@ -7,10 +7,13 @@
 // This file is compiled without NDEBUG and with deprecation warnings as
 // errors, as a debug-built caller of the older interface would be.
 
+#include <google/protobuf/dynamic_message.h>
 #include <google/protobuf/io/coded_stream.h>
 #include <google/protobuf/stubs/common.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <tuple>
 
@@ -99,6 +102,78 @@ TEST(SelfMerge, ThrowsTheFatalExceptionBeforeChangingAnything) {
     }
     EXPECT_EQ(table.SerializeAsString(), before);
   }
+}
+
+// A caller copying from a Message it knows to be of the same class pays for
+// a typed copy: no descriptor of the file is built. The check runs in a
+// fresh process, before anything else could have built them.
+TEST(GenericCopyDeathTest, SameClassCopiesWithoutBuildingDescriptors) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        RouteTableMsg source = TwoRoutes("10.0.0.0/8", "10.1.0.0/16");
+        source.mutable_unknown_fields()->AddVarint(9, 1);
+        RouteTableMsg copy;
+        copy.set_timestamp(4);
+        copy.CopyFrom(static_cast<const google::protobuf::Message&>(source));
+        const bool equal =
+            copy.SerializeAsString() == source.SerializeAsString();
+        const bool built =
+            google::protobuf::DescriptorPool::generated_pool()
+                ->InternalIsFileLoaded(
+                    "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto");
+        std::exit((equal ? 0 : 1) | (built ? 2 : 0));
+      },
+      testing::ExitedWithCode(0), "");
+}
+
+TEST(GenericCopy, OtherImplementationsOfTheTypeCopyThroughReflection) {
+  RouteTableMsg source = TwoRoutes("a", "b");
+  google::protobuf::DynamicMessageFactory factory;
+  std::unique_ptr<google::protobuf::Message> dynamic(
+      factory.GetPrototype(RouteTableMsg::descriptor())->New());
+  dynamic->CopyFrom(source);
+  RouteTableMsg copy;
+  copy.set_timestamp(4);
+  copy.CopyFrom(*dynamic);
+  EXPECT_EQ(copy.SerializeAsString(), source.SerializeAsString());
+  copy.CopyFrom(static_cast<const google::protobuf::Message&>(copy));
+  EXPECT_EQ(copy.route_size(), 2);
+}
+
+// Each setter of the older interface, named by its type as a caller taking
+// its address does, stores the same value.
+TEST(StringSetters, EachOverloadCanBeNamedAndStores) {
+  using Setter = void (*)(RouteTableMsg*);
+  void (RouteTableMsg::*by_string)(const std::string&) =
+      &RouteTableMsg::set_lrouter_id;
+  void (RouteTableMsg::*by_pointer)(const char*) =
+      &RouteTableMsg::set_lrouter_id;
+  void (RouteTableMsg::*by_pointer_and_size)(const char*, size_t) =
+      &RouteTableMsg::set_lrouter_id;
+  const struct {
+    Setter set;
+    std::string expected;
+  } cases[] = {
+      {[](RouteTableMsg* m) { m->set_lrouter_id(std::string("lr\0x", 4)); },
+       std::string("lr\0x", 4)},
+      {[](RouteTableMsg* m) { m->set_lrouter_id("lr-1"); }, "lr-1"},
+      {[](RouteTableMsg* m) { m->set_lrouter_id("lr-1xyz", 4); }, "lr-1"},
+      {[](RouteTableMsg* m) { m->set_lrouter_id({}); }, ""},
+  };
+  for (const auto& c : cases) {
+    RouteTableMsg table;
+    c.set(&table);
+    EXPECT_TRUE(table.has_lrouter_id());
+    EXPECT_EQ(table.lrouter_id(), c.expected);
+  }
+  RouteTableMsg table;
+  (table.*by_string)("lr-2");
+  EXPECT_EQ(table.lrouter_id(), "lr-2");
+  (table.*by_pointer)("lr-3");
+  EXPECT_EQ(table.lrouter_id(), "lr-3");
+  (table.*by_pointer_and_size)("lr-4x", 4);
+  EXPECT_EQ(table.lrouter_id(), "lr-4");
 }
 
 TEST(EnumerationSetters, StoreAnyNumberInADebugCaller) {

@@ -34,6 +34,40 @@ void Insert(GeneratorContext* context, const std::string& file,
   printer.PrintRaw(text);
 }
 
+// protoc declares a singular string's setter as one template, so a caller
+// cannot take the address of set_x(const char*). These three overloads are
+// the older interface's; each hands over to the template, and a null
+// pointer (what set_x({}) now picks) sets the empty string, as set_x({})
+// did before.
+std::string StringSetterOverloads(const FieldDescriptor& field) {
+  if (field.is_repeated() ||
+      field.cpp_type() != FieldDescriptor::CPPTYPE_STRING) {
+    return "";
+  }
+  const std::string setter = "set_" + field.lowercase_name();
+  return "void " + setter +
+         "(const ::std::string& value) {\n"
+         "  " +
+         setter +
+         "<const ::std::string&>(value);\n"
+         "}\n"
+         "void " +
+         setter +
+         "(const char* value) {\n"
+         "  const char* text = value != nullptr ? value : \"\";\n"
+         "  " +
+         setter +
+         "<const char* const&>(text);\n"
+         "}\n"
+         "void " +
+         setter +
+         "(const char* value, ::std::size_t size) {\n"
+         "  " +
+         setter +
+         "<const char* const&, ::std::size_t>(value, size);\n"
+         "}\n";
+}
+
 void InsertMessageContract(const Descriptor* message, const std::string& header,
                            const std::string& source,
                            GeneratorContext* context) {
@@ -42,15 +76,34 @@ void InsertMessageContract(const Descriptor* message, const std::string& header,
     InsertMessageContract(message->nested_type(i), header, source, context);
   }
 
-  // Hides the deprecated base-class versions; the values are the same.
-  Insert(context, header, "class_scope:" + name,
-         "// Sizes as int, for callers written against the older interface.\n"
-         "int ByteSize() const {\n"
-         "  return ::google::protobuf::internal::ToIntSize(ByteSizeLong());\n"
-         "}\n"
-         "int SpaceUsed() const {\n"
-         "  return ::google::protobuf::internal::ToIntSize(SpaceUsedLong());\n"
-         "}\n");
+  // ByteSize and SpaceUsed hide the deprecated base-class versions; the
+  // values are the same. The base class's CopyFrom(const Message&) compares
+  // descriptors, which builds those of the whole file on first use; a
+  // message of this very class needs no descriptor to be copied.
+  const std::string cpp_class = message->name();
+  std::string class_scope =
+      " public:\n"
+      "// Sizes as int, for callers written against the older interface.\n"
+      "int ByteSize() const {\n"
+      "  return ::google::protobuf::internal::ToIntSize(ByteSizeLong());\n"
+      "}\n"
+      "int SpaceUsed() const {\n"
+      "  return ::google::protobuf::internal::ToIntSize(SpaceUsedLong());\n"
+      "}\n"
+      "void CopyFrom(const ::google::protobuf::Message& from) {\n"
+      "  if (const auto* same =\n"
+      "          ::google::protobuf::DynamicCastToGenerated<" +
+      cpp_class +
+      ">(&from)) {\n"
+      "    CopyFrom(*same);\n"
+      "  } else {\n"
+      "    ::google::protobuf::Message::CopyFrom(from);\n"
+      "  }\n"
+      "}\n";
+  for (int i = 0; i < message->field_count(); ++i) {
+    class_scope += StringSetterOverloads(*message->field(i));
+  }
+  Insert(context, header, "class_scope:" + name, class_scope);
 
   // Both MergeFrom overloads and CheckTypeAndMergeFrom end up in MergeImpl.
   Insert(context, source, "class_specific_merge_from_start:" + name,

@@ -11,6 +11,10 @@
 //    NDEBUG (the stock inline setter asserts validity);
 //  * release_x() of a set-then-cleared string hands over the kept string;
 //  * ByteSize() and SpaceUsed() without deprecation warnings;
+//  * CopyFrom(const Message&) from a message of the same class copies
+//    without building the file's descriptors;
+//  * set_x(const std::string&), set_x(const char*) and
+//    set_x(const char*, size_t) as overloads whose address can be taken;
 //  * protobuf_AddDesc_<file>() and protobuf_AssignDesc_<file>(), the
 //    file-level registration entry points older callers use.
 //

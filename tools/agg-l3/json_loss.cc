@@ -1,0 +1,214 @@
+#include "json_loss.h"
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/unknown_field_set.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace ostrel::agg_l3 {
+namespace {
+
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::Reflection;
+using google::protobuf::UnknownField;
+
+// The bit patterns "NaN" reads back as.
+constexpr uint32_t kJsonFloatNan = 0x7fc00000;
+constexpr uint64_t kJsonDoubleNan = 0x7ff8000000000000;
+
+template <typename Bits, typename Float>
+Bits BitsOf(Float value) {
+  Bits bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+std::string Hex(uint64_t value) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  do {
+    hex.insert(hex.begin(), kDigits[value & 0xf]);
+    value >>= 4;
+  } while (value != 0);
+  return "0x" + hex;
+}
+
+void CheckString(const std::string& value, const std::string& path,
+                 std::vector<JsonLoss>* losses) {
+  const size_t bad = FirstNonUtf8(value);
+  if (bad == std::string::npos) return;
+  losses->push_back(
+      {path, "not UTF-8 from its byte " + std::to_string(bad) + " (" +
+                 Hex(static_cast<unsigned char>(value[bad])) + ")"});
+}
+
+void CheckNan(uint64_t bits, uint64_t json_nan, const std::string& path,
+              std::vector<JsonLoss>* losses) {
+  if (bits == json_nan) return;
+  losses->push_back(
+      {path, "a NaN with bits " + Hex(bits) + ", which JSON writes as NaN"});
+}
+
+std::string UnknownRecord(const google::protobuf::Descriptor& type,
+                          const UnknownField& record) {
+  const FieldDescriptor* field = type.FindFieldByNumber(record.number());
+  if (field == nullptr) {
+    return "field " + std::to_string(record.number()) +
+           ", which this schema does not know";
+  }
+  if (field->enum_type() != nullptr &&
+      record.type() == UnknownField::TYPE_VARINT) {
+    return "value " + std::to_string(static_cast<int32_t>(record.varint())) +
+           " rejected by enumeration " + field->enum_type()->name();
+  }
+  return "a record of field " + std::to_string(record.number()) +
+         " in a wire type the schema does not have for it";
+}
+
+void Collect(const Message& message, const std::string& root,
+             std::vector<JsonLoss>* losses) {
+  const Reflection& reflection = *message.GetReflection();
+  const std::string prefix = root.empty() ? "" : root + ".";
+  std::vector<const FieldDescriptor*> fields;
+  reflection.ListFields(message, &fields);
+  for (const FieldDescriptor* field : fields) {
+    const int count =
+        field->is_repeated() ? reflection.FieldSize(message, field) : 1;
+    for (int i = 0; i < count; ++i) {
+      const std::string path =
+          prefix + field->name() +
+          (field->is_repeated() ? "[" + std::to_string(i) + "]" : "");
+      const bool repeated = field->is_repeated();
+      switch (field->cpp_type()) {
+        case FieldDescriptor::CPPTYPE_STRING:
+          if (field->type() == FieldDescriptor::TYPE_STRING) {
+            std::string scratch;
+            CheckString(repeated ? reflection.GetRepeatedStringReference(
+                                       message, field, i, &scratch)
+                                 : reflection.GetStringReference(message, field,
+                                                                 &scratch),
+                        path, losses);
+          }
+          break;
+        case FieldDescriptor::CPPTYPE_FLOAT: {
+          const float value =
+              repeated ? reflection.GetRepeatedFloat(message, field, i)
+                       : reflection.GetFloat(message, field);
+          if (std::isnan(value)) {
+            CheckNan(BitsOf<uint32_t>(value), kJsonFloatNan, path, losses);
+          }
+          break;
+        }
+        case FieldDescriptor::CPPTYPE_DOUBLE: {
+          const double value =
+              repeated ? reflection.GetRepeatedDouble(message, field, i)
+                       : reflection.GetDouble(message, field);
+          if (std::isnan(value)) {
+            CheckNan(BitsOf<uint64_t>(value), kJsonDoubleNan, path, losses);
+          }
+          break;
+        }
+        case FieldDescriptor::CPPTYPE_MESSAGE:
+          Collect(repeated ? reflection.GetRepeatedMessage(message, field, i)
+                           : reflection.GetMessage(message, field),
+                  path, losses);
+          break;
+        default:  // integers, booleans and enumerations print exactly
+          break;
+      }
+    }
+  }
+  const auto& unknown = reflection.GetUnknownFields(message);
+  for (int i = 0; i < unknown.field_count(); ++i) {
+    const UnknownField& record = unknown.field(i);
+    const FieldDescriptor* field =
+        message.GetDescriptor()->FindFieldByNumber(record.number());
+    losses->push_back(
+        {prefix + (field ? field->name() : std::to_string(record.number())),
+         UnknownRecord(*message.GetDescriptor(), record)});
+  }
+}
+
+// Whether `byte` lies in [low, high].
+bool In(unsigned char byte, unsigned char low, unsigned char high) {
+  return byte >= low && byte <= high;
+}
+
+}  // namespace
+
+std::vector<JsonLoss> JsonLosses(const Message& message,
+                                 const std::string& root) {
+  std::vector<JsonLoss> losses;
+  Collect(message, root, &losses);
+  return losses;
+}
+
+std::string DescribeLosses(const std::vector<JsonLoss>& losses) {
+  std::string lines;
+  for (const JsonLoss& loss : losses) {
+    lines += "  " + loss.path + ": " + loss.what + "\n";
+  }
+  return lines;
+}
+
+void KeepNegativeZeros(std::string* json) {
+  bool in_string = false;
+  for (size_t i = 0; i < json->size(); ++i) {
+    const char c = (*json)[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '-' && json->compare(i + 1, 1, "0") == 0 &&
+               (i + 2 == json->size() ||
+                std::strchr("0123456789.eE", (*json)[i + 2]) == nullptr)) {
+      json->insert(i + 2, ".0");
+      i += 3;
+    }
+  }
+}
+
+size_t FirstNonUtf8(std::string_view text) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const size_t size = text.size();
+  size_t i = 0;
+  while (i < size) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The range the second byte must lie in, and the sequence's length,
+    // per lead byte (RFC 3629); the later bytes are all 80..BF.
+    unsigned char low = 0x80, high = 0xbf;
+    size_t length;
+    if (In(lead, 0xc2, 0xdf)) {
+      length = 2;
+    } else if (In(lead, 0xe0, 0xef)) {
+      length = 3;
+      if (lead == 0xe0) low = 0xa0;
+      if (lead == 0xed) high = 0x9f;
+    } else if (In(lead, 0xf0, 0xf4)) {
+      length = 4;
+      if (lead == 0xf0) low = 0x90;
+      if (lead == 0xf4) high = 0x8f;
+    } else {
+      return i;
+    }
+    if (i + length > size || !In(bytes[i + 1], low, high)) return i;
+    for (size_t k = 2; k < length; ++k) {
+      if (!In(bytes[i + k], 0x80, 0xbf)) return i;
+    }
+    i += length;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace ostrel::agg_l3

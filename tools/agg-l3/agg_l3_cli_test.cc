@@ -10,12 +10,16 @@
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "report_codec.h"
 #include "version.h"
@@ -23,8 +27,23 @@
 namespace {
 
 namespace fs = std::filesystem;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::Not;
 using ::testing::StartsWith;
+
+// "0a 02 00 ff" as bytes.
+std::string FromHex(const std::string& hex) {
+  std::string bytes;
+  std::istringstream digits(hex);
+  for (std::string pair; digits >> pair;) {
+    bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
+  }
+  return bytes;
+}
+
+constexpr int kJsonCannotHold = 4;
 
 std::string Read(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
@@ -55,16 +74,38 @@ class AggL3Test : public ::testing::Test {
   // `args` is shell text: tests quote what needs quoting.
   Result Run(const std::string& args, const std::string& input = "") {
     Write(dir_ / "stdin", input);
-    const std::string command =
-        std::string(AGG_L3) + " " + args + " <" + (dir_ / "stdin").string() +
-        " >" + (dir_ / "stdout").string() + " 2>" + (dir_ / "stderr").string();
-    const int status = std::system(command.c_str());
+    Result result = Shell("agg-l3 " + args + " <" + (dir_ / "stdin").string());
+    fs::remove(dir_ / "stdin");
+    return result;
+  }
+
+  // Runs shell text in which "agg-l3" stands for the tool, capturing its
+  // output; the exit code of a command ended by a signal is -1.
+  Result Shell(std::string command) {
+    const std::string tool = AGG_L3;
+    for (size_t at = 0; (at = command.find("agg-l3 ", at)) != std::string::npos;
+         at += tool.size()) {
+      command.replace(at, 6, tool);
+    }
+    const std::string redirected = "{ " + command + "\n} >" +
+                                   (dir_ / "stdout").string() + " 2>" +
+                                   (dir_ / "stderr").string();
+    const int status = std::system(redirected.c_str());
     Result result{WIFEXITED(status) ? WEXITSTATUS(status) : -1,
                   Read(dir_ / "stdout"), Read(dir_ / "stderr")};
-    fs::remove(dir_ / "stdin");
     fs::remove(dir_ / "stdout");
     fs::remove(dir_ / "stderr");
     return result;
+  }
+
+  // What the test left in its directory, besides `expected`.
+  std::vector<std::string> Leftovers(const std::set<std::string>& expected) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) {
+      const std::string name = entry.path().filename().string();
+      if (expected.count(name) == 0) names.push_back(name);
+    }
+    return names;
   }
 
   fs::path dir_;
@@ -220,9 +261,14 @@ TEST_F(AggL3Test, CheckListsDriftWithPathsAndDecodeKeepsIt) {
   EXPECT_THAT(text.out, HasSubstr("\n4: 1\n2: 7\n"));
 
   const Result json = Run("decode --json EdgeClusterStatusMsg", newer);
-  EXPECT_EQ(json.exit_code, 0);
-  EXPECT_THAT(json.err, StartsWith("agg-l3: warning: JSON has no place"));
+  EXPECT_EQ(json.exit_code, kJsonCannotHold);
+  EXPECT_EQ(json.out, "");
   EXPECT_THAT(json.err, HasSubstr("  4: unknown field 4 (varint 1)"));
+  const Result lossy =
+      Run("decode --json --accept-loss EdgeClusterStatusMsg", newer);
+  EXPECT_EQ(lossy.exit_code, 0);
+  EXPECT_THAT(lossy.out, HasSubstr("\"self\""));
+  EXPECT_THAT(lossy.err, HasSubstr("  4: unknown field 4 (varint 1)"));
 }
 
 struct BadInputCase {
@@ -365,6 +411,285 @@ TEST(Sha256HexTest, KnownAnswers) {
             "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
   EXPECT_EQ(ostrel::agg_l3::Sha256Hex("abc"),
             "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+}
+
+// Every value of every scalar kind that JSON can hold comes back from
+// decode --json and encode --json as the same bytes; what JSON cannot hold
+// is refused, named by its path, unless the loss is accepted.
+struct FidelityCase {
+  std::string name;
+  std::string type;
+  std::string hex;
+  std::string lost;  // the path named, or empty when JSON holds it exactly
+};
+
+void PrintTo(const FidelityCase& c, std::ostream* os) { *os << c.name; }
+
+class JsonFidelityTest : public AggL3Test,
+                         public ::testing::WithParamInterface<FidelityCase> {};
+
+TEST_P(JsonFidelityTest, ExactOrRefused) {
+  const FidelityCase& c = GetParam();
+  const std::string binary = FromHex(c.hex);
+  const Result json = Run("decode --json " + c.type, binary);
+  if (c.lost.empty()) {
+    ASSERT_EQ(json.exit_code, 0) << json.err;
+    EXPECT_EQ(json.err, "");
+    Write(dir_ / "in.json", json.out);
+    const Result back =
+        Run("encode --json " + c.type + " " + (dir_ / "in.json").string());
+    EXPECT_EQ(back.exit_code, 0) << back.err;
+    EXPECT_TRUE(back.out == binary) << json.out;
+    return;
+  }
+  EXPECT_EQ(json.exit_code, kJsonCannotHold);
+  EXPECT_EQ(json.out, "");
+  EXPECT_THAT(json.err, HasSubstr("  " + c.lost + ": "));
+  EXPECT_THAT(json.err, HasSubstr("text format"));
+
+  const fs::path out = dir_ / "out.json";
+  EXPECT_EQ(
+      Run("decode --json " + c.type + " -o " + out.string(), binary).exit_code,
+      kJsonCannotHold);
+  EXPECT_FALSE(fs::exists(out));
+
+  const Result lossy = Run("decode --json --accept-loss " + c.type, binary);
+  EXPECT_EQ(lossy.exit_code, 0);
+  EXPECT_THAT(lossy.out, StartsWith("{"));
+  EXPECT_THAT(lossy.err, HasSubstr("  " + c.lost + ": "));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, JsonFidelityTest,
+    ::testing::Values(
+        FidelityCase{"Int64Lowest", "RouteTableMsg",
+                     "10 80 80 80 80 80 80 80 80 80 01", ""},
+        FidelityCase{"Int32MinusOne", "RouteEntryMsg",
+                     "28 ff ff ff ff ff ff ff ff ff 01", ""},
+        FidelityCase{"Uint64Highest", "AddressFamilyMsg",
+                     "10 ff ff ff ff ff ff ff ff ff 01", ""},
+        FidelityCase{"Uint32Highest", "BgpNeighborEntryMsg",
+                     "10 ff ff ff ff 0f", ""},
+        FidelityCase{"Bool", "FrrRouteCountMsg", "30 01", ""},
+        FidelityCase{"Enumeration", "BgpNeighborEntryMsg", "b8 01 02", ""},
+        FidelityCase{"Utf8AndNul", "RouteTableMsg",
+                     "0a 07 00 c3 a9 f0 9f 98 80", ""},
+        FidelityCase{"FloatNegativeZero", "EdgeNodeStatusMsg", "35 00 00 00 80",
+                     ""},
+        FidelityCase{"FloatHighest", "EdgeNodeStatusMsg", "35 ff ff 7f 7f", ""},
+        FidelityCase{"FloatSmallest", "EdgeNodeStatusMsg", "35 01 00 00 00",
+                     ""},
+        FidelityCase{"FloatMinusInfinity", "EdgeNodeStatusMsg",
+                     "35 00 00 80 ff", ""},
+        FidelityCase{"FloatNan", "EdgeNodeStatusMsg", "35 00 00 c0 7f", ""},
+        FidelityCase{"NotUtf8", "RouteTableMsg", "0a 02 00 ff", "lrouter_id"},
+        FidelityCase{"CutUtf8", "RouteTableMsg", "0a 02 61 c3", "lrouter_id"},
+        FidelityCase{"OverlongUtf8", "RouteTableMsg", "0a 02 c0 af",
+                     "lrouter_id"},
+        FidelityCase{"NotUtf8InAnElement", "RouteTableMsg",
+                     "22 00 22 03 12 01 ff", "route[1].network"},
+        FidelityCase{"NanPayload", "EdgeNodeStatusMsg", "35 01 00 c0 7f",
+                     "r_await"},
+        FidelityCase{"NegativeNan", "EdgeNodeStatusMsg", "3d 00 00 c0 ff",
+                     "w_await"},
+        FidelityCase{"UnknownField", "RouteTableMsg", "30 01", "6"},
+        FidelityCase{"RejectedEnumValue", "EdgeNodeStatusMsg", "10 05",
+                     "status"}),
+    [](const auto& test) { return test.param.name; });
+
+// decode --each holds its lines to the same rule: the header's and each
+// element's, with the element's index in the report.
+TEST_F(AggL3Test, EachLinesAreExactOrRefused) {
+  const struct {
+    std::string type, list, hex, lost;
+  } cases[] = {
+      {"EdgeClusterStatusMsg", "peer", "0a 05 35 00 00 00 80 12 00", ""},
+      {"RouteTableMsg", "route", "0a 02 00 ff 22 00", "lrouter_id"},
+      {"RouteTableMsg", "route", "22 00 22 03 12 01 ff", "route[1].network"},
+      {"RouteTableMsg", "route", "22 02 38 01", "route[0].7"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.hex);
+    const std::string binary = FromHex(c.hex);
+    const Result lines = Run("decode --each " + c.list + " " + c.type, binary);
+    if (c.lost.empty()) {
+      ASSERT_EQ(lines.exit_code, 0) << lines.err;
+      const Result back =
+          Run("encode --each " + c.list + " " + c.type, lines.out);
+      EXPECT_EQ(back.exit_code, 0) << back.err;
+      EXPECT_TRUE(back.out == binary) << lines.out;
+      continue;
+    }
+    EXPECT_EQ(lines.exit_code, kJsonCannotHold);
+    EXPECT_THAT(lines.err, HasSubstr("  " + c.lost + ": "));
+    const Result lossy =
+        Run("decode --each " + c.list + " --accept-loss " + c.type, binary);
+    EXPECT_EQ(lossy.exit_code, 0);
+    EXPECT_THAT(lossy.err, HasSubstr("  " + c.lost + ": "));
+  }
+}
+
+// JSON numbers outside an integer field's range are refused with the
+// field's path, whole or as lines.
+TEST_F(AggL3Test, IntegersOutOfRangeAreRefusedWithTheirPath) {
+  const struct {
+    std::string args, json, path;
+  } cases[] = {
+      {"encode --json RouteTableMsg", R"({"timestamp": -9223372036854775809})",
+       "timestamp"},
+      {"encode --json RouteTableMsg",
+       R"({"route": [{}, {"adminDistance": 2147483648}]})",
+       "route[1].admin_distance"},
+      {"encode --json AddressFamilyMsg",
+       R"({"countInPrefixes": 18446744073709551616})", "count_in_prefixes"},
+      {"encode --json BgpNeighborEntryMsg", R"({"localPort": -1})",
+       "local_port"},
+      {"encode --each route RouteTableMsg",
+       "{\"timestamp\": \"1\"}\n{\"route\": [{\"adminDistance\": "
+       "-2147483649}]}\n",
+       "line 2: route[0].admin_distance"},
+      {"encode --each route RouteTableMsg",
+       "{\"timestamp\": -9.223372036854775809e18}\n", "line 1: timestamp"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.json);
+    const Result result = Run(c.args, c.json);
+    EXPECT_EQ(result.exit_code, 2);
+    EXPECT_THAT(result.err, HasSubstr(c.path));
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+// Endless input, under a memory limit this test sets: every command stops
+// with a clear error, early where the input is certainly malformed.
+TEST_F(AggL3Test, EndlessInputStopsWithinBoundedMemory) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers reserve more address space than the limit";
+#endif
+  const struct {
+    std::string input, args, message;
+  } cases[] = {
+      {"cat /dev/zero", "decode RouteTableMsg", "at byte 0"},
+      {"cat /dev/zero", "check RouteTableMsg", "at byte 0"},
+      {"cat /dev/zero", "decode --each route RouteTableMsg", "at byte 0"},
+      {"cat /dev/zero", "encode RouteTableMsg", "line 1, column 1"},
+      {"cat /dev/zero", "encode --json RouteTableMsg", "line 1, column 1"},
+      {"cat /dev/zero", "encode --each route RouteTableMsg", "line 1"},
+      {"{ printf '\\012\\377\\377\\377\\377\\007'; cat /dev/zero; }",
+       "decode RouteTableMsg", "2 GiB"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const Result result =
+        Shell(c.input + " | (ulimit -v 1000000; agg-l3 " + c.args + ")");
+    EXPECT_EQ(result.exit_code, 2) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(c.message));
+  }
+}
+
+TEST_F(AggL3Test, ReadErrorsFailWithTheirCause) {
+  for (const std::string args :
+       {"decode RouteTableMsg", "check RouteTableMsg", "encode RouteTableMsg",
+        "decode --each route RouteTableMsg",
+        "encode --each route RouteTableMsg"}) {
+    const Result result = Shell("agg-l3 " + args + " <" + dir_.string());
+    EXPECT_EQ(result.exit_code, 3) << args;
+    EXPECT_THAT(result.err, HasSubstr("Is a directory")) << args;
+    EXPECT_EQ(result.out, "") << args;
+  }
+}
+
+// -o replaces a regular file in one step, also through a link, which stays
+// a link; anything else is written in place and stays what it was.
+TEST_F(AggL3Test, OutputKeepsLinksDevicesAndFifos) {
+  const std::string text = "lrouter_id: \"t0-gw\"\n";
+  Write(dir_ / "report.txt", text);
+  Write(dir_ / "target", "old");
+  fs::create_symlink("target", dir_ / "link");
+  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
+  const bool has_device =
+      mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
+  for (const std::string command :
+       {"encode RouteTableMsg", "encode --each route RouteTableMsg --json"}) {
+    SCOPED_TRACE(command);
+    const std::string input = command.find("--json") != std::string::npos
+                                  ? R"({"lrouterId": "t0-gw"})"
+                                  : text;
+    Write(dir_ / "report.txt", input);
+    const std::string run =
+        "agg-l3 " + command + " " + (dir_ / "report.txt").string() + " -o ";
+    Write(dir_ / "target", "old");
+    Result result = Shell(run + (dir_ / "link").string());
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
+    EXPECT_EQ(Read(dir_ / "target"), "\x0a\x05t0-gw");
+
+    // A node of the null device of our own: a tool that replaced it
+    // must not take the system's with it.
+    if (has_device) {
+      result = Shell(run + (dir_ / "null").string());
+      EXPECT_EQ(result.exit_code, 0) << result.err;
+      EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
+    }
+
+    result = Shell("timeout 10 cat " + (dir_ / "fifo").string() + " >" +
+                   (dir_ / "from_fifo").string() + " & " + run +
+                   (dir_ / "fifo").string() + "; wait");
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    EXPECT_TRUE(fs::is_fifo(dir_ / "fifo"));
+    EXPECT_EQ(Read(dir_ / "from_fifo"), "\x0a\x05t0-gw");
+  }
+  EXPECT_THAT(
+      Leftovers({"report.txt", "target", "link", "fifo", "from_fifo", "null"}),
+      IsEmpty());
+}
+
+// A signal while -o is being written leaves neither a temporary file nor a
+// changed output. The input is a FIFO kept open, so the command is caught
+// waiting for more.
+TEST_F(AggL3Test, SignalDuringOutputLeavesNoTemporaryFile) {
+  const fs::path fifo = dir_ / "input";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const struct {
+    std::string args, input;
+  } commands[] = {
+      {"decode --each route RouteTableMsg", FromHex("0a 02 6c 72 22 00")},
+      {"encode --each route RouteTableMsg", "{\"route\": [{}]}\n"},
+  };
+  for (const auto& command : commands) {
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+      SCOPED_TRACE(command.args + " " + std::to_string(signal));
+      Write(dir_ / "out", "old");
+      const pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        const std::string output = (dir_ / "out").string();
+        const std::string input = fifo.string();
+        execl("/bin/sh", "sh", "-c",
+              (std::string("exec ") + AGG_L3 + " " + command.args + " " +
+               input + " -o " + output + " 2>/dev/null")
+                  .c_str(),
+              nullptr);
+        _exit(127);
+      }
+      {
+        std::ofstream writer(fifo, std::ios::binary);
+        writer << command.input << std::flush;
+        // Wait until the temporary file is there, then interrupt.
+        for (int i = 0; i < 500 && Leftovers({"input", "out"}).empty(); ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        EXPECT_THAT(Leftovers({"input", "out"}), Not(IsEmpty()));
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
+            << status;
+      }
+      EXPECT_THAT(Leftovers({"input", "out"}), IsEmpty());
+      EXPECT_EQ(Read(dir_ / "out"), "old");
+    }
+  }
 }
 
 }  // namespace

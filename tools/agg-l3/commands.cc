@@ -73,9 +73,13 @@ std::string SchemaText() { return SchemaFile().DebugString(); }
 
 Status DecodeReport(const Descriptor& type, std::string_view binary,
                     Format format, std::string_view source, std::string* output,
-                    Warnings* warnings) {
-  const Status decoded = Decode(type, binary, format, output, warnings);
+                    Warnings* warnings, bool accept_loss) {
+  const Status decoded =
+      Decode(type, binary, format, output, warnings, accept_loss);
   if (decoded.ok()) return decoded;
+  if (decoded.code() != kMalformed) {
+    return {decoded.code(), std::string(source) + ": " + decoded.message()};
+  }
   return Malformed(source, "a well-formed " + type.name(), decoded.message());
 }
 

@@ -23,7 +23,7 @@ std::string SchemaText();
 Status DecodeReport(const google::protobuf::Descriptor& type,
                     std::string_view binary, Format format,
                     std::string_view source, std::string* output,
-                    Warnings* warnings);
+                    Warnings* warnings, bool accept_loss = false);
 Status EncodeReport(const google::protobuf::Descriptor& type,
                     std::string_view text, Format format,
                     std::string_view source, std::string* output);

@@ -207,6 +207,11 @@ class Walker {
       return false;
     }
     const auto left = static_cast<uint64_t>(input_.BytesUntilLimit());
+    if (Position() + *length > wire::kMaxLength) {
+      return Fail(offset, path,
+                  "length " + std::to_string(*length) +
+                      " runs past the 2 GiB a report can take");
+    }
     if (*length > left) {
       return Fail(offset, path,
                   "length " + std::to_string(*length) + " overruns the " +
@@ -257,6 +262,69 @@ WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
     return {{}, Malformation{0, "", "larger than any message can be (2 GiB)"}};
   }
   return Walker(bytes).Run(type);
+}
+
+namespace {
+
+enum class Varint { kRead, kCut, kTooLong };
+
+// Reads the varint at `*at` of at most `max_bytes` bytes.
+Varint ReadPrefixVarint(std::string_view bytes, int max_bytes, uint64_t* at,
+                        uint64_t* value) {
+  *value = 0;
+  for (int i = 0; i < max_bytes; ++i) {
+    if (*at + i >= bytes.size()) return Varint::kCut;
+    const auto byte = static_cast<uint8_t>(bytes[*at + i]);
+    if (i < 10) *value |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
+    if (byte < 0x80) {
+      *at += i + 1;
+      return Varint::kRead;
+    }
+  }
+  return Varint::kTooLong;
+}
+
+}  // namespace
+
+bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
+  while (!undecided_ && next_ < bytes.size()) {
+    uint64_t at = next_;
+    uint64_t tag;
+    Varint read =
+        ReadPrefixVarint(bytes, wire::kMaxTagOrLengthBytes, &at, &tag);
+    if (read == Varint::kCut) return false;
+    if (read == Varint::kTooLong ||
+        !wire::IsValidTag(static_cast<uint32_t>(tag)) ||
+        wire::WireTypeOf(static_cast<uint32_t>(tag)) == wire::kEndGroup) {
+      return true;
+    }
+    uint64_t value;
+    switch (wire::WireTypeOf(static_cast<uint32_t>(tag))) {
+      case wire::kVarint:
+        read = ReadPrefixVarint(bytes, wire::kMaxVarintBytes, &at, &value);
+        break;
+      case wire::kFixed64:
+        at += 8;
+        break;
+      case wire::kFixed32:
+        at += 4;
+        break;
+      case wire::kLengthDelimited:
+        read = ReadPrefixVarint(bytes, wire::kMaxTagOrLengthBytes, &at, &value);
+        if (read == Varint::kRead) {
+          if (value > wire::kMaxLength) return true;
+          at += value;
+        }
+        break;
+      default:  // a group: its end takes a walk to find
+        undecided_ = true;
+        return false;
+    }
+    if (read == Varint::kCut) return false;
+    if (read == Varint::kTooLong || at > wire::kMaxLength) return true;
+    next_ = at;
+  }
+  return false;
 }
 
 std::string Describe(const Drift& drift) {

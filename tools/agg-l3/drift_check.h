@@ -57,6 +57,21 @@ struct WireWalk {
 WireWalk WalkWire(const google::protobuf::Descriptor& type,
                   std::string_view bytes);
 
+// Follows the top-level records of a report while its bytes arrive, to tell
+// as soon as it is certain that no more bytes can make a well-formed report
+// of them: a tag WalkWire rejects, a varint too long, or a record that would
+// end past the 2 GiB a report can take. What it cannot decide (the inside of
+// records, groups) it leaves to the walk of the whole input.
+class TopLevelRecords {
+ public:
+  // `bytes` is everything read so far: a longer prefix at each call.
+  bool CertainlyMalformed(std::string_view bytes);
+
+ private:
+  uint64_t next_ = 0;  // the offset of the next record's tag
+  bool undecided_ = false;
+};
+
 // One line each, without trailing newline.
 std::string Describe(const Drift& drift);
 std::string Describe(const Malformation& malformation);

@@ -4,9 +4,13 @@
 #include <google/protobuf/util/json_util.h>
 #include <ostrel/report_stream.h>
 
+#include <cstring>
 #include <memory>
 #include <optional>
+#include <vector>
 
+#include "json_integers.h"
+#include "json_loss.h"
 #include "report_codec.h"
 
 namespace ostrel::agg_l3 {
@@ -38,10 +42,62 @@ bool WriteLine(const Message& message,
   if (!google::protobuf::util::MessageToJsonString(message, &line).ok()) {
     return false;
   }
+  KeepNegativeZeros(&line);
   line += '\n';
   out->WriteString(line);
   return true;
 }
+
+// Accepted losses are listed one by one up to this many; an endless input
+// must not grow the list without bound.
+constexpr size_t kMaxListedLosses = 1000;
+
+// One line of JSON lines: the longest an element's line may be.
+constexpr size_t kMaxLineBytes = 64 << 20;
+
+// The lines of a stream, without their newlines.
+class LineReader {
+ public:
+  explicit LineReader(google::protobuf::io::ZeroCopyInputStream* input)
+      : input_(input) {}
+
+  // False at the end of the input, or at a line longer than kMaxLineBytes
+  // (then too_long()).
+  bool Next(std::string* line) {
+    line->clear();
+    bool any = false;
+    while (true) {
+      if (size_ == 0) {
+        const void* data;
+        int size;
+        if (!input_->Next(&data, &size)) return any;
+        data_ = static_cast<const char*>(data);
+        size_ = static_cast<size_t>(size);
+      }
+      any = true;
+      const char* newline =
+          static_cast<const char*>(std::memchr(data_, '\n', size_));
+      const size_t take =
+          newline ? static_cast<size_t>(newline - data_) : size_;
+      if (line->size() + take > kMaxLineBytes) {
+        too_long_ = true;
+        return false;
+      }
+      line->append(data_, take);
+      const size_t used = newline ? take + 1 : take;
+      data_ += used;
+      size_ -= used;
+      if (newline) return true;
+    }
+  }
+  bool too_long() const { return too_long_; }
+
+ private:
+  google::protobuf::io::ZeroCopyInputStream* input_;
+  const char* data_ = nullptr;
+  size_t size_ = 0;
+  bool too_long_ = false;
+};
 
 }  // namespace
 
@@ -50,7 +106,8 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
                   google::protobuf::io::ZeroCopyInputStream* input,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output,
-                  Warnings* warnings, const Progress& progress) {
+                  Warnings* warnings, bool accept_loss,
+                  const Progress& progress) {
   const FieldDescriptor* field;
   if (Status found = FindList(type, field_name, &field); !found.ok()) {
     return found;
@@ -62,26 +119,44 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
   const std::unique_ptr<Message> line = NewReport(type);
   const auto* reflection = line->GetReflection();
   int64_t elements = 0;
-  bool unknown_fields = false;
+  size_t unlisted_losses = 0;
   while (reader.Next()) {
     line->Clear();
+    std::vector<JsonLoss> losses;
     switch (reader.event()) {
       case stream::ReportReader::kHeader:
         line->CopyFrom(reader.header());
+        losses = JsonLosses(*line);
         break;
-      case stream::ReportReader::kElement:
+      case stream::ReportReader::kElement: {
+        // Paths name the element by its index in the whole report.
+        const std::string element =
+            field->name() + "[" + std::to_string(elements) + "]";
         if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
           reflection->AddString(line.get(), field, reader.element_string());
+          if (FirstNonUtf8(reader.element_string()) != std::string::npos) {
+            losses.push_back({element, "not UTF-8"});
+          }
         } else {
           reflection->AddMessage(line.get(), field)->CopyFrom(reader.element());
+          losses = JsonLosses(reader.element(), element);
         }
         ++elements;
         break;
+      }
       case stream::ReportReader::kLateField:
         line->ParseFromString(reader.record());
+        losses = JsonLosses(*line);
         break;
     }
-    unknown_fields |= !reflection->GetUnknownFields(*line).empty();
+    if (warnings->size() + losses.size() > kMaxListedLosses && accept_loss) {
+      unlisted_losses += losses.size();
+      losses.clear();
+    }
+    if (Status judged = JudgeLosses(losses, accept_loss, warnings);
+        !judged.ok()) {
+      return {judged.code(), std::string(source) + ": " + judged.message()};
+    }
     if (!WriteLine(*line, &out)) {
       return {kMalformed, std::string(source) + ": cannot print as JSON: " +
                               line->ShortDebugString()};
@@ -94,11 +169,9 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
   if (!reader.ok()) {
     return {kMalformed, std::string(source) + ": " + reader.error()};
   }
-  if (unknown_fields) {
-    warnings->push_back(std::string(source) +
-                        ": records this schema does not know were left out "
-                        "(JSON has no place for them); `agg-l3 check` lists "
-                        "them");
+  if (unlisted_losses > 0) {
+    warnings->push_back("and " + std::to_string(unlisted_losses) +
+                        " more values JSON does not hold");
   }
   out.Trim();
   if (out.HadError()) return CannotWriteOutput();
@@ -106,7 +179,8 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
 }
 
 Status EncodeEach(const google::protobuf::Descriptor& type,
-                  const std::string& field_name, std::istream& lines,
+                  const std::string& field_name,
+                  google::protobuf::io::ZeroCopyInputStream* input,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output) {
   const FieldDescriptor* field;
@@ -122,15 +196,18 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
   const auto* reflection = line->GetReflection();
   std::optional<stream::ReportWriter> writer;
   std::string text;
-  for (int number = 1; std::getline(lines, text); ++number) {
+  LineReader lines(input);
+  int number = 1;
+  for (; lines.Next(&text); ++number) {
     if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
     line->Clear();
     const auto status =
         google::protobuf::util::JsonStringToMessage(text, line.get());
-    if (!status.ok()) {
+    std::string error = status.ok() ? CheckJsonIntegers(type, text)
+                                    : status.message().ToString();
+    if (!error.empty()) {
       return {kMalformed, std::string(source) + ", line " +
-                              std::to_string(number) + ": " +
-                              status.message().ToString()};
+                              std::to_string(number) + ": " + error};
     }
     const int count = reflection->FieldSize(*line, field);
     if (count > 0 && !writer) writer.emplace(output, *header, *field);
@@ -143,6 +220,12 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
     }
     reflection->ClearField(line.get(), field);
     (writer ? late : header)->MergeFrom(*line);
+  }
+  if (lines.too_long()) {
+    return {kMalformed, std::string(source) + ", line " +
+                            std::to_string(number) + ": longer than " +
+                            std::to_string(kMaxLineBytes >> 20) +
+                            " MiB, the most a line may be"};
   }
   if (!writer) writer.emplace(output, *header, *field);
   bool ok = writer->Finish();

@@ -21,7 +21,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <istream>
 #include <string>
 #include <string_view>
 
@@ -33,16 +32,20 @@ namespace ostrel::agg_l3 {
 // written so far.
 using Progress = std::function<void(int64_t bytes, int64_t elements)>;
 
-// Output already written stays written when they fail.
+// Output already written stays written when they fail. Lines are refused
+// when JSON cannot hold them exactly (json_loss.h), unless `accept_loss`.
 Status DecodeEach(const google::protobuf::Descriptor& type,
                   const std::string& field,
                   google::protobuf::io::ZeroCopyInputStream* input,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output,
-                  Warnings* warnings, const Progress& progress = nullptr);
+                  Warnings* warnings, bool accept_loss = false,
+                  const Progress& progress = nullptr);
 
+// Lines longer than 64 MiB are refused.
 Status EncodeEach(const google::protobuf::Descriptor& type,
-                  const std::string& field, std::istream& lines,
+                  const std::string& field,
+                  google::protobuf::io::ZeroCopyInputStream* lines,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output);
 

@@ -36,11 +36,11 @@ Result Decode(const std::string& type, const std::string& field,
 Result Encode(const std::string& type, const std::string& field,
               const std::string& lines) {
   Result result;
-  std::istringstream input(lines);
+  ArrayInputStream input(lines.data(), static_cast<int>(lines.size()), 5);
   {
     StringOutputStream output(&result.output);
     result.status =
-        EncodeEach(*FindReportType(type), field, input, "in", &output);
+        EncodeEach(*FindReportType(type), field, &input, "in", &output);
   }
   return result;
 }

@@ -146,12 +146,23 @@ std::vector<JsonLoss> JsonLosses(const Message& message,
   return losses;
 }
 
-std::string DescribeLosses(const std::vector<JsonLoss>& losses) {
-  std::string lines;
-  for (const JsonLoss& loss : losses) {
-    lines += "  " + loss.path + ": " + loss.what + "\n";
+Status JudgeLosses(const std::vector<JsonLoss>& losses, bool accept_loss,
+                   Warnings* warnings) {
+  if (losses.empty()) return {};
+  if (accept_loss) {
+    for (const JsonLoss& loss : losses) {
+      warnings->push_back("JSON does not hold " + loss.path + ": " + loss.what);
+    }
+    return {};
   }
-  return lines;
+  std::string message =
+      "JSON cannot hold these values exactly, so nothing was written; "
+      "text format keeps every byte, and --accept-loss writes the JSON "
+      "without them:";
+  for (const JsonLoss& loss : losses) {
+    message += "\n  " + loss.path + ": " + loss.what;
+  }
+  return {kJsonCannotHold, message};
 }
 
 void KeepNegativeZeros(std::string* json) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "status.h"
+
 namespace ostrel::agg_l3 {
 
 struct JsonLoss {
@@ -27,8 +29,10 @@ struct JsonLoss {
 std::vector<JsonLoss> JsonLosses(const google::protobuf::Message& message,
                                  const std::string& root = "");
 
-// One line per loss, each starting with two spaces.
-std::string DescribeLosses(const std::vector<JsonLoss>& losses);
+// Without `accept_loss`, a refusal naming every loss; with it, success and
+// one warning per loss.
+Status JudgeLosses(const std::vector<JsonLoss>& losses, bool accept_loss,
+                   Warnings* warnings);
 
 // The runtime's printer writes a float -0 as the number -0, which every
 // JSON parser, the runtime's included, reads as the integer 0; -0.0 keeps

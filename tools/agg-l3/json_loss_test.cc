@@ -51,15 +51,22 @@ TEST(JsonLosses, NamesEachValueJsonCannotHoldByPath) {
   status.add_peer();
   status.add_peer()->mutable_unknown_fields()->AddVarint(3, 9);
   status.mutable_unknown_fields()->AddVarint(40, 1);
-  EXPECT_EQ(DescribeLosses(JsonLosses(status, "x")),
-            "  x.self.failure_reason: not UTF-8 from its byte 1 (0xff)\n"
+  Warnings warnings;
+  EXPECT_TRUE(JudgeLosses({}, false, &warnings).ok());
+  const Status refused = JudgeLosses(JsonLosses(status, "x"), false, &warnings);
+  EXPECT_EQ(refused.code(), kJsonCannotHold);
+  EXPECT_EQ(refused.message().substr(refused.message().find('\n')),
+            "\n  x.self.failure_reason: not UTF-8 from its byte 1 (0xff)\n"
             "  x.self.r_await: a NaN with bits 0x7fc00001, which JSON writes "
             "as NaN\n"
             "  x.self.status: value 5 rejected by enumeration "
             "EdgeNodeStatusEnum\n"
             "  x.peer[1].status: value 9 rejected by enumeration "
             "EdgeNodeStatusEnum\n"
-            "  x.40: field 40, which this schema does not know\n");
+            "  x.40: field 40, which this schema does not know");
+  EXPECT_TRUE(warnings.empty());
+  EXPECT_TRUE(JudgeLosses(JsonLosses(status), true, &warnings).ok());
+  EXPECT_EQ(warnings.size(), 5u);
   EXPECT_TRUE(JsonLosses(l3::EdgeClusterStatusMsg()).empty());
 }
 

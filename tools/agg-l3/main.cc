@@ -6,11 +6,13 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <fstream>
+#include <cstring>
+#include <functional>
 #include <iostream>
 #include <string>
 
 #include "commands.h"
+#include "drift_check.h"
 #include "each_lines.h"
 #include "file_io.h"
 #include "report_codec.h"
@@ -42,6 +44,7 @@ struct Arguments {
   std::string output;
   std::string each;
   bool json = false;
+  bool accept_loss = false;
   bool enums = false;
 };
 
@@ -108,6 +111,8 @@ agg::Status RunEach(const google::protobuf::Descriptor& type,
       !opened.ok()) {
     return opened;
   }
+  google::protobuf::io::FileInputStream in(input_fd, 1 << 20);
+  in.SetCloseOnDelete(input_fd != STDIN_FILENO);
   if (agg::Status opened = output.Open(args.output); !opened.ok()) {
     return opened;
   }
@@ -115,20 +120,18 @@ agg::Status RunEach(const google::protobuf::Descriptor& type,
   {
     google::protobuf::io::FileOutputStream out(output.fd());
     if (decode) {
-      google::protobuf::io::FileInputStream in(input_fd, 1 << 20);
-      in.SetCloseOnDelete(input_fd != STDIN_FILENO);
       const agg::Progress progress = ProgressFor(input_fd, args.each);
       status = agg::DecodeEach(type, args.each, &in, source, &out, warnings,
-                               progress);
+                               args.accept_loss, progress);
       if (progress) std::cerr << "\n";
     } else {
-      // Lines come through a stream of their own; opening the descriptor
-      // only proved the file readable.
-      if (input_fd != STDIN_FILENO) ::close(input_fd);
-      std::ifstream file;
-      if (!args.input.empty()) file.open(args.input);
-      status = agg::EncodeEach(
-          type, args.each, args.input.empty() ? std::cin : file, source, &out);
+      status = agg::EncodeEach(type, args.each, &in, source, &out);
+    }
+    // A read error ends the input early: whatever became of the rest, the
+    // error is the cause.
+    if (in.GetErrno() != 0) {
+      status = {agg::kCannotRun,
+                "cannot read " + source + ": " + std::strerror(in.GetErrno())};
     }
     if (!out.Flush() && status.ok()) {
       status = {agg::kCannotRun, "cannot write the output"};
@@ -159,7 +162,8 @@ int main(int argc, char** argv) {
                        "Print the tool, schema and protobuf versions");
   app.footer(
       "Exit status: 0 done, 1 check found what the schema does not know, "
-      "2 malformed input, 3 usage error or unreadable or unwritable file.");
+      "2 malformed input, 3 usage error or unreadable or unwritable file, "
+      "4 decode --json refused values JSON cannot hold exactly.");
 
   CLI::App* types =
       app.add_subcommand("types", "List the message types and field counts");
@@ -171,10 +175,15 @@ int main(int argc, char** argv) {
   CLI::App* decode = AddReportCommand(
       app, "decode", "Binary report to text format or JSON", args);
   AddConversionOptions(*decode,
-                       "Print the JSON mapping instead of text format. JSON "
-                       "has no place for unknown fields: they are left out, "
-                       "and a warning names them",
+                       "Print the JSON mapping instead of text format. What "
+                       "JSON cannot hold exactly (strings that are not UTF-8, "
+                       "NaN payloads, records this schema does not know) is "
+                       "refused with exit status 4, naming each by its path",
                        args);
+  decode->add_flag("--accept-loss", args.accept_loss,
+                   "With --json or --each: print the JSON anyway, without "
+                   "what it cannot hold, and list each loss on standard "
+                   "error");
   decode->add_option(
       "--each", args.each,
       "Stream: one JSON line per element of this list, the report's other "
@@ -216,16 +225,27 @@ int main(int argc, char** argv) {
     return Finish(RunEach(type, args, decode->parsed(), &warnings), warnings);
   }
 
+  // Whole reports are held in memory: reading stops past 2 GiB, and as
+  // soon as the input is certainly malformed.
+  agg::TopLevelRecords records;
+  const auto certainly_malformed =
+      encode->parsed()
+          ? std::function<bool(std::string_view)>(agg::CannotBeginText)
+          : [&records](std::string_view bytes) {
+              return records.CertainlyMalformed(bytes);
+            };
   std::string input;
-  if (agg::Status read = agg::ReadInput(args.input, &input); !read.ok()) {
+  if (agg::Status read =
+          agg::ReadInput(args.input, &input, certainly_malformed);
+      !read.ok()) {
     return Finish(read);
   }
   const std::string source = args.input.empty() ? "<stdin>" : args.input;
   const auto format = args.json ? agg::Format::kJson : agg::Format::kText;
   std::string output;
   if (decode->parsed()) {
-    const agg::Status status =
-        agg::DecodeReport(type, input, format, source, &output, &warnings);
+    const agg::Status status = agg::DecodeReport(
+        type, input, format, source, &output, &warnings, args.accept_loss);
     return Emit(status, output, args.output, warnings);
   }
   if (encode->parsed()) {

@@ -12,6 +12,8 @@
 #include <numeric>
 
 #include "drift_check.h"
+#include "json_integers.h"
+#include "json_loss.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "wire_rules.h"
 
@@ -169,7 +171,7 @@ std::unique_ptr<Message> NewReport(const Descriptor& type) {
 }
 
 Status Decode(const Descriptor& type, std::string_view binary, Format format,
-              std::string* output, Warnings* warnings) {
+              std::string* output, Warnings* warnings, bool accept_loss) {
   const std::unique_ptr<Message> report = NewReport(type);
   if (binary.size() > wire::kMaxLength ||
       !report->ParseFromArray(binary.data(), static_cast<int>(binary.size()))) {
@@ -182,22 +184,24 @@ Status Decode(const Descriptor& type, std::string_view binary, Format format,
     google::protobuf::TextFormat::PrintToString(*report, output);
     return {};
   }
+  if (Status judged = JudgeLosses(JsonLosses(*report), accept_loss, warnings);
+      !judged.ok()) {
+    return judged;
+  }
   google::protobuf::util::JsonPrintOptions options;
   options.add_whitespace = true;
   const auto status =
       google::protobuf::util::MessageToJsonString(*report, output, options);
   if (!status.ok()) return Malformed(status.message().ToString());
-  std::string dropped;
-  for (const Drift& drift : WalkWire(type, binary).drift) {
-    dropped += "\n  " + Describe(drift);
-  }
-  if (!dropped.empty()) {
-    warnings->push_back(
-        "JSON has no place for these records, which this schema does not "
-        "know; text format keeps them:" +
-        dropped);
-  }
+  KeepNegativeZeros(output);
   return {};
+}
+
+bool CannotBeginText(std::string_view text) {
+  const size_t first = text.find_first_not_of(" \t\r\n\f\v");
+  if (first == std::string_view::npos) return false;
+  const auto byte = static_cast<unsigned char>(text[first]);
+  return byte < 0x20 || byte == 0x7f;
 }
 
 Status Encode(const Descriptor& type, std::string_view text, Format format,
@@ -219,6 +223,9 @@ Status Encode(const Descriptor& type, std::string_view text, Format format,
     if (!status.ok()) {
       return Malformed(
           LocateJsonError(type, text, status.message().ToString()));
+    }
+    if (std::string finding = CheckJsonIntegers(type, text); !finding.empty()) {
+      return Malformed(finding);
     }
   }
   *output = report->SerializeAsString();

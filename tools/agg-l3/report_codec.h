@@ -38,10 +38,16 @@ enum class Format { kText, kJson };
 // 14: ...", "at byte 812 in route[3]: ...") whenever the runtime lets us tell;
 // `output` is complete, and set only on success.
 
-// Binary to text; unknown fields are kept by the text format and named in a
-// warning by JSON, which has no place for them.
+// Binary to text. The text format keeps every byte; JSON output is refused
+// with kJsonCannotHold when it cannot hold every value exactly (json_loss.h),
+// unless `accept_loss`, which turns each loss into a warning.
 Status Decode(const google::protobuf::Descriptor& type, std::string_view binary,
-              Format format, std::string* output, Warnings* warnings);
+              Format format, std::string* output, Warnings* warnings,
+              bool accept_loss = false);
+
+// Whether text read so far, in either format, certainly cannot begin a
+// report: its first byte other than white space is a control character.
+bool CannotBeginText(std::string_view text);
 
 // Text to binary, all or nothing.
 Status Encode(const google::protobuf::Descriptor& type, std::string_view text,

@@ -285,6 +285,32 @@ std::vector<std::pair<const Descriptor*, std::string>> ExampleReports() {
   return reports;
 }
 
+TEST(TopLevelRecordsTest, DecidesAsSoonAsNoMoreBytesCanHelp) {
+  const struct {
+    std::string bytes;
+    size_t decided_at;  // the prefix length it is certain at, or 0
+  } cases[] = {
+      {Bytes("\x10\x05\x00\x00"), 3},          // tag 0
+      {Bytes("\x0c"), 1},                      // end group at the top
+      {Bytes("\x0f"), 1},                      // wire type 7
+      {Bytes("\x80\x80\x80\x80\x80\x01"), 5},  // tag of six bytes
+      {Bytes("\x10\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"), 11},
+      {Bytes("\x0a\xff\xff\xff\xff\x07"), 6},  // ends past 2 GiB
+      {Bytes("\x0a\x02\x00\x00\x0a\x02"), 0},  // cut, not wrong
+      {Bytes("\x0b\x00\x0c\x00"), 0},          // groups: for the walk
+  };
+  for (const auto& c : cases) {
+    TopLevelRecords records;
+    size_t decided_at = 0;
+    for (size_t n = 1; n <= c.bytes.size() && decided_at == 0; ++n) {
+      if (records.CertainlyMalformed(std::string_view(c.bytes).substr(0, n))) {
+        decided_at = n;
+      }
+    }
+    EXPECT_EQ(decided_at, c.decided_at) << ::testing::PrintToString(c.bytes);
+  }
+}
+
 TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
   const auto reports = ExampleReports();
   ASSERT_GE(reports.size(), 6u);
@@ -310,6 +336,17 @@ TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
       }
       ExpectSameJudgement(*type, bytes);
       if (::testing::Test::HasFatalFailure()) return;
+      // Read as it arrives, no prefix of a report the runtime takes is
+      // ever judged certainly malformed.
+      TopLevelRecords records;
+      bool claimed = false;
+      for (size_t n = 0; n <= bytes.size(); n += 1 + below(8)) {
+        claimed |=
+            records.CertainlyMalformed(std::string_view(bytes).substr(0, n));
+      }
+      if (claimed) {
+        EXPECT_FALSE(NewReport(*type)->ParseFromString(bytes));
+      }
     }
   }
 }

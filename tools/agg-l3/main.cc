@@ -79,8 +79,10 @@ void AddConversionOptions(CLI::App& command, const std::string& json_help,
                           Arguments& args) {
   command.add_flag("--json", args.json, json_help);
   command.add_option("-o,--output", args.output,
-                     "Output file, replaced only once all of it is ready; - "
-                     "or none for standard output");
+                     "Output file; - or none for standard output. A regular "
+                     "file, or the one a link leads to, is replaced only once "
+                     "all of it is ready; a device or FIFO is written in "
+                     "place");
 }
 
 // Progress on a terminal, for inputs large enough to wait for.

@@ -15,13 +15,11 @@ using google::protobuf::Message;
 using google::protobuf::Reflection;
 using google::protobuf::UnknownField;
 
-// The bit patterns "NaN" reads back as.
+// The bit pattern "NaN" reads back as. (The schemas have no doubles.)
 constexpr uint32_t kJsonFloatNan = 0x7fc00000;
-constexpr uint64_t kJsonDoubleNan = 0x7ff8000000000000;
 
-template <typename Bits, typename Float>
-Bits BitsOf(Float value) {
-  Bits bits;
+uint32_t BitsOf(float value) {
+  uint32_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   return bits;
 }
@@ -45,9 +43,9 @@ void CheckString(const std::string& value, const std::string& path,
                  Hex(static_cast<unsigned char>(value[bad])) + ")"});
 }
 
-void CheckNan(uint64_t bits, uint64_t json_nan, const std::string& path,
+void CheckNan(uint32_t bits, const std::string& path,
               std::vector<JsonLoss>* losses) {
-  if (bits == json_nan) return;
+  if (bits == kJsonFloatNan) return;
   losses->push_back(
       {path, "a NaN with bits " + Hex(bits) + ", which JSON writes as NaN"});
 }
@@ -98,16 +96,7 @@ void Collect(const Message& message, const std::string& root,
               repeated ? reflection.GetRepeatedFloat(message, field, i)
                        : reflection.GetFloat(message, field);
           if (std::isnan(value)) {
-            CheckNan(BitsOf<uint32_t>(value), kJsonFloatNan, path, losses);
-          }
-          break;
-        }
-        case FieldDescriptor::CPPTYPE_DOUBLE: {
-          const double value =
-              repeated ? reflection.GetRepeatedDouble(message, field, i)
-                       : reflection.GetDouble(message, field);
-          if (std::isnan(value)) {
-            CheckNan(BitsOf<uint64_t>(value), kJsonDoubleNan, path, losses);
+            CheckNan(BitsOf(value), path, losses);
           }
           break;
         }

@@ -134,9 +134,7 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
             field->name() + "[" + std::to_string(elements) + "]";
         if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
           reflection->AddString(line.get(), field, reader.element_string());
-          if (FirstNonUtf8(reader.element_string()) != std::string::npos) {
-            losses.push_back({element, "not UTF-8"});
-          }
+          losses = JsonLosses(reader.element_string(), element);
         } else {
           reflection->AddMessage(line.get(), field)->CopyFrom(reader.element());
           losses = JsonLosses(reader.element(), element);

@@ -34,7 +34,7 @@ std::string Hex(uint64_t value) {
   return "0x" + hex;
 }
 
-void CheckString(const std::string& value, const std::string& path,
+void CheckString(std::string_view value, const std::string& path,
                  std::vector<JsonLoss>* losses) {
   const size_t bad = FirstNonUtf8(value);
   if (bad == std::string::npos) return;
@@ -132,6 +132,13 @@ std::vector<JsonLoss> JsonLosses(const Message& message,
                                  const std::string& root) {
   std::vector<JsonLoss> losses;
   Collect(message, root, &losses);
+  return losses;
+}
+
+std::vector<JsonLoss> JsonLosses(std::string_view string,
+                                 const std::string& path) {
+  std::vector<JsonLoss> losses;
+  CheckString(string, path, &losses);
   return losses;
 }
 

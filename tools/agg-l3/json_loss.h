@@ -29,6 +29,10 @@ struct JsonLoss {
 std::vector<JsonLoss> JsonLosses(const google::protobuf::Message& message,
                                  const std::string& root = "");
 
+// The same for a string on its own (an element of a list of strings).
+std::vector<JsonLoss> JsonLosses(std::string_view string,
+                                 const std::string& path);
+
 // Without `accept_loss`, a refusal naming every loss; with it, success and
 // one warning per loss.
 Status JudgeLosses(const std::vector<JsonLoss>& losses, bool accept_loss,

@@ -2,6 +2,7 @@
 // examples and on crafted input, judging exit status, standard output and
 // standard error.
 
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <google/protobuf/compiler/parser.h>
 #include <google/protobuf/descriptor.pb.h>
@@ -674,20 +675,28 @@ TEST_F(AggL3Test, SignalDuringOutputLeavesNoTemporaryFile) {
               nullptr);
         _exit(127);
       }
-      {
-        std::ofstream writer(fifo, std::ios::binary);
-        writer << command.input << std::flush;
-        // Wait until the temporary file is there, then interrupt.
-        for (int i = 0; i < 500 && Leftovers({"input", "out"}).empty(); ++i) {
+      // Waits, a minute at most, until `done`.
+      const auto wait_until = [](const auto& done) {
+        for (int i = 0; i < 6000 && !done(); ++i) {
           std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        EXPECT_THAT(Leftovers({"input", "out"}), Not(IsEmpty()));
-        kill(pid, signal);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal)
-            << status;
-      }
+      };
+      // Opening without blocking fails until the command opened the input.
+      int writer = -1;
+      wait_until([&] {
+        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        return writer >= 0;
+      });
+      ASSERT_GE(writer, 0);
+      ASSERT_EQ(write(writer, command.input.data(), command.input.size()),
+                static_cast<ssize_t>(command.input.size()));
+      wait_until([&] { return !Leftovers({"input", "out"}).empty(); });
+      EXPECT_THAT(Leftovers({"input", "out"}), Not(IsEmpty()));
+      kill(pid, signal);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      close(writer);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
       EXPECT_THAT(Leftovers({"input", "out"}), IsEmpty());
       EXPECT_EQ(Read(dir_ / "out"), "old");
     }

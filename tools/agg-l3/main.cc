@@ -230,12 +230,11 @@ int main(int argc, char** argv) {
   // Whole reports are held in memory: reading stops past 2 GiB, and as
   // soon as the input is certainly malformed.
   agg::TopLevelRecords records;
-  const auto certainly_malformed =
-      encode->parsed()
-          ? std::function<bool(std::string_view)>(agg::CannotBeginText)
-          : [&records](std::string_view bytes) {
-              return records.CertainlyMalformed(bytes);
-            };
+  agg::TextStart text;
+  const auto certainly_malformed = [&](std::string_view bytes) {
+    return encode->parsed() ? text.CertainlyMalformed(bytes)
+                            : records.CertainlyMalformed(bytes);
+  };
   std::string input;
   if (agg::Status read =
           agg::ReadInput(args.input, &input, certainly_malformed);

@@ -197,9 +197,14 @@ Status Decode(const Descriptor& type, std::string_view binary, Format format,
   return {};
 }
 
-bool CannotBeginText(std::string_view text) {
-  const size_t first = text.find_first_not_of(" \t\r\n\f\v");
-  if (first == std::string_view::npos) return false;
+bool TextStart::CertainlyMalformed(std::string_view text) {
+  if (decided_) return false;
+  const size_t first = text.find_first_not_of(" \t\r\n\f\v", blank_);
+  if (first == std::string_view::npos) {
+    blank_ = text.size();
+    return false;
+  }
+  decided_ = true;
   const auto byte = static_cast<unsigned char>(text[first]);
   return byte < 0x20 || byte == 0x7f;
 }

@@ -45,9 +45,18 @@ Status Decode(const google::protobuf::Descriptor& type, std::string_view binary,
               Format format, std::string* output, Warnings* warnings,
               bool accept_loss = false);
 
-// Whether text read so far, in either format, certainly cannot begin a
-// report: its first byte other than white space is a control character.
-bool CannotBeginText(std::string_view text);
+// Follows text in either format while it arrives, to tell at its first
+// byte other than white space whether that is a control character, which
+// neither format can begin with.
+class TextStart {
+ public:
+  // `text` is everything read so far: a longer prefix at each call.
+  bool CertainlyMalformed(std::string_view text);
+
+ private:
+  size_t blank_ = 0;  // the white space before what was read last
+  bool decided_ = false;
+};
 
 // Text to binary, all or nothing.
 Status Encode(const google::protobuf::Descriptor& type, std::string_view text,

@@ -67,6 +67,7 @@ agg-l3 de|decode
 agg-l3 --|--help --version
 agg-l3 types --|--enums --help
 agg-l3 encode --|--json --each --output --help
+agg-l3 decode --a|--accept-loss
 agg-l3 decode RouteTa|RouteTableMsg
 agg-l3 check --help BgpNeighborS|BgpNeighborStatusMsg BgpNeighborStatusPerNodeMsg BgpNeighborStatusPerLrMsg
 agg-l3 decode RouteTableMsg --each |route

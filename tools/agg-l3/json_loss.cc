@@ -34,6 +34,7 @@ std::string Hex(uint64_t value) {
   return "0x" + hex;
 }
 
+// The loss of a string, when JSON cannot hold it.
 void CheckString(std::string_view value, const std::string& path,
                  std::vector<JsonLoss>* losses) {
   const size_t bad = FirstNonUtf8(value);
@@ -41,13 +42,6 @@ void CheckString(std::string_view value, const std::string& path,
   losses->push_back(
       {path, "not UTF-8 from its byte " + std::to_string(bad) + " (" +
                  Hex(static_cast<unsigned char>(value[bad])) + ")"});
-}
-
-void CheckNan(uint32_t bits, const std::string& path,
-              std::vector<JsonLoss>* losses) {
-  if (bits == kJsonFloatNan) return;
-  losses->push_back(
-      {path, "a NaN with bits " + Hex(bits) + ", which JSON writes as NaN"});
 }
 
 std::string UnknownRecord(const google::protobuf::Descriptor& type,
@@ -73,37 +67,43 @@ void Collect(const Message& message, const std::string& root,
   std::vector<const FieldDescriptor*> fields;
   reflection.ListFields(message, &fields);
   for (const FieldDescriptor* field : fields) {
-    const int count =
-        field->is_repeated() ? reflection.FieldSize(message, field) : 1;
+    const bool repeated = field->is_repeated();
+    const int count = repeated ? reflection.FieldSize(message, field) : 1;
+    // Built only for a loss or a sub-message: most fields need none.
+    const auto path = [&](int i) {
+      return prefix + field->name() +
+             (repeated ? "[" + std::to_string(i) + "]" : "");
+    };
     for (int i = 0; i < count; ++i) {
-      const std::string path =
-          prefix + field->name() +
-          (field->is_repeated() ? "[" + std::to_string(i) + "]" : "");
-      const bool repeated = field->is_repeated();
       switch (field->cpp_type()) {
-        case FieldDescriptor::CPPTYPE_STRING:
-          if (field->type() == FieldDescriptor::TYPE_STRING) {
-            std::string scratch;
-            CheckString(repeated ? reflection.GetRepeatedStringReference(
-                                       message, field, i, &scratch)
-                                 : reflection.GetStringReference(message, field,
-                                                                 &scratch),
-                        path, losses);
+        case FieldDescriptor::CPPTYPE_STRING: {
+          if (field->type() != FieldDescriptor::TYPE_STRING) break;
+          std::string scratch;
+          const std::string& value =
+              repeated
+                  ? reflection.GetRepeatedStringReference(message, field, i,
+                                                          &scratch)
+                  : reflection.GetStringReference(message, field, &scratch);
+          if (FirstNonUtf8(value) != std::string::npos) {
+            CheckString(value, path(i), losses);
           }
           break;
+        }
         case FieldDescriptor::CPPTYPE_FLOAT: {
           const float value =
               repeated ? reflection.GetRepeatedFloat(message, field, i)
                        : reflection.GetFloat(message, field);
-          if (std::isnan(value)) {
-            CheckNan(BitsOf(value), path, losses);
+          if (std::isnan(value) && BitsOf(value) != kJsonFloatNan) {
+            losses->push_back({path(i), "a NaN with bits " +
+                                            Hex(BitsOf(value)) +
+                                            ", which JSON writes as NaN"});
           }
           break;
         }
         case FieldDescriptor::CPPTYPE_MESSAGE:
           Collect(repeated ? reflection.GetRepeatedMessage(message, field, i)
                            : reflection.GetMessage(message, field),
-                  path, losses);
+                  path(i), losses);
           break;
         default:  // integers, booleans and enumerations print exactly
           break;

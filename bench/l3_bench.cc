@@ -28,6 +28,7 @@
 #include <utility>
 #include <vector>
 
+#include "agg_l3_json.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "ratio_reporter.h"
 #include "route_data.h"
@@ -558,6 +559,19 @@ void RegisterCase(Dataset dataset, int routes,
         [=](benchmark::State& s) { StreamRead(s, dataset, routes); });
     add("ostrel/stream_write",
         [=](benchmark::State& s) { StreamWrite<Msg>(s, dataset, routes); });
+  }
+  if (dataset == Dataset::kRouteTable) {
+    const google::protobuf::Descriptor& type = *DatasetDescriptor(dataset);
+    for (bool each : {false, true}) {
+      add(each ? "agg_l3/decode_each" : "agg_l3/decode_json",
+          [=, &type](benchmark::State& s) {
+            AggL3Decode(s, Wire(dataset, routes), type, each);
+          });
+      add(each ? "agg_l3/encode_each" : "agg_l3/encode_json",
+          [=, &type](benchmark::State& s) {
+            AggL3Encode(s, Wire(dataset, routes), type, each);
+          });
+    }
   }
   add("dynamic/serialize",
       [=](benchmark::State& s) { DynamicSerialize(s, dataset, routes); });

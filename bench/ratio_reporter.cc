@@ -50,6 +50,10 @@ constexpr Goal kGoals[] = {
     {"arena (reused first block) parse+free vs protobuf-c bump unpack",
      "protobuf_c/unpack_bump", "ostrel/parse_arena_block_free", 1.0, true,
      false},
+    {"agg-l3 decode --each vs whole decode --json (0.80: within 1.25x)",
+     "agg_l3/decode_json", "agg_l3/decode_each", 0.8, false, true},
+    {"agg-l3 encode --each vs whole encode --json (0.80: within 1.25x)",
+     "agg_l3/encode_json", "agg_l3/encode_each", 0.8, false, true},
     {"heap parse speed as share of tag walk", "bound/tag_walk",
      "ostrel/parse_heap", 0.12, true, false},
 };

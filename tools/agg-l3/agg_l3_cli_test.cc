@@ -8,6 +8,7 @@
 #include <google/protobuf/descriptor.pb.h>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/util/json_util.h>
 #include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -701,6 +702,164 @@ TEST_F(AggL3Test, SignalDuringOutputLeavesNoTemporaryFile) {
       EXPECT_EQ(Read(dir_ / "out"), "old");
     }
   }
+}
+
+TEST_F(AggL3Test, OptionsThatWouldDoNothingAreRefused) {
+  for (const std::string args :
+       {"decode --proto-names RouteTableMsg", "decode --compact RouteTableMsg",
+        "encode --ignore-unknown RouteTableMsg",
+        "encode --json --ignore-unknown --each route RouteTableMsg",
+        "encode --json --ignore-unknown --delimited RouteTableMsg",
+        "encode --each route --delimited RouteTableMsg"}) {
+    const Result result = Run(args);
+    EXPECT_EQ(result.exit_code, 3) << args;
+    EXPECT_EQ(result.out, "") << args;
+    EXPECT_THAT(result.err, StartsWith("agg-l3: --")) << args;
+  }
+}
+
+// A file is decoded as it is read; what goes wrong, or what JSON cannot
+// hold, is told as for standard input, from the file read again.
+TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
+  const std::string unknown_field = std::string(
+      "\x0a\x01"
+      "a"
+      "\x48\x01",
+      5);
+  for (const std::string& bytes : {std::string(kTruncatedRoutes), unknown_field,
+                                   std::string("\x0a\x01"
+                                               "a",
+                                               3)}) {
+    const fs::path file = dir_ / "report.bin";
+    Write(file, bytes);
+    for (const std::string format : {"", "--json "}) {
+      const Result piped = Run("decode " + format + "RouteTableMsg", bytes);
+      Result named = Run("decode " + format + "RouteTableMsg " + file.string());
+      EXPECT_EQ(named.exit_code, piped.exit_code);
+      EXPECT_EQ(named.out, piped.out);
+      for (size_t at;
+           (at = named.err.find(file.string())) != std::string::npos;) {
+        named.err.replace(at, file.string().size(), "<stdin>");
+      }
+      EXPECT_EQ(named.err, piped.err);
+    }
+  }
+}
+
+// Archived reports are read as they are, by every command; -z writes them.
+TEST_F(AggL3Test, GzipInputIsRecognisedAndGzipOutputRoundTrips) {
+  const Example example = Examples().front();
+  const fs::path binary = dir_ / "report.bin", packed = dir_ / "report.bin.gz";
+  ASSERT_EQ(Run("encode " + example.type + " " + example.text.string() +
+                " -o " + binary.string())
+                .exit_code,
+            0);
+  Result result = Run("encode -z " + example.type + " " +
+                      example.text.string() + " -o " + packed.string());
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  const std::string archive = Read(packed);
+  ASSERT_EQ(archive.substr(0, 2), "\x1f\x8b");
+  for (const std::string command :
+       {"decode", "decode --json", "decode --each route", "check"}) {
+    if (command == "decode --each route" && example.type != "RouteTableMsg") {
+      continue;
+    }
+    const Result plain = Run(command + " " + example.type, Read(binary));
+    result = Run(command + " " + example.type, archive);
+    EXPECT_EQ(result.exit_code, plain.exit_code) << command;
+    EXPECT_EQ(result.out, plain.out) << command;
+  }
+  result = Run("decode --json -z " + example.type, archive);
+  result = Run("encode --json " + example.type, result.out);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(result.out == Read(binary));
+
+  result = Run("decode " + example.type, archive.substr(0, archive.size() - 4));
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_THAT(result.err, HasSubstr("the gzip data is cut short"));
+}
+
+TEST_F(AggL3Test, JsonOptionsPrintAsTheRuntimeDoes) {
+  using google::protobuf::util::JsonPrintOptions;
+  const fs::path text = fs::path(EXAMPLES_DIR) / "route_table.txtpb";
+  const std::string binary = Run("encode RouteTableMsg " + text.string()).out;
+  auto report = ostrel::agg_l3::NewReport(
+      *ostrel::agg_l3::FindReportType("RouteTableMsg"));
+  ASSERT_TRUE(report->ParseFromString(binary));
+  const struct {
+    const char* flags;
+    bool whitespace, proto_names, enum_ints, defaults;
+  } cases[] = {
+      {"", true, false, false, false},
+      {"--compact", false, false, false, false},
+      {"--proto-names", true, true, false, false},
+      {"--enums-as-ints --compact", false, false, true, false},
+      {"--with-defaults --proto-names", true, true, false, true},
+  };
+  for (const auto& c : cases) {
+    JsonPrintOptions options;
+    options.add_whitespace = c.whitespace;
+    options.preserve_proto_field_names = c.proto_names;
+    options.always_print_enums_as_ints = c.enum_ints;
+    options.always_print_primitive_fields = c.defaults;
+    std::string expected;
+    ASSERT_TRUE(
+        google::protobuf::util::MessageToJsonString(*report, &expected, options)
+            .ok());
+    const Result result =
+        Run(std::string("decode --json RouteTableMsg ") + c.flags, binary);
+    EXPECT_EQ(result.exit_code, 0) << c.flags;
+    EXPECT_EQ(result.out, expected) << c.flags;
+  }
+}
+
+TEST_F(AggL3Test, IgnoreUnknownSkipsNamesSaysWhichAndExitsOne) {
+  const std::string json =
+      R"({"lrouterId":"a","colour":1,"route":[{"network":"n","weight":2}]})";
+  Result result = Run("encode --json RouteTableMsg", json);
+  EXPECT_EQ(result.exit_code, 2);
+  result = Run("encode --json --ignore-unknown RouteTableMsg", json);
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_EQ(result.out, Run("encode --json RouteTableMsg",
+                            R"({"lrouterId":"a","route":[{"network":"n"}]})")
+                            .out);
+  EXPECT_EQ(result.err,
+            "agg-l3: warning: <stdin>: skipped colour, which RouteTableMsg "
+            "has no field for\n"
+            "agg-l3: warning: <stdin>: skipped route[].weight, which "
+            "RouteTableMsg has no field for\n");
+}
+
+// A delimited log given as one report says what it looks like; given as
+// what it is, it decodes record by record, also from gzip.
+TEST_F(AggL3Test, DelimitedLogsThroughTheCommandLine) {
+  const std::string log = Run("encode --delimited RouteTableMsg",
+                              "# record 0\nlrouter_id: \"a\"\n"
+                              "# record 1\n"
+                              "# record 2\ntimestamp: 7\n")
+                              .out;
+  ASSERT_EQ(log, std::string("\x03\x0a\x01"
+                             "a"
+                             "\x00\x02\x10\x07",
+                             8));
+  Result result = Run("decode RouteTableMsg", log);
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_THAT(result.err, HasSubstr("this looks like a length-delimited "
+                                    "stream: did you mean --delimited?"));
+  const std::string packed = Run("decode --delimited --json -z RouteTableMsg "
+                                 "--compact",
+                                 log)
+                                 .out;
+  result = Run("encode --delimited --json RouteTableMsg", packed);
+  EXPECT_EQ(result.exit_code, 0) << result.err;
+  EXPECT_TRUE(result.out == log);
+  result = Run("check --delimited RouteTableMsg", log.substr(0, 7));
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err,
+            "agg-l3: <stdin>: record 2 at byte 5: cut short: 1 of its 2 "
+            "bytes are there\n");
 }
 
 }  // namespace

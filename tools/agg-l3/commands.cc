@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "drift_check.h"
+#include "input_hints.h"
 
 namespace ostrel::agg_l3 {
 namespace {
@@ -39,6 +40,13 @@ Status Malformed(std::string_view source, const std::string& what,
   return {kMalformed, std::string(source) + " is not " + what + ": " + error};
 }
 
+// The error, and what the input looks like when that tells why.
+std::string WithHint(const std::string& error, const Descriptor& type,
+                     std::string_view input, InputForm expected) {
+  const std::string hint = LooksLike(type, input, expected);
+  return hint.empty() ? error : error + "; " + hint;
+}
+
 }  // namespace
 
 std::string TypeList() {
@@ -72,27 +80,39 @@ std::string EnumList() {
 std::string SchemaText() { return SchemaFile().DebugString(); }
 
 Status DecodeReport(const Descriptor& type, std::string_view binary,
-                    Format format, std::string_view source, std::string* output,
-                    Warnings* warnings, bool accept_loss) {
+                    Format format, std::string_view source,
+                    google::protobuf::io::ZeroCopyOutputStream* output,
+                    Warnings* warnings, bool accept_loss,
+                    const google::protobuf::util::JsonPrintOptions& json) {
   const Status decoded =
-      Decode(type, binary, format, output, warnings, accept_loss);
+      Decode(type, binary, format, output, warnings, accept_loss, json);
   if (decoded.ok()) return decoded;
   if (decoded.code() != kMalformed) {
     return {decoded.code(), std::string(source) + ": " + decoded.message()};
   }
-  return Malformed(source, "a well-formed " + type.name(), decoded.message());
+  return Malformed(
+      source, "a well-formed " + type.name(),
+      WithHint(decoded.message(), type, binary, InputForm::kBinary));
 }
 
 Status EncodeReport(const Descriptor& type, std::string_view text,
-                    Format format, std::string_view source,
-                    std::string* output) {
-  const Status encoded = Encode(type, text, format, output);
-  if (encoded.ok()) return encoded;
+                    Format format, std::string_view source, std::string* output,
+                    bool ignore_unknown, Warnings* warnings) {
+  std::vector<std::string> skipped;
+  const Status encoded =
+      Encode(type, text, format, output, ignore_unknown ? &skipped : nullptr);
+  for (const std::string& name : skipped) {
+    warnings->push_back(std::string(source) + ": skipped " + name + ", which " +
+                        type.name() + " has no field for");
+  }
+  // The report is written, but it lacks what the input said.
+  if (encoded.ok()) return {skipped.empty() ? kOk : kDrift, ""};
   return Malformed(
       source,
       "a " + type.name() +
           (format == Format::kJson ? " in JSON" : " in text format"),
-      encoded.message());
+      WithHint(encoded.message(), type, text,
+               format == Format::kJson ? InputForm::kJson : InputForm::kText));
 }
 
 Status CheckReport(const Descriptor& type, std::string_view binary,
@@ -100,7 +120,8 @@ Status CheckReport(const Descriptor& type, std::string_view binary,
   const WireWalk walk = WalkWire(type, binary);
   if (walk.malformation) {
     return Malformed(source, "a well-formed " + type.name(),
-                     Describe(*walk.malformation));
+                     WithHint(Describe(*walk.malformation), type, binary,
+                              InputForm::kBinary));
   }
   *output = std::string(source) + ": a well-formed " + type.name();
   if (walk.drift.empty()) {

@@ -20,13 +20,20 @@ std::string EnumList();
 std::string SchemaText();
 
 // `output` is set only when the command succeeds (check: also on kDrift).
-Status DecodeReport(const google::protobuf::Descriptor& type,
-                    std::string_view binary, Format format,
-                    std::string_view source, std::string* output,
-                    Warnings* warnings, bool accept_loss = false);
+// decode prints as it goes, once the report has parsed.
+Status DecodeReport(
+    const google::protobuf::Descriptor& type, std::string_view binary,
+    Format format, std::string_view source,
+    google::protobuf::io::ZeroCopyOutputStream* output, Warnings* warnings,
+    bool accept_loss = false,
+    const google::protobuf::util::JsonPrintOptions& json = IndentedJson());
+
+// `ignore_unknown`: JSON names the type has no field for are skipped, each
+// named in a warning, and the output is written with kDrift.
 Status EncodeReport(const google::protobuf::Descriptor& type,
                     std::string_view text, Format format,
-                    std::string_view source, std::string* output);
+                    std::string_view source, std::string* output,
+                    bool ignore_unknown = false, Warnings* warnings = nullptr);
 Status CheckReport(const google::protobuf::Descriptor& type,
                    std::string_view binary, std::string_view source,
                    std::string* output);

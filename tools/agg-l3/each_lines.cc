@@ -9,8 +9,10 @@
 #include <optional>
 #include <vector>
 
+#include "element_batch.h"
 #include "json_integers.h"
 #include "json_loss.h"
+#include "json_printer.h"
 #include "report_codec.h"
 
 namespace ostrel::agg_l3 {
@@ -20,6 +22,10 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 
 namespace stream = ::ostrel::report_stream;
+
+Status CannotWriteOutput() { return {kCannotRun, "cannot write the output"}; }
+
+}  // namespace
 
 Status FindList(const google::protobuf::Descriptor& type,
                 const std::string& name, const FieldDescriptor** field) {
@@ -34,19 +40,7 @@ Status FindList(const google::protobuf::Descriptor& type,
               (lists.empty() ? "; it has no lists" : "; its lists:" + lists)};
 }
 
-Status CannotWriteOutput() { return {kCannotRun, "cannot write the output"}; }
-
-bool WriteLine(const Message& message,
-               google::protobuf::io::CodedOutputStream* out) {
-  std::string line;
-  if (!google::protobuf::util::MessageToJsonString(message, &line).ok()) {
-    return false;
-  }
-  KeepNegativeZeros(&line);
-  line += '\n';
-  out->WriteString(line);
-  return true;
-}
+namespace {
 
 // Accepted losses are listed one by one up to this many; an endless input
 // must not grow the list without bound.
@@ -107,14 +101,16 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output,
                   Warnings* warnings, bool accept_loss,
-                  const Progress& progress) {
+                  const Progress& progress,
+                  google::protobuf::util::JsonPrintOptions options) {
   const FieldDescriptor* field;
   if (Status found = FindList(type, field_name, &field); !found.ok()) {
     return found;
   }
 
   stream::ReportReader reader(input, type, {field->name()});
-  google::protobuf::io::CodedOutputStream out(output);
+  options.add_whitespace = false;  // a report per line
+  JsonPrinter out(options, output);
   // Element lines reuse one report holding a single element.
   const std::unique_ptr<Message> line = NewReport(type);
   const auto* reflection = line->GetReflection();
@@ -155,10 +151,8 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
         !judged.ok()) {
       return {judged.code(), std::string(source) + ": " + judged.message()};
     }
-    if (!WriteLine(*line, &out)) {
-      return {kMalformed, std::string(source) + ": cannot print as JSON: " +
-                              line->ShortDebugString()};
-    }
+    out.Print(*line);
+    out.Write("\n");
     if (progress && reader.event() == stream::ReportReader::kElement &&
         elements % 4096 == 0) {
       progress(reader.offset(), elements);
@@ -171,8 +165,7 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
     warnings->push_back("and " + std::to_string(unlisted_losses) +
                         " more values JSON does not hold");
   }
-  out.Trim();
-  if (out.HadError()) return CannotWriteOutput();
+  if (!out.Flush()) return CannotWriteOutput();
   return {};
 }
 
@@ -193,11 +186,22 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
   const std::unique_ptr<Message> line = NewReport(type);
   const auto* reflection = line->GetReflection();
   std::optional<stream::ReportWriter> writer;
-  std::string text;
-  LineReader lines(input);
-  int number = 1;
-  for (; lines.Next(&text); ++number) {
-    if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+  // The elements of a parsed line or batch to the writer, the rest to the
+  // header, or after the first element to what comes late.
+  const auto take = [&](Message* parsed) {
+    const int count = reflection->FieldSize(*parsed, field);
+    if (count > 0 && !writer) writer.emplace(output, *header, *field);
+    for (int i = 0; i < count; ++i) {
+      if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
+        writer->Add(reflection->GetRepeatedString(*parsed, field, i));
+      } else {
+        writer->Add(reflection->GetRepeatedMessage(*parsed, field, i));
+      }
+    }
+    reflection->ClearField(parsed, field);
+    (writer ? late : header)->MergeFrom(*parsed);
+  };
+  const auto parse_line = [&](const std::string& text, int number) -> Status {
     line->Clear();
     const auto status =
         google::protobuf::util::JsonStringToMessage(text, line.get());
@@ -207,18 +211,37 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
       return {kMalformed, std::string(source) + ", line " +
                               std::to_string(number) + ": " + error};
     }
-    const int count = reflection->FieldSize(*line, field);
-    if (count > 0 && !writer) writer.emplace(output, *header, *field);
-    for (int i = 0; i < count; ++i) {
-      if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
-        writer->Add(reflection->GetRepeatedString(*line, field, i));
-      } else {
-        writer->Add(reflection->GetRepeatedMessage(*line, field, i));
+    take(line.get());
+    return {};
+  };
+  ElementBatch batch(*field);
+  const auto parse_batch = [&]() -> Status {
+    if (batch.empty()) return {};
+    if (batch.Parse(line.get()) &&
+        CheckJsonIntegers(type, batch.document()).empty()) {
+      take(line.get());
+    } else {  // line by line, for the error and its line
+      for (const auto& [number, text] : batch.lines()) {
+        if (Status parsed = parse_line(text, number); !parsed.ok()) {
+          return parsed;
+        }
       }
     }
-    reflection->ClearField(line.get(), field);
-    (writer ? late : header)->MergeFrom(*line);
+    batch.Clear();
+    return {};
+  };
+  std::string text;
+  LineReader lines(input);
+  int number = 1;
+  for (; lines.Next(&text); ++number) {
+    if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
+    const bool gathered = batch.Take(text, number);
+    if (gathered && !batch.full()) continue;
+    if (Status parsed = parse_batch(); !parsed.ok()) return parsed;
+    if (gathered) continue;
+    if (Status parsed = parse_line(text, number); !parsed.ok()) return parsed;
   }
+  if (Status parsed = parse_batch(); !parsed.ok()) return parsed;
   if (lines.too_long()) {
     return {kMalformed, std::string(source) + ", line " +
                             std::to_string(number) + ": longer than " +

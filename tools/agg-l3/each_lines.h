@@ -18,6 +18,7 @@
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/io/zero_copy_stream.h>
+#include <google/protobuf/util/json_util.h>
 
 #include <cstdint>
 #include <functional>
@@ -32,6 +33,12 @@ namespace ostrel::agg_l3 {
 // written so far.
 using Progress = std::function<void(int64_t bytes, int64_t elements)>;
 
+// The list `name` of `type` that --each can stream, or kCannotRun naming
+// the lists there are.
+Status FindList(const google::protobuf::Descriptor& type,
+                const std::string& name,
+                const google::protobuf::FieldDescriptor** field);
+
 // Output already written stays written when they fail. Lines are refused
 // when JSON cannot hold them exactly (json_loss.h), unless `accept_loss`.
 Status DecodeEach(const google::protobuf::Descriptor& type,
@@ -40,7 +47,8 @@ Status DecodeEach(const google::protobuf::Descriptor& type,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output,
                   Warnings* warnings, bool accept_loss = false,
-                  const Progress& progress = nullptr);
+                  const Progress& progress = nullptr,
+                  google::protobuf::util::JsonPrintOptions options = {});
 
 // Lines longer than 64 MiB are refused.
 Status EncodeEach(const google::protobuf::Descriptor& type,

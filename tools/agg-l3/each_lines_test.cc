@@ -1,6 +1,7 @@
 #include "each_lines.h"
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -46,7 +47,7 @@ Result Encode(const std::string& type, const std::string& field,
 }
 
 // Every list of every type: decoding to lines and encoding them back gives
-// the very same bytes.
+// the very same bytes, and every line is what the runtime prints for it.
 TEST(EachLines, EveryListOfEveryVectorRoundTrips) {
   int lists = 0;
   for (const auto& vector : testdata::EveryFieldVectors()) {
@@ -58,6 +59,18 @@ TEST(EachLines, EveryListOfEveryVectorRoundTrips) {
       SCOPED_TRACE(std::string(vector.type) + "." + field);
       const Result lines = Decode(vector.type, field, bytes);
       ASSERT_TRUE(lines.status.ok()) << lines.status.message();
+      std::istringstream each(lines.output);
+      for (std::string line; std::getline(each, line);) {
+        auto report = NewReport(*type);
+        std::string runtime;
+        ASSERT_TRUE(
+            google::protobuf::util::JsonStringToMessage(line, report.get())
+                .ok());
+        ASSERT_TRUE(
+            google::protobuf::util::MessageToJsonString(*report, &runtime)
+                .ok());
+        EXPECT_EQ(line, runtime);
+      }
       // One line for each of the vector's two elements, each as a report
       // holding just that element.
       const std::string element_line =
@@ -121,6 +134,45 @@ TEST(EachLines, Failures) {
       Encode("RouteTableMsg", "route", "{}\n{\"route\":[{\"nope\":1}]}\n");
   EXPECT_EQ(bad_line.status.code(), kMalformed);
   EXPECT_NE(bad_line.status.message().find("in, line 2: "), std::string::npos);
+}
+
+// Element lines are parsed in batches; what the lines say, and which line
+// an error is on, must not depend on where batches start and end.
+TEST(EachLines, ManyElementLinesEncodeAsOneByOne) {
+  const std::string header = "{\"lrouterId\":\"a\"}\n";
+  std::string lines = header;
+  std::string expected_routes;
+  for (int i = 0; i < 9000; ++i) {
+    const std::string network = std::to_string(i);
+    // Compact lines are batched; spaced ones, and one whose brackets hold
+    // two elements, are not.
+    lines +=
+        i % 1000 == 7   ? "{ \"route\": [{\"network\":\"" + network + "\"}] }\n"
+        : i % 1000 == 8 ? "{\"route\":[{\"network\":\"" + network +
+                              "\"},{\"nextHop\":\"h\"}]}\n"
+                        : "{\"route\":[{\"network\":\"" + network + "\"}]}\n";
+    expected_routes += "route { network: \"" + network + "\" }" +
+                       (i % 1000 == 8 ? " route { next_hop: \"h\" }" : "") +
+                       " ";
+    if (i == 5000) lines += "{\"timestamp\":\"9\"}\n";  // late
+  }
+  const Result encoded = Encode("RouteTableMsg", "route", lines);
+  ASSERT_TRUE(encoded.status.ok()) << encoded.status.message();
+  auto report = testdata::NewMessage("RouteTableMsg");
+  ASSERT_TRUE(report->ParseFromString(encoded.output));
+  EXPECT_EQ(report->ShortDebugString(),
+            "lrouter_id: \"a\" timestamp: 9 " +
+                expected_routes.substr(0, expected_routes.size() - 1));
+
+  // A bad element deep in a batch: the error names its line.
+  lines = header;
+  for (int i = 0; i < 6000; ++i) {
+    lines += i == 4500 ? "{\"route\":[{\"network\":5}]}\n"
+                       : "{\"route\":[{\"network\":\"n\"}]}\n";
+  }
+  const Result bad = Encode("RouteTableMsg", "route", lines);
+  EXPECT_EQ(bad.status.code(), kMalformed);
+  EXPECT_EQ(bad.status.message().substr(0, 15), "in, line 4502: ");
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include "drift_check.h"
 #include "json_integers.h"
 #include "json_loss.h"
+#include "json_printer.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+#include "unknown_json.h"
 #include "wire_rules.h"
 
 namespace ostrel::agg_l3 {
@@ -171,7 +173,32 @@ std::unique_ptr<Message> NewReport(const Descriptor& type) {
 }
 
 Status Decode(const Descriptor& type, std::string_view binary, Format format,
-              std::string* output, Warnings* warnings, bool accept_loss) {
+              std::string* output, Warnings* warnings, bool accept_loss,
+              const google::protobuf::util::JsonPrintOptions& json) {
+  google::protobuf::io::StringOutputStream out(output);
+  return Decode(type, binary, format, &out, warnings, accept_loss, json);
+}
+
+Status PrintReport(const Message& report, Format format,
+                   google::protobuf::io::ZeroCopyOutputStream* output,
+                   Warnings* warnings, bool accept_loss,
+                   const google::protobuf::util::JsonPrintOptions& json) {
+  if (format == Format::kText) {
+    google::protobuf::TextFormat::Print(report, output);
+    return {};
+  }
+  if (Status judged = JudgeLosses(JsonLosses(report), accept_loss, warnings);
+      !judged.ok()) {
+    return judged;
+  }
+  JsonPrinter(json, output).Print(report);
+  return {};
+}
+
+Status Decode(const Descriptor& type, std::string_view binary, Format format,
+              google::protobuf::io::ZeroCopyOutputStream* output,
+              Warnings* warnings, bool accept_loss,
+              const google::protobuf::util::JsonPrintOptions& json) {
   const std::unique_ptr<Message> report = NewReport(type);
   if (binary.size() > wire::kMaxLength ||
       !report->ParseFromArray(binary.data(), static_cast<int>(binary.size()))) {
@@ -180,21 +207,7 @@ Status Decode(const Descriptor& type, std::string_view binary, Format format,
     return Malformed(walk.malformation ? Describe(*walk.malformation)
                                        : "rejected by the protobuf runtime");
   }
-  if (format == Format::kText) {
-    google::protobuf::TextFormat::PrintToString(*report, output);
-    return {};
-  }
-  if (Status judged = JudgeLosses(JsonLosses(*report), accept_loss, warnings);
-      !judged.ok()) {
-    return judged;
-  }
-  google::protobuf::util::JsonPrintOptions options;
-  options.add_whitespace = true;
-  const auto status =
-      google::protobuf::util::MessageToJsonString(*report, output, options);
-  if (!status.ok()) return Malformed(status.message().ToString());
-  KeepNegativeZeros(output);
-  return {};
+  return PrintReport(*report, format, output, warnings, accept_loss, json);
 }
 
 bool TextStart::CertainlyMalformed(std::string_view text) {
@@ -210,7 +223,7 @@ bool TextStart::CertainlyMalformed(std::string_view text) {
 }
 
 Status Encode(const Descriptor& type, std::string_view text, Format format,
-              std::string* output) {
+              std::string* output, std::vector<std::string>* skipped) {
   if (text.size() > wire::kMaxLength) {
     return Malformed("larger than any input the parsers take (2 GiB)");
   }
@@ -223,8 +236,19 @@ Status Encode(const Descriptor& type, std::string_view text, Format format,
                                                  static_cast<int>(text.size()));
     if (!parser.Parse(&input, report.get())) return Malformed(errors.error());
   } else {
-    const auto status = google::protobuf::util::JsonStringToMessage(
-        google::protobuf::StringPiece(text.data(), text.size()), report.get());
+    const google::protobuf::StringPiece json(text.data(), text.size());
+    auto status =
+        google::protobuf::util::JsonStringToMessage(json, report.get());
+    if (!status.ok() && skipped != nullptr) {
+      // Names are looked for only when the strict parse failed: finding
+      // them holds the whole document as generic JSON.
+      google::protobuf::util::JsonParseOptions lenient;
+      lenient.ignore_unknown_fields = true;
+      report->Clear();
+      status = google::protobuf::util::JsonStringToMessage(json, report.get(),
+                                                           lenient);
+      if (status.ok()) *skipped = UnknownJsonNames(type, text);
+    }
     if (!status.ok()) {
       return Malformed(
           LocateJsonError(type, text, status.message().ToString()));

@@ -66,7 +66,7 @@ agg-l3 |types schema decode encode check --help --version
 agg-l3 de|decode
 agg-l3 --|--help --version
 agg-l3 types --|--enums --help
-agg-l3 encode --|--json --each --output --help
+agg-l3 encode --|--json --ignore-unknown --each --delimited --gzip --output --help
 agg-l3 decode --a|--accept-loss
 agg-l3 decode RouteTa|RouteTableMsg
 agg-l3 check --help BgpNeighborS|BgpNeighborStatusMsg BgpNeighborStatusPerNodeMsg BgpNeighborStatusPerLrMsg

@@ -1,0 +1,132 @@
+// What changed between two reports of one type, the way operators ask it:
+// which routes appeared, disappeared or changed next hop, which BGP
+// neighbours went down, which edge nodes changed health.
+//
+// Lists are compared as keyed collections, not sequences: each list of the
+// schema has a default key chosen from what its elements mean (a route by
+// its network and next hop, a BGP neighbour by its address, a node by its
+// identifier), so a reordered list is no difference and a changed route is
+// reported as "route[network=10.1.0.0/16, next_hop=192.0.2.1].admin_distance:
+// 20 -> 1". Keys can be overridden per list, or dropped to compare by
+// position. Records the schema does not know are compared as bytes.
+//
+// The new report is streamed against an index of the old one, so a
+// comparison holds the old report's bytes, its key index and one new element
+// at a time, never a parsed report.
+
+#ifndef OSTREL_REPORT_DIFF_H_
+#define OSTREL_REPORT_DIFF_H_
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/io/zero_copy_stream.h>
+#include <google/protobuf/message.h>
+
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ostrel::report_diff {
+
+// How the elements of every list reachable from one report type are
+// matched between two reports.
+class Keys {
+ public:
+  // The default key of every list reachable from `report`.
+  explicit Keys(const google::protobuf::Descriptor& report);
+
+  // Matches the elements of `list` by `fields` (dotted paths into the
+  // element, "neighbor_ip.address"), or by position when `fields` is empty.
+  // `list` is the list's path from the report ("peer.vtep_bfd") or, where
+  // that is unambiguous, its name alone. False with `error` when either
+  // names nothing.
+  bool Set(std::string_view list, const std::vector<std::string>& fields,
+           std::string* error);
+
+  // One line per list, in schema order: its path, then its key ("network,
+  // next_hop", "(value)" for lists of strings matched by value, "(position)").
+  std::string Describe() const;
+
+  struct Key {
+    std::vector<std::vector<const google::protobuf::FieldDescriptor*>> fields;
+    bool by_value = false;  // the element itself: lists of strings
+  };
+  // The key of `list`, a repeated field reachable from the report.
+  const Key& For(const google::protobuf::FieldDescriptor& list) const;
+
+ private:
+  const google::protobuf::Descriptor& report_;
+  std::vector<std::pair<std::string, const google::protobuf::FieldDescriptor*>>
+      lists_;  // path, field; in schema order
+  std::map<const google::protobuf::FieldDescriptor*, Key> keys_;
+};
+
+// One step of a difference's path: a field, or a record the schema does not
+// know, and for list elements their positions in the old and new report
+// (-1 on the side that lacks the element).
+struct Step {
+  const google::protobuf::FieldDescriptor* field = nullptr;
+  int unknown_number = 0;  // when field is null
+  int old_index = -1;
+  int new_index = -1;
+};
+
+struct Value {
+  std::string text;  // text format: 20, "static", ESTABLISHED, {left: 1}
+  std::string json;  // the JSON mapping: 20, "static", "ESTABLISHED", {...}
+};
+
+struct Difference {
+  enum Kind { kAdded, kRemoved, kChanged };
+  Kind kind = kChanged;
+  // route[network=10.1.0.0/16, next_hop=192.0.2.1].admin_distance; a list
+  // element by its key (a second element with an equal key gets "#1"), or
+  // by position ("route[3]"); a record the schema does not know by its
+  // number ("route[...].9").
+  std::string path;
+  std::vector<Step> steps;
+  std::optional<Value> old_value;  // absent for kAdded
+  std::optional<Value> new_value;  // absent for kRemoved
+};
+
+// "changed route[...].admin_distance: 20 -> 1", "added route[...]: {...}",
+// "removed route[...]: {...}".
+std::string ToLine(const Difference& difference);
+// {"path":"...","kind":"changed","old":20,"new":1}; old or new is left out
+// where the difference has no such side.
+std::string ToJson(const Difference& difference);
+
+struct Sink {
+  std::function<void(const Difference&)> difference;
+  // Remarks on the comparison itself, such as keys that are not unique.
+  std::function<void(const std::string&)> note;
+};
+
+struct ReadError {
+  bool in_new_report = false;
+  std::string message;  // where reading stopped, and why
+};
+
+// Compares the encoded report `old_report` with the one read from
+// `new_report`, both of type `report`, reporting each difference to `sink`
+// as it is found: first the elements of the report's lists in the new
+// report's order (added, or changed fields), then the removed elements in
+// the old report's order, then the report's other fields and its records
+// the schema does not know. False with `error` when either report is
+// malformed; differences found before that were already reported.
+bool Compare(std::string_view old_report,
+             google::protobuf::io::ZeroCopyInputStream* new_report,
+             const google::protobuf::Descriptor& report, const Keys& keys,
+             const Sink& sink, ReadError* error);
+
+// The same for two reports in memory.
+std::vector<Difference> Compare(const google::protobuf::Message& old_report,
+                                const google::protobuf::Message& new_report,
+                                const Keys& keys,
+                                std::vector<std::string>* notes = nullptr);
+
+}  // namespace ostrel::report_diff
+
+#endif  // OSTREL_REPORT_DIFF_H_

@@ -1,0 +1,912 @@
+#include "ostrel/report_diff.h"
+
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/stubs/strutil.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/unknown_field_set.h>
+#include <google/protobuf/util/field_comparator.h>
+#include <google/protobuf/util/json_util.h>
+#include <google/protobuf/util/message_differencer.h>
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <unordered_map>
+
+#include "report_stream.h"
+
+namespace ostrel::report_diff {
+namespace {
+
+namespace pb = ::google::protobuf;
+using ::google::protobuf::util::MessageDifferencer;
+using Field = MessageDifferencer::SpecificField;
+
+// The default key of each list of messages, from what its elements mean.
+// Lists of strings are matched by value; a list missing here, by position.
+constexpr std::pair<const char*, const char*> kDefaultKeys[] = {
+    {"LogicalRouterPortArpTableMsg.arp", "ip"},
+    {"RouteTableMsg.route", "network,next_hop"},
+    {"MsrRouteTableMsg.route", "network,next_hop"},
+    {"BgpNeighborEntryMsg.address_family_info", "addr_family_name"},
+    {"BgpNeighborMsg.bgp_neighbor_msg", "neighbor_ip.address"},
+    {"LogicalRouterStatusMsg.service_group_status", "service_group_id"},
+    {"LogicalRoutersPerNodeMsg.router_status", "lrouter_id"},
+    {"PeerEdgeNodeStatusMsg.vtep_bfd", "local_ip.address,remote_ip.address"},
+    {"PeerEdgeNodeStatusMsg.mgmt_bfd", "local_ip.address,remote_ip.address"},
+    {"EdgeClusterStatusMsg.peer", "transport_node_id"},
+    // One row per output interface of an (S,G) route.
+    {"McastRouteMsg.mcast_route", "source,group,output_interface"},
+    {"McastForwardEntryMsg.output_interface", "left,right"},
+    {"McastForwardTableMsg.mfib_entry", "source,group"},
+    {"McastIgmpMembershipMsg.igmp_membership", "interface,group,src_address"},
+    {"McastPimRpMappingMsg.pim_rp_mapping", "group,rp_address"},
+    {"BgpNeighborAdvertisedRoutesMsg.route", "network,next_hop"},
+    {"BgpNeighborRoutesMsg.route", "network,next_hop"},
+    {"RemoteTunnelPortStatisticsMsg.stats_per_site", "rtep_group_id"},
+    {"NodeInterSiteStatisticsMsg.stats_per_tunnel",
+     "tunnel_source_ip.address,tunnel_destination_ip.address"},
+    // A neighbour address can recur in another router or VRF.
+    {"BgpNeighborStatusPerNodeMsg.bgp_neighbor_status",
+     "lrouter_uuid,vrf_name,neighbor_ip.address"},
+    {"BgpNeighborStatusPerLrMsg.bgp_neighbor_status",
+     "vrf_name,neighbor_ip.address"},
+    {"L2ForwarderStatusPerNodeMsg.l2_forwarder_status", "logical_switch_id"},
+    {"L2ForwarderRemoteMacsMsg.remote_macs_per_site", "rtep_group_id"},
+    {"L2ForwarderRemoteMacsMsg.remote_ips_per_site", "rtep_group_id"},
+    {"L2ForwarderRemoteIpsPerSiteMsg.remote_active_ip", "address"},
+    {"L2ForwarderRemoteIpsPerSiteMsg.remote_standby_ip", "address"},
+    {"OspfNeighborEntryMsg.entry", "lr_interface_name,neighbor_ip.address"},
+    {"OspfNeighborMsg.ospf_neighbor", "neighbor_id.address"},
+    {"OspfRouteEntryMsg.nexthop", "neighbor_address.address,lr_interface_name"},
+    {"OspfRouteMsg.ospf_route", "route_prefix"},
+    // A link state is identified by its type (the list), id and advertiser.
+    {"OspfDatabaseEntryMsg.router_link_state", "ls_id,advertised_router"},
+    {"OspfDatabaseEntryMsg.net_link_state", "ls_id,advertised_router"},
+    {"OspfDatabaseEntryMsg.summary_link_state", "ls_id,advertised_router"},
+    {"OspfDatabaseEntryMsg.ext_link_state", "ls_id,advertised_router"},
+    {"OspfDatabaseEntryMsg.nssa_ext_link_state", "ls_id,advertised_router"},
+    {"OspfDatabaseEntryMsg.asbr_summary_link_state", "ls_id,advertised_router"},
+    {"OspfDatabaseMsg.ospf_database", "area.address"},
+    {"GreTunnelPerNodeMsg.tunnel_status", "service_router_id"},
+};
+
+std::vector<std::string> Split(std::string_view text, char separator) {
+  std::vector<std::string> parts;
+  if (text.empty()) return parts;
+  size_t start = 0;
+  for (size_t end; (end = text.find(separator, start)) != text.npos;
+       start = end + 1) {
+    parts.emplace_back(text.substr(start, end - start));
+  }
+  parts.emplace_back(text.substr(start));
+  return parts;
+}
+
+// A dotted field path into `element`: every step but the last a singular
+// message field.
+bool ResolvePath(const pb::Descriptor& element, const std::string& dotted,
+                 std::vector<const pb::FieldDescriptor*>* path,
+                 std::string* error) {
+  const pb::Descriptor* type = &element;
+  for (const std::string& name : Split(dotted, '.')) {
+    const pb::FieldDescriptor* field =
+        type ? type->FindFieldByName(name) : nullptr;
+    if (field == nullptr || field->is_repeated()) {
+      *error = "no singular field " + dotted + " in " + element.name();
+      return false;
+    }
+    path->push_back(field);
+    type = field->message_type();
+  }
+  if (path->empty()) *error = "empty key field in " + element.name();
+  return !path->empty();
+}
+
+std::string JsonString(std::string_view text) {
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+// Key values as operators write them: bare where that is unambiguous.
+std::string KeyText(std::string_view value) {
+  const bool bare = !value.empty() &&
+                    value.find_first_of("[],=\"\\# ") == value.npos &&
+                    std::all_of(value.begin(), value.end(),
+                                [](char c) { return c > 0x20 && c < 0x7f; });
+  return bare ? std::string(value)
+              : "\"" + pb::CEscape(std::string(value)) + "\"";
+}
+
+const pb::TextFormat::Printer& SingleLine() {
+  static const pb::TextFormat::Printer* printer = [] {
+    auto* p = new pb::TextFormat::Printer;
+    p->SetSingleLineMode(true);
+    return p;
+  }();
+  return *printer;
+}
+
+std::string MessageText(const pb::Message& message) {
+  std::string text;
+  SingleLine().PrintToString(message, &text);
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  return "{" + text + "}";
+}
+
+Value MessageValue(const pb::Message& message) {
+  Value value{MessageText(message), {}};
+  pb::util::JsonPrintOptions options;
+  options.preserve_proto_field_names = true;
+  if (!pb::util::MessageToJsonString(message, &value.json, options).ok()) {
+    value.json = JsonString(value.text);  // not representable in JSON
+  }
+  return value;
+}
+
+// Field `field` of `message` (element `index` of a list, else -1).
+Value FieldValue(const pb::Message& message, const pb::FieldDescriptor& field,
+                 int index) {
+  const pb::Reflection& r = *message.GetReflection();
+  const bool list = field.is_repeated();
+  using F = pb::FieldDescriptor;
+  switch (field.cpp_type()) {
+    case F::CPPTYPE_MESSAGE:
+      return MessageValue(list ? r.GetRepeatedMessage(message, &field, index)
+                               : r.GetMessage(message, &field));
+    case F::CPPTYPE_STRING: {
+      std::string scratch;
+      const std::string& s =
+          list ? r.GetRepeatedStringReference(message, &field, index, &scratch)
+               : r.GetStringReference(message, &field, &scratch);
+      return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
+    }
+    default:
+      break;
+  }
+  std::string text;
+  SingleLine().PrintFieldValueToString(message, &field, index, &text);
+  switch (field.cpp_type()) {
+    case F::CPPTYPE_INT64:
+    case F::CPPTYPE_UINT64:
+    case F::CPPTYPE_ENUM:
+      return {text, JsonString(text)};  // as the JSON mapping writes them
+    case F::CPPTYPE_FLOAT:
+    case F::CPPTYPE_DOUBLE:
+      if (text == "nan" || text == "inf" || text == "-inf") {
+        return {text, JsonString(text == "nan"   ? "NaN"
+                                 : text == "inf" ? "Infinity"
+                                                 : "-Infinity")};
+      }
+      return {text, text};
+    default:
+      return {text, text};
+  }
+}
+
+Value UnknownValue(const pb::UnknownField& field) {
+  char text[32];
+  switch (field.type()) {
+    case pb::UnknownField::TYPE_VARINT:
+      std::snprintf(text, sizeof text, "%" PRIu64, field.varint());
+      return {text, text};
+    case pb::UnknownField::TYPE_FIXED32:
+      std::snprintf(text, sizeof text, "0x%08" PRIx32, field.fixed32());
+      break;
+    case pb::UnknownField::TYPE_FIXED64:
+      std::snprintf(text, sizeof text, "0x%016" PRIx64, field.fixed64());
+      break;
+    case pb::UnknownField::TYPE_LENGTH_DELIMITED: {
+      const std::string quoted =
+          "\"" + pb::CEscape(field.length_delimited()) + "\"";
+      return {quoted, JsonString(quoted)};
+    }
+    case pb::UnknownField::TYPE_GROUP: {
+      std::string group;
+      SingleLine().PrintUnknownFieldsToString(field.group(), &group);
+      while (!group.empty() && group.back() == ' ') group.pop_back();
+      return {"{" + group + "}", JsonString("{" + group + "}")};
+    }
+  }
+  return {text, JsonString(text)};
+}
+
+const pb::Message* Child(const pb::Message* parent,
+                         const pb::FieldDescriptor& field, int index) {
+  if (parent == nullptr) return nullptr;
+  const pb::Reflection& r = *parent->GetReflection();
+  if (field.is_repeated()) {
+    return index >= 0 && index < r.FieldSize(*parent, &field)
+               ? &r.GetRepeatedMessage(*parent, &field, index)
+               : nullptr;
+  }
+  return r.HasField(*parent, &field) ? &r.GetMessage(*parent, &field) : nullptr;
+}
+
+// The value of `field` in `holder` (null: absent) as bytes that compare
+// equal exactly when the values and their presence do.
+void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
+                 std::string* bytes) {
+  const pb::Reflection* r = holder ? holder->GetReflection() : nullptr;
+  if (r == nullptr || !r->HasField(*holder, &field)) {
+    *bytes += '\0';
+    return;
+  }
+  using F = pb::FieldDescriptor;
+  uint64_t number = 0;
+  std::string scratch;
+  switch (field.cpp_type()) {
+    case F::CPPTYPE_STRING: {
+      const std::string& s = r->GetStringReference(*holder, &field, &scratch);
+      *bytes += '\1' + std::to_string(s.size()) + ':';
+      *bytes += s;
+      return;
+    }
+    case F::CPPTYPE_MESSAGE:
+      r->GetMessage(*holder, &field).SerializeToString(&scratch);
+      *bytes += '\1' + std::to_string(scratch.size()) + ':' + scratch;
+      return;
+    case F::CPPTYPE_INT32:
+      number = r->GetInt32(*holder, &field);
+      break;
+    case F::CPPTYPE_INT64:
+      number = r->GetInt64(*holder, &field);
+      break;
+    case F::CPPTYPE_UINT32:
+      number = r->GetUInt32(*holder, &field);
+      break;
+    case F::CPPTYPE_UINT64:
+      number = r->GetUInt64(*holder, &field);
+      break;
+    case F::CPPTYPE_BOOL:
+      number = r->GetBool(*holder, &field);
+      break;
+    case F::CPPTYPE_ENUM:
+      number = r->GetEnumValue(*holder, &field);
+      break;
+    case F::CPPTYPE_FLOAT: {
+      const float f = r->GetFloat(*holder, &field);
+      std::memcpy(&number, &f, sizeof f);
+      break;
+    }
+    case F::CPPTYPE_DOUBLE: {
+      const double d = r->GetDouble(*holder, &field);
+      std::memcpy(&number, &d, sizeof d);
+      break;
+    }
+  }
+  *bytes += '\2';
+  bytes->append(reinterpret_cast<const char*>(&number), sizeof number);
+}
+
+// What identifies elements: the key fields' values, with their presence.
+class KeyReader {
+ public:
+  explicit KeyReader(const Keys::Key& key) : key_(key) {}
+
+  std::string Bytes(const pb::Message& element) const {
+    std::string bytes;
+    for (const auto& path : key_.fields) {
+      const pb::Message* holder = &element;
+      for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
+        holder = Child(holder, *path[i], -1);
+      }
+      AppendValue(holder, *path.back(), &bytes);
+    }
+    return bytes;
+  }
+
+  // network=10.1.0.0/16, next_hop=192.0.2.1; unset key fields left out.
+  std::string Text(const pb::Message& element) const {
+    std::string text;
+    for (const auto& path : key_.fields) {
+      const pb::Message* holder = &element;
+      for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
+        holder = Child(holder, *path[i], -1);
+      }
+      if (holder == nullptr ||
+          !holder->GetReflection()->HasField(*holder, path.back())) {
+        continue;
+      }
+      if (!text.empty()) text += ", ";
+      for (size_t i = 0; i < path.size(); ++i) {
+        text += (i ? "." : "") + path[i]->name();
+      }
+      const pb::FieldDescriptor& last = *path.back();
+      std::string scratch;
+      text += "=" + (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING
+                         ? KeyText(holder->GetReflection()->GetStringReference(
+                               *holder, &last, &scratch))
+                         : FieldValue(*holder, last, -1).text);
+    }
+    return text;
+  }
+
+ private:
+  const Keys::Key& key_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------- Keys
+
+Keys::Keys(const pb::Descriptor& report) : report_(report) {
+  std::map<std::string, std::string> defaults;
+  for (const auto& [list, key] : kDefaultKeys) defaults[list] = key;
+  // Depth first in field order; the schema has no recursive types, but a
+  // type seen on the current path is not entered again.
+  std::vector<const pb::Descriptor*> open;
+  std::function<void(const pb::Descriptor&, const std::string&)> walk =
+      [&](const pb::Descriptor& type, const std::string& prefix) {
+        if (std::find(open.begin(), open.end(), &type) != open.end()) return;
+        open.push_back(&type);
+        for (int i = 0; i < type.field_count(); ++i) {
+          const pb::FieldDescriptor* field = type.field(i);
+          const std::string path = prefix + field->name();
+          if (field->is_repeated()) {
+            lists_.emplace_back(path, field);
+            Key& key = keys_[field];
+            const auto known = defaults.find(type.name() + "." + field->name());
+            if (field->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+              key.by_value = true;
+            } else if (known != defaults.end()) {
+              for (const std::string& dotted : Split(known->second, ',')) {
+                std::string error;
+                key.fields.emplace_back();
+                ResolvePath(*field->message_type(), dotted, &key.fields.back(),
+                            &error);
+              }
+            }
+          }
+          if (field->message_type()) walk(*field->message_type(), path + ".");
+        }
+        open.pop_back();
+      };
+  walk(report, "");
+}
+
+bool Keys::Set(std::string_view list, const std::vector<std::string>& fields,
+               std::string* error) {
+  const pb::FieldDescriptor* found = nullptr;
+  int matches = 0;
+  for (const auto& [path, field] : lists_) {
+    if (path == list) {
+      found = field;
+      matches = 1;
+      break;
+    }
+    if (field->name() == list) {
+      found = field;
+      ++matches;
+    }
+  }
+  if (matches != 1) {
+    *error = std::string(matches ? "ambiguous" : "no") + " list " +
+             std::string(list) + " in " + report_.name() +
+             (matches ? ": name it by its path (see --keys)" : "");
+    return false;
+  }
+  Key key;
+  if (found->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE &&
+      !fields.empty()) {
+    *error = "list " + std::string(list) +
+             " holds no messages: only its "
+             "values or positions can match it";
+    return false;
+  }
+  for (const std::string& dotted : fields) {
+    key.fields.emplace_back();
+    if (!ResolvePath(*found->message_type(), dotted, &key.fields.back(),
+                     error)) {
+      return false;
+    }
+  }
+  keys_[found] = std::move(key);
+  return true;
+}
+
+std::string Keys::Describe() const {
+  std::string out;
+  for (const auto& [path, field] : lists_) {
+    const Key& key = keys_.at(field);
+    std::string fields;
+    for (const auto& dotted : key.fields) {
+      if (!fields.empty()) fields += ",";
+      for (size_t i = 0; i < dotted.size(); ++i) {
+        fields += (i ? "." : "") + dotted[i]->name();
+      }
+    }
+    if (key.by_value) fields = "(value)";
+    if (fields.empty()) fields = "(position)";
+    out += path + " " + fields + "\n";
+  }
+  return out;
+}
+
+const Keys::Key& Keys::For(const pb::FieldDescriptor& list) const {
+  static const Key kByPosition;
+  const auto key = keys_.find(&list);
+  return key == keys_.end() ? kByPosition : key->second;
+}
+
+// ---------------------------------------------------------------- Lines
+
+std::string ToLine(const Difference& d) {
+  switch (d.kind) {
+    case Difference::kAdded:
+      return "added " + d.path + ": " + d.new_value->text;
+    case Difference::kRemoved:
+      return "removed " + d.path + ": " + d.old_value->text;
+    case Difference::kChanged:
+      break;
+  }
+  return "changed " + d.path + ": " + d.old_value->text + " -> " +
+         d.new_value->text;
+}
+
+std::string ToJson(const Difference& d) {
+  static const char* const kKinds[] = {"added", "removed", "changed"};
+  std::string json = "{\"path\":" + JsonString(d.path) + ",\"kind\":\"" +
+                     kKinds[d.kind] + "\"";
+  if (d.old_value) json += ",\"old\":" + d.old_value->json;
+  if (d.new_value) json += ",\"new\":" + d.new_value->json;
+  return json + "}";
+}
+
+// ---------------------------------------------------------------- Compare
+
+namespace {
+
+// Turns MessageDifferencer's field paths into keyed Differences, below the
+// path of the element pair being compared.
+class Reporter : public MessageDifferencer::Reporter {
+ public:
+  Reporter(const Keys& keys, const Sink& sink) : keys_(keys), sink_(sink) {}
+
+  void SetPrefix(std::string path, std::vector<Step> steps) {
+    prefix_ = std::move(path);
+    prefix_steps_ = std::move(steps);
+  }
+
+  void ReportAdded(const pb::Message& m1, const pb::Message& m2,
+                   const std::vector<Field>& path) override {
+    Report(Difference::kAdded, m1, m2, path);
+  }
+  void ReportDeleted(const pb::Message& m1, const pb::Message& m2,
+                     const std::vector<Field>& path) override {
+    Report(Difference::kRemoved, m1, m2, path);
+  }
+  void ReportModified(const pb::Message& m1, const pb::Message& m2,
+                      const std::vector<Field>& path) override {
+    Report(Difference::kChanged, m1, m2, path);
+  }
+
+  // The text of element `index` of `list` in `parent`: its key, with its
+  // rank among equal keys, or its position.
+  std::string ElementText(const pb::Message& parent,
+                          const pb::FieldDescriptor& list, int index,
+                          const char* side) {
+    const Keys::Key& key = keys_.For(list);
+    const pb::Reflection& r = *parent.GetReflection();
+    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      if (!key.by_value) return "[" + std::to_string(index) + "]";
+      std::string scratch;
+      return "[" +
+             KeyText(
+                 r.GetRepeatedStringReference(parent, &list, index, &scratch)) +
+             "]";
+    }
+    if (key.fields.empty()) return "[" + std::to_string(index) + "]";
+    const KeyReader reader(key);
+    const pb::Message& element = r.GetRepeatedMessage(parent, &list, index);
+    const std::string bytes = reader.Bytes(element);
+    int rank = 0, equal = 0;
+    for (int i = 0, n = r.FieldSize(parent, &list); i < n; ++i) {
+      if (reader.Bytes(r.GetRepeatedMessage(parent, &list, i)) != bytes) {
+        continue;
+      }
+      rank += i < index;
+      ++equal;
+    }
+    const std::string text = reader.Text(element);
+    if (equal > 1) {
+      Note(list.name() + ": key " + text + " is not unique in the " + side +
+           " report; such elements are matched by position");
+    }
+    return "[" + text +
+           (rank ? (text.empty() ? "#" : ", #") + std::to_string(rank) : "") +
+           "]";
+  }
+
+  void Note(const std::string& note) {
+    if (sink_.note && noted_.insert(note).second) sink_.note(note);
+  }
+
+ private:
+  void Report(Difference::Kind kind, const pb::Message& m1,
+              const pb::Message& m2, const std::vector<Field>& path) {
+    Difference d;
+    d.kind = kind;
+    d.path = prefix_;
+    d.steps = prefix_steps_;
+    const pb::Message* old_parent = &m1;
+    const pb::Message* new_parent = &m2;
+    for (size_t i = 0; i < path.size(); ++i) {
+      const Field& f = path[i];
+      const bool last = i + 1 == path.size();
+      Step step;
+      if (!d.path.empty()) d.path += ".";
+      if (f.field == nullptr) {
+        step.unknown_number = f.unknown_field_number;
+        step.old_index = f.unknown_field_index1;
+        step.new_index = f.unknown_field_index2;
+        d.path += std::to_string(f.unknown_field_number);
+        if (kind != Difference::kAdded) {
+          d.old_value =
+              UnknownValue(f.unknown_field_set1->field(f.unknown_field_index1));
+        }
+        if (kind != Difference::kRemoved) {
+          d.new_value =
+              UnknownValue(f.unknown_field_set2->field(f.unknown_field_index2));
+        }
+        d.steps.push_back(step);
+        break;  // nothing inside a record the schema does not know
+      }
+      step.field = f.field;
+      d.path += f.field->name();
+      if (f.field->is_repeated()) {
+        step.old_index = kind == Difference::kAdded && last ? -1 : f.index;
+        step.new_index = kind == Difference::kRemoved && last ? -1
+                         : f.new_index >= 0                   ? f.new_index
+                                                              : f.index;
+        d.path +=
+            step.old_index >= 0
+                ? ElementText(*old_parent, *f.field, step.old_index, "old")
+                : ElementText(*new_parent, *f.field, step.new_index, "new");
+      }
+      if (last) {
+        if (kind != Difference::kAdded) {
+          d.old_value = FieldValue(*old_parent, *f.field, step.old_index);
+        }
+        if (kind != Difference::kRemoved) {
+          d.new_value = FieldValue(*new_parent, *f.field, step.new_index);
+        }
+      } else if (f.field->message_type()) {
+        old_parent = Child(old_parent, *f.field, step.old_index);
+        new_parent = Child(new_parent, *f.field, step.new_index);
+      }
+      d.steps.push_back(step);
+    }
+    sink_.difference(d);
+  }
+
+  const Keys& keys_;
+  const Sink& sink_;
+  std::string prefix_;
+  std::vector<Step> prefix_steps_;
+  std::set<std::string> noted_;
+};
+
+// One list element of the old report: where its encoding is, and how the
+// new report's elements have matched it so far.
+struct OldElement {
+  const pb::FieldDescriptor* list;
+  uint64_t offset;  // of the element's encoding in the old report
+  uint32_t length;
+  int32_t index;            // within its list
+  int32_t rank = 0;         // among the elements with an equal key
+  int32_t next_equal = -1;  // the next element with an equal key
+  bool matched = false;
+};
+
+struct KeySlot {
+  int32_t next_unmatched = -1;  // first old element not matched yet
+  int32_t old_count = 0;
+  int32_t new_count = 0;
+};
+
+// Where a list element's encoding starts, given its record's offset.
+bool Payload(std::string_view report, int64_t record, uint64_t* offset,
+             uint32_t* length) {
+  pb::io::CodedInputStream in(
+      reinterpret_cast<const uint8_t*>(report.data() + record),
+      static_cast<int>(std::min<size_t>(report.size() - record, INT32_MAX)));
+  if (in.ReadTag() == 0 || !in.ReadVarint32(length)) return false;
+  *offset = record + in.CurrentPosition();
+  return *offset + *length <= report.size();
+}
+
+class Comparison {
+ public:
+  Comparison(const pb::Descriptor& report, const Keys& keys, const Sink& sink)
+      : keys_(keys), reporter_(keys, sink), sink_(sink) {
+    differencer_.set_report_moves(false);
+    differencer_.set_report_matches(false);
+    comparator_.set_treat_nan_as_equal(true);
+    differencer_.set_field_comparator(&comparator_);
+    Configure(report, "");
+    differencer_.ReportDifferencesTo(&reporter_);
+  }
+
+  bool Index(std::string_view old_report, ReadError* error) {
+    old_report_ = old_report;
+    pb::io::ArrayInputStream input(old_report.data(),
+                                   static_cast<int>(old_report.size()));
+    stream::ReportReader reader(&input, Descriptor(), {});
+    while (reader.Next()) {
+      if (reader.event() != stream::ReportReader::kElement) continue;
+      OldElement element{reader.field(), 0, 0,
+                         static_cast<int32_t>(reader.index())};
+      if (!Payload(old_report, reader.offset(), &element.offset,
+                   &element.length)) {
+        break;  // the reader reports the same fault
+      }
+      const pb::Message* message = MessageOf(reader);
+      KeySlot& slot =
+          slots_[KeyBytes(*reader.field(), message, reader.element_string())];
+      const int32_t id = static_cast<int32_t>(old_.size());
+      element.rank = slot.old_count++;
+      if (element.rank == 0) {
+        slot.next_unmatched = id;
+      } else {
+        old_[last_equal_[&slot]].next_equal = id;
+        if (Keyed(*reader.field())) {
+          NoteDuplicate(
+              *reader.field(), "old",
+              ElementPath(*reader.field(), message, reader.element_string(),
+                          reader.index(), element.rank));
+        }
+      }
+      last_equal_[&slot] = id;
+      old_.push_back(element);
+    }
+    last_equal_.clear();
+    if (!reader.ok()) {
+      *error = {false, reader.error()};
+      return false;
+    }
+    old_header_.reset(reader.header().New());
+    old_header_->CopyFrom(reader.header());
+    return true;
+  }
+
+  bool Stream(pb::io::ZeroCopyInputStream* new_report, ReadError* error) {
+    stream::ReportReader reader(new_report, Descriptor(), {});
+    while (reader.Next()) {
+      if (reader.event() == stream::ReportReader::kElement) Element(reader);
+    }
+    if (!reader.ok()) {
+      *error = {true, reader.error()};
+      return false;
+    }
+    for (const OldElement& element : old_) {
+      if (!element.matched) Removed(element);
+    }
+    reporter_.SetPrefix("", {});
+    differencer_.Compare(*old_header_, reader.header());
+    return true;
+  }
+
+ private:
+  const pb::Descriptor& Descriptor() const { return *report_; }
+
+  // Tells the differencer how to match every list reachable from `type`.
+  void Configure(const pb::Descriptor& type, const std::string&) {
+    if (report_ == nullptr) report_ = &type;
+    if (!configured_.insert(&type).second) return;
+    for (int i = 0; i < type.field_count(); ++i) {
+      const pb::FieldDescriptor* field = type.field(i);
+      if (field->is_repeated()) {
+        const Keys::Key& key = keys_.For(*field);
+        if (key.by_value) {
+          differencer_.TreatAsSet(field);
+        } else if (!key.fields.empty()) {
+          differencer_.TreatAsMapWithMultipleFieldPathsAsKey(field, key.fields);
+        }
+      }
+      if (field->message_type()) Configure(*field->message_type(), "");
+    }
+  }
+
+  // The key of an element: which list, and the key fields' values.
+  std::string KeyBytes(const pb::FieldDescriptor& list,
+                       const pb::Message* element,
+                       std::string_view value) const {
+    const Keys::Key& key = keys_.For(list);
+    std::string bytes = std::to_string(list.number()) + ":";
+    if (element == nullptr) {
+      if (key.by_value) bytes += value;
+    } else {
+      bytes += KeyReader(key).Bytes(*element);
+    }
+    return bytes;
+  }
+
+  // "route[network=10.1.0.0/16, next_hop=192.0.2.1]", "route[3]".
+  std::string ElementPath(const pb::FieldDescriptor& list,
+                          const pb::Message* element, std::string_view value,
+                          int index, int rank) const {
+    const Keys::Key& key = keys_.For(list);
+    std::string text;
+    if (element != nullptr && !key.fields.empty()) {
+      text = KeyReader(key).Text(*element);
+    } else if (element == nullptr && key.by_value) {
+      text = KeyText(value);
+    } else {
+      return list.name() + "[" + std::to_string(index) + "]";
+    }
+    if (rank > 0) text += (text.empty() ? "#" : ", #") + std::to_string(rank);
+    return list.name() + "[" + text + "]";
+  }
+
+  bool Keyed(const pb::FieldDescriptor& list) const {
+    const Keys::Key& key = keys_.For(list);
+    return key.by_value || !key.fields.empty();
+  }
+
+  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
+                     const std::string& path) {
+    if (!duplicates_noted_.insert(std::string(side) + list.name()).second) {
+      return;
+    }
+    reporter_.Note(list.name() + ": keys are not unique in the " + side +
+                   " report (" + path +
+                   "); elements with equal keys are matched by position");
+  }
+
+  static const pb::Message* MessageOf(const stream::ReportReader& reader) {
+    return reader.field()->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
+               ? &reader.element()
+               : nullptr;
+  }
+
+  void Element(const stream::ReportReader& reader) {
+    const pb::FieldDescriptor& list = *reader.field();
+    const pb::Message* element = MessageOf(reader);
+    KeySlot& slot = slots_[KeyBytes(list, element, reader.element_string())];
+    const int32_t rank = slot.new_count++;
+    const int32_t old_id = slot.next_unmatched;
+    Step step{&list, 0, -1, static_cast<int>(reader.index())};
+    if (old_id >= 0) {
+      OldElement& old = old_[old_id];
+      old.matched = true;
+      slot.next_unmatched = old.next_equal;
+      step.old_index = old.index;
+      const std::string_view old_bytes =
+          old_report_.substr(old.offset, old.length);
+      if (element == nullptr) {
+        if (old_bytes == reader.element_string()) return;
+      } else {
+        element->SerializeToString(&scratch_);
+        if (scratch_ == old_bytes) return;
+      }
+    }
+    const std::string path = ElementPath(list, element, reader.element_string(),
+                                         reader.index(), rank);
+    if (rank > 0 && Keyed(list)) NoteDuplicate(list, "new", path);
+    if (old_id < 0) {
+      Emit(Difference::kAdded, path, step, std::nullopt, NewValue(reader));
+    } else if (element == nullptr) {
+      Emit(Difference::kChanged, path, step, OldValue(old_[old_id]),
+           NewValue(reader));
+    } else {
+      reporter_.SetPrefix(path, {step});
+      differencer_.Compare(OldMessage(old_[old_id]), *element);
+    }
+  }
+
+  void Removed(const OldElement& old) {
+    const pb::Message* element =
+        old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
+            ? &OldMessage(old)
+            : nullptr;
+    const std::string path = ElementPath(
+        *old.list, element, old_report_.substr(old.offset, old.length),
+        old.index, old.rank);
+    Emit(Difference::kRemoved, path, Step{old.list, 0, old.index, -1},
+         OldValue(old), std::nullopt);
+  }
+
+  Value OldValue(const OldElement& old) {
+    if (old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return MessageValue(OldMessage(old));
+    }
+    const std::string s(old_report_.substr(old.offset, old.length));
+    return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
+  }
+
+  Value NewValue(const stream::ReportReader& reader) const {
+    if (reader.field()->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return {"\"" + pb::CEscape(reader.element_string()) + "\"",
+              JsonString(reader.element_string())};
+    }
+    return MessageValue(reader.element());
+  }
+
+  const pb::Message& OldMessage(const OldElement& old) {
+    std::unique_ptr<pb::Message>& element = old_elements_[old.list];
+    if (!element) {
+      element.reset(pb::MessageFactory::generated_factory()
+                        ->GetPrototype(old.list->message_type())
+                        ->New());
+    }
+    // Read once already, by the index, so it parses.
+    element->ParseFromArray(old_report_.data() + old.offset,
+                            static_cast<int>(old.length));
+    return *element;
+  }
+
+  void Emit(Difference::Kind kind, const std::string& path, const Step& step,
+            std::optional<Value> old_value, std::optional<Value> new_value) {
+    Difference d;
+    d.kind = kind;
+    d.path = path;
+    d.steps = {step};
+    d.old_value = std::move(old_value);
+    d.new_value = std::move(new_value);
+    sink_.difference(d);
+  }
+
+  const Keys& keys_;
+  const pb::Descriptor* report_ = nullptr;
+  std::set<const pb::Descriptor*> configured_;
+  pb::util::DefaultFieldComparator comparator_;
+  MessageDifferencer differencer_;
+  Reporter reporter_;
+  const Sink& sink_;
+  std::string_view old_report_;
+  std::vector<OldElement> old_;
+  std::unordered_map<std::string, KeySlot> slots_;
+  std::unordered_map<const KeySlot*, int32_t> last_equal_;
+  std::set<std::string> duplicates_noted_;
+  std::unique_ptr<pb::Message> old_header_;
+  std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
+      old_elements_;
+  std::string scratch_;
+};
+
+}  // namespace
+
+bool Compare(std::string_view old_report,
+             pb::io::ZeroCopyInputStream* new_report,
+             const pb::Descriptor& report, const Keys& keys, const Sink& sink,
+             ReadError* error) {
+  Comparison comparison(report, keys, sink);
+  return comparison.Index(old_report, error) &&
+         comparison.Stream(new_report, error);
+}
+
+std::vector<Difference> Compare(const pb::Message& old_report,
+                                const pb::Message& new_report, const Keys& keys,
+                                std::vector<std::string>* notes) {
+  std::vector<Difference> differences;
+  const Sink sink{[&](const Difference& d) { differences.push_back(d); },
+                  [&](const std::string& note) {
+                    if (notes) notes->push_back(note);
+                  }};
+  const std::string old_bytes = old_report.SerializeAsString();
+  const std::string new_bytes = new_report.SerializeAsString();
+  pb::io::ArrayInputStream input(new_bytes.data(),
+                                 static_cast<int>(new_bytes.size()));
+  ReadError error;
+  Compare(old_bytes, &input, *old_report.GetDescriptor(), keys, sink, &error);
+  return differences;
+}
+
+}  // namespace ostrel::report_diff

@@ -479,7 +479,13 @@ class Reporter : public MessageDifferencer::Reporter {
  public:
   Reporter(const Keys& keys, const Sink& sink) : keys_(keys), sink_(sink) {}
 
-  void SetPrefix(std::string path, std::vector<Step> steps) {
+  // The next comparison's pair, and its path in the report. Differences
+  // are reported relative to the innermost messages; keys along the path
+  // are read from the pair.
+  void Start(const pb::Message& old_root, const pb::Message& new_root,
+             std::string path, std::vector<Step> steps) {
+    old_root_ = &old_root;
+    new_root_ = &new_root;
     prefix_ = std::move(path);
     prefix_steps_ = std::move(steps);
   }
@@ -494,6 +500,11 @@ class Reporter : public MessageDifferencer::Reporter {
   }
   void ReportModified(const pb::Message& m1, const pb::Message& m2,
                       const std::vector<Field>& path) override {
+    // A message that changed is also reported by what changed inside it.
+    const pb::FieldDescriptor* field = path.back().field;
+    if (field && field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return;
+    }
     Report(Difference::kChanged, m1, m2, path);
   }
 
@@ -539,14 +550,14 @@ class Reporter : public MessageDifferencer::Reporter {
   }
 
  private:
-  void Report(Difference::Kind kind, const pb::Message& m1,
-              const pb::Message& m2, const std::vector<Field>& path) {
+  void Report(Difference::Kind kind, const pb::Message&, const pb::Message&,
+              const std::vector<Field>& path) {
     Difference d;
     d.kind = kind;
     d.path = prefix_;
     d.steps = prefix_steps_;
-    const pb::Message* old_parent = &m1;
-    const pb::Message* new_parent = &m2;
+    const pb::Message* old_parent = old_root_;
+    const pb::Message* new_parent = new_root_;
     for (size_t i = 0; i < path.size(); ++i) {
       const Field& f = path[i];
       const bool last = i + 1 == path.size();
@@ -598,6 +609,8 @@ class Reporter : public MessageDifferencer::Reporter {
 
   const Keys& keys_;
   const Sink& sink_;
+  const pb::Message* old_root_ = nullptr;
+  const pb::Message* new_root_ = nullptr;
   std::string prefix_;
   std::vector<Step> prefix_steps_;
   std::set<std::string> noted_;
@@ -698,7 +711,7 @@ class Comparison {
     for (const OldElement& element : old_) {
       if (!element.matched) Removed(element);
     }
-    reporter_.SetPrefix("", {});
+    reporter_.Start(*old_header_, reader.header(), "", {});
     differencer_.Compare(*old_header_, reader.header());
     return true;
   }
@@ -806,8 +819,9 @@ class Comparison {
       Emit(Difference::kChanged, path, step, OldValue(old_[old_id]),
            NewValue(reader));
     } else {
-      reporter_.SetPrefix(path, {step});
-      differencer_.Compare(OldMessage(old_[old_id]), *element);
+      const pb::Message& old_element = OldMessage(old_[old_id]);
+      reporter_.Start(old_element, *element, path, {step});
+      differencer_.Compare(old_element, *element);
     }
   }
 

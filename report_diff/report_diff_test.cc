@@ -1,1 +1,483 @@
+#include "ostrel/report_diff.h"
+
+#include <dirent.h>
+#include <gmock/gmock.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/message_differencer.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <random>
+#include <sstream>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+
+namespace ostrel::report_diff {
+namespace {
+
+namespace pb = ::google::protobuf;
+namespace l3 = ::ostrel::ruk::agg_service::l3;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::unique_ptr<pb::Message> Parse(const pb::Descriptor& type,
+                                   const std::string& text) {
+  std::unique_ptr<pb::Message> message(
+      pb::MessageFactory::generated_factory()->GetPrototype(&type)->New());
+  EXPECT_TRUE(pb::TextFormat::ParseFromString(text, message.get())) << text;
+  return message;
+}
+
+struct PairCase {
+  std::string name;
+  const pb::Descriptor* type;
+  std::string old_text;
+  std::string new_text;
+  std::vector<std::string> lines;
+  std::vector<std::string> key_overrides = {};  // LIST=FIELD,FIELD
+  std::string note = "";                        // a note that must appear
+  std::function<void(pb::Message*)> old_edit = nullptr;
+  std::function<void(pb::Message*)> new_edit = nullptr;
+};
+
+void PrintTo(const PairCase& c, std::ostream* os) { *os << c.name; }
+
+class PairTest : public ::testing::TestWithParam<PairCase> {};
+
+TEST_P(PairTest, ReportsTheseLines) {
+  const PairCase& c = GetParam();
+  auto old_report = Parse(*c.type, c.old_text);
+  auto new_report = Parse(*c.type, c.new_text);
+  if (c.old_edit) c.old_edit(old_report.get());
+  if (c.new_edit) c.new_edit(new_report.get());
+  Keys keys(*c.type);
+  for (const std::string& entry : c.key_overrides) {
+    const size_t equals = entry.find('=');
+    std::vector<std::string> fields;
+    std::stringstream list(entry.substr(equals + 1));
+    for (std::string field; std::getline(list, field, ',');) {
+      fields.push_back(field);
+    }
+    std::string error;
+    ASSERT_TRUE(keys.Set(entry.substr(0, equals), fields, &error)) << error;
+  }
+  std::vector<std::string> notes;
+  std::vector<std::string> lines;
+  for (const Difference& d : Compare(*old_report, *new_report, keys, &notes)) {
+    lines.push_back(ToLine(d));
+  }
+  EXPECT_THAT(lines, ElementsAreArray(c.lines));
+  if (c.note.empty()) {
+    EXPECT_THAT(notes, IsEmpty());
+  } else {
+    EXPECT_THAT(notes, testing::Contains(HasSubstr(c.note)));
+  }
+}
+
+const char kRoutes[] = R"(
+  lrouter_id: "lr-1" timestamp: 100
+  route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 20 }
+  route { network: "10.2.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 }
+  route { network: "10.2.0.0/16" next_hop: "192.0.2.9" })";
+
+INSTANTIATE_TEST_SUITE_P(
+    Pairs, PairTest,
+    ::testing::Values(
+        PairCase{
+            "Identical", l3::RouteTableMsg::descriptor(), kRoutes, kRoutes, {}},
+        PairCase{"ReorderedListIsNoDifference",
+                 l3::RouteTableMsg::descriptor(),
+                 kRoutes,
+                 R"(lrouter_id: "lr-1" timestamp: 100
+                 route { network: "10.2.0.0/16" next_hop: "192.0.2.9" }
+                 route { network: "10.2.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 }
+                 route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 20 })",
+                 {}},
+        PairCase{
+            "AddedRemovedChangedAndHeader",
+            l3::RouteTableMsg::descriptor(),
+            kRoutes,
+            R"(lrouter_id: "lr-1" timestamp: 160
+            route { network: "10.3.0.0/16" next_hop: "192.0.2.1" }
+            route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 route_type: "static" }
+            route { network: "10.2.0.0/16" next_hop: "192.0.2.9" })",
+            {"added route[network=10.3.0.0/16, next_hop=192.0.2.1]: "
+             "{network: \"10.3.0.0/16\" next_hop: \"192.0.2.1\"}",
+             "added route[network=10.1.0.0/16, next_hop=192.0.2.1].route_type: "
+             "\"static\"",
+             "changed route[network=10.1.0.0/16, "
+             "next_hop=192.0.2.1].admin_distance: 20 -> 1",
+             "removed route[network=10.2.0.0/16, next_hop=192.0.2.1]: "
+             "{network: \"10.2.0.0/16\" next_hop: \"192.0.2.1\" "
+             "admin_distance: 1}",
+             "changed timestamp: 100 -> 160"}},
+        PairCase{"EmptyIsNotUnset",
+                 l3::RouteTableMsg::descriptor(),
+                 R"(route { network: "n" } error { error_code: 3 })",
+                 R"(route { network: "n" lrouter_port_uuid {} }
+                    lrouter_uuid {})",
+                 {"added route[network=n].lrouter_port_uuid: {}",
+                  "removed error: {error_code: 3}", "added lrouter_uuid: {}"}},
+        PairCase{"DuplicateKeysMatchByPosition",
+                 l3::RouteTableMsg::descriptor(),
+                 R"(route { network: "n" admin_distance: 1 }
+                    route { network: "n" admin_distance: 2 }
+                    route { network: "n" admin_distance: 3 })",
+                 R"(route { network: "n" admin_distance: 1 }
+                    route { network: "n" admin_distance: 5 })",
+                 {"changed route[network=n, #1].admin_distance: 2 -> 5",
+                  "removed route[network=n, #2]: {network: \"n\" "
+                  "admin_distance: 3}"},
+                 {},
+                 "route: keys are not unique in the old report "
+                 "(route[network=n, #1])"},
+        PairCase{"ByPositionOnRequest",
+                 l3::RouteTableMsg::descriptor(),
+                 kRoutes,
+                 R"(lrouter_id: "lr-1" timestamp: 100
+                 route { network: "10.2.0.0/16" next_hop: "192.0.2.9" }
+                 route { network: "10.2.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 })",
+                 {"changed route[0].network: \"10.1.0.0/16\" -> "
+                  "\"10.2.0.0/16\"",
+                  "changed route[0].next_hop: \"192.0.2.1\" -> \"192.0.2.9\"",
+                  "removed route[0].admin_distance: 20",
+                  "removed route[2]: {network: \"10.2.0.0/16\" next_hop: "
+                  "\"192.0.2.9\"}"},
+                 {"route="}},
+        PairCase{"KeyOverride",
+                 l3::RouteTableMsg::descriptor(),
+                 R"(route { network: "n" next_hop: "a" })",
+                 R"(route { network: "n" next_hop: "b" })",
+                 {"changed route[network=n].next_hop: \"a\" -> \"b\""},
+                 {"route=network"}},
+        PairCase{"NestedListsInsideKeyedElements",
+                 l3::BgpNeighborMsg::descriptor(),
+                 R"(bgp_neighbor_msg {
+                 neighbor_ip { address: "10.0.0.1" } bgp_connection_state: ESTABLISHED
+                 address_family_info { addr_family_name: "IPv4 Unicast" count_in_prefixes: 14 }
+                 address_family_info { addr_family_name: "IPv6 Unicast" }
+                 negotiated_capability_value: "A" negotiated_capability_value: "B" }
+               bgp_neighbor_msg { neighbor_ip { address: "10.0.0.2" } })",
+                 R"(bgp_neighbor_msg { neighbor_ip { address: "10.0.0.2" } }
+               bgp_neighbor_msg {
+                 neighbor_ip { address: "10.0.0.1" } bgp_connection_state: IDLE
+                 address_family_info { addr_family_name: "IPv6 Unicast" }
+                 address_family_info { addr_family_name: "IPv4 Unicast" count_in_prefixes: 2 }
+                 negotiated_capability_value: "C" negotiated_capability_value: "A" })",
+                 {"changed bgp_neighbor_msg[neighbor_ip.address=10.0.0.1]"
+                  ".bgp_connection_state: ESTABLISHED -> IDLE",
+                  "changed bgp_neighbor_msg[neighbor_ip.address=10.0.0.1]"
+                  ".address_family_info[addr_family_name=\"IPv4 Unicast\"]"
+                  ".count_in_prefixes: 14 -> 2",
+                  "added bgp_neighbor_msg[neighbor_ip.address=10.0.0.1]"
+                  ".negotiated_capability_value[C]: \"C\"",
+                  "removed bgp_neighbor_msg[neighbor_ip.address=10.0.0.1]"
+                  ".negotiated_capability_value[B]: \"B\""}},
+        PairCase{
+            "StringListsByValue",
+            l3::LogicalRouterPortLocationMsg::descriptor(),
+            R"(tnode_id: "t1" tnode_id: "t2")",
+            R"(tnode_id: "t3" tnode_id: "t1")",
+            {"added tnode_id[t3]: \"t3\"", "removed tnode_id[t2]: \"t2\""}},
+        PairCase{
+            "UnknownFieldsAsBytes",
+            l3::RouteTableMsg::descriptor(),
+            R"(route { network: "n" })",
+            R"(route { network: "n" })",
+            {"changed route[network=n].9: 1 -> 2", "added 12: \"ab\""},
+            {},
+            "",
+            [](pb::Message* m) {
+              auto* route = static_cast<l3::RouteTableMsg*>(m);
+              route->mutable_route(0)->mutable_unknown_fields()->AddVarint(9,
+                                                                           1);
+            },
+            [](pb::Message* m) {
+              auto* route = static_cast<l3::RouteTableMsg*>(m);
+              route->mutable_route(0)->mutable_unknown_fields()->AddVarint(9,
+                                                                           2);
+              m->GetReflection()->MutableUnknownFields(m)->AddLengthDelimited(
+                  12, "ab");
+            }}));
+
+TEST(KeysTest, EveryListOfMessagesHasAKey) {
+  const pb::FileDescriptor& file = *l3::RouteTableMsg::descriptor()->file();
+  ASSERT_EQ(file.message_type_count(), 58);
+  for (int i = 0; i < file.message_type_count(); ++i) {
+    const pb::Descriptor& type = *file.message_type(i);
+    const Keys keys(type);
+    for (int f = 0; f < type.field_count(); ++f) {
+      const pb::FieldDescriptor& field = *type.field(f);
+      if (!field.is_repeated()) continue;
+      const Keys::Key& key = keys.For(field);
+      EXPECT_TRUE(key.by_value || !key.fields.empty()) << field.full_name();
+    }
+  }
+}
+
+TEST(KeysTest, DescribeAndSet) {
+  Keys keys(*l3::EdgeClusterStatusMsg::descriptor());
+  EXPECT_EQ(keys.Describe(),
+            "peer transport_node_id\n"
+            "peer.vtep_bfd local_ip.address,remote_ip.address\n"
+            "peer.mgmt_bfd local_ip.address,remote_ip.address\n");
+  std::string error;
+  EXPECT_TRUE(keys.Set("vtep_bfd", {"interface_name"}, &error)) << error;
+  EXPECT_TRUE(keys.Set("peer.mgmt_bfd", {}, &error)) << error;
+  EXPECT_THAT(keys.Describe(), HasSubstr("peer.vtep_bfd interface_name\n"
+                                         "peer.mgmt_bfd (position)\n"));
+  const struct {
+    std::string list;
+    std::vector<std::string> fields;
+    std::string error;
+  } rejected[] = {
+      {"route", {}, "no list route in EdgeClusterStatusMsg"},
+      {"peer", {"status.x"}, "no singular field status.x"},
+      {"peer", {"vtep_bfd"}, "no singular field vtep_bfd"},
+  };
+  for (const auto& r : rejected) {
+    EXPECT_FALSE(keys.Set(r.list, r.fields, &error));
+    EXPECT_THAT(error, HasSubstr(r.error));
+  }
+}
+
+TEST(ToJsonTest, ValuesInTheJsonMapping) {
+  auto old_report = Parse(*l3::BgpNeighborMsg::descriptor(),
+                          R"(timestamp: 1 local_as: 7
+                             bgp_neighbor_msg { neighbor_ip { address: "a\"b" }
+                                                bgp_connection_state: IDLE })");
+  auto new_report = Parse(*l3::BgpNeighborMsg::descriptor(),
+                          R"(timestamp: 2 lrouter_id: "x"
+                             bgp_neighbor_msg { neighbor_ip { address: "a\"b" }
+                                                bgp_connection_state: ACTIVE })");
+  std::vector<std::string> json;
+  for (const Difference& d :
+       Compare(*old_report, *new_report, Keys(*old_report->GetDescriptor()))) {
+    json.push_back(ToJson(d));
+  }
+  EXPECT_THAT(
+      json,
+      ElementsAreArray({
+          R"({"path":"bgp_neighbor_msg[neighbor_ip.address=\"a\\\"b\"].bgp_connection_state","kind":"changed","old":"IDLE","new":"ACTIVE"})",
+          R"({"path":"lrouter_id","kind":"added","new":"x"})",
+          R"({"path":"local_as","kind":"removed","old":7})",
+          R"({"path":"timestamp","kind":"changed","old":"1","new":"2"})",
+      }));
+}
+
+TEST(CompareTest, SaysWhichReportIsMalformedAndWhere) {
+  auto report = Parse(*l3::RouteTableMsg::descriptor(), kRoutes);
+  const std::string good = report->SerializeAsString();
+  const std::string truncated = good.substr(0, good.size() - 3);
+  const Keys keys(*report->GetDescriptor());
+  for (const bool new_is_bad : {false, true}) {
+    const std::string& new_bytes = new_is_bad ? truncated : good;
+    pb::io::ArrayInputStream input(new_bytes.data(),
+                                   static_cast<int>(new_bytes.size()));
+    ReadError error;
+    int differences = 0;
+    EXPECT_FALSE(Compare(
+        new_is_bad ? good : truncated, &input, *report->GetDescriptor(), keys,
+        {[&](const Difference&) { ++differences; }, nullptr}, &error));
+    EXPECT_EQ(error.in_new_report, new_is_bad);
+    EXPECT_THAT(error.message, HasSubstr("element 2 of route at byte"));
+    EXPECT_EQ(differences, 0);
+  }
+}
+
+// Applies `differences` to `report`: what a consumer of the output would
+// do, by the element positions each difference carries.
+void Apply(const std::vector<Difference>& differences, pb::Message* report) {
+  std::map<std::pair<pb::Message*, const pb::FieldDescriptor*>,
+           std::vector<int>>
+      removed;
+  for (const Difference& d : differences) {
+    pb::Message* parent = report;
+    for (size_t i = 0; i + 1 < d.steps.size(); ++i) {
+      const Step& step = d.steps[i];
+      const pb::Reflection& r = *parent->GetReflection();
+      parent =
+          step.field->is_repeated()
+              ? r.MutableRepeatedMessage(parent, step.field, step.old_index)
+              : r.MutableMessage(parent, step.field);
+    }
+    const Step& last = d.steps.back();
+    ASSERT_NE(last.field, nullptr) << d.path;
+    const pb::Reflection& r = *parent->GetReflection();
+    if (d.kind == Difference::kRemoved && last.field->is_repeated()) {
+      removed[{parent, last.field}].push_back(last.old_index);
+      continue;
+    }
+    if (last.field->is_repeated() && d.kind == Difference::kChanged) {
+      // An element of a list compared by position, changed as a whole.
+      auto scratch = std::unique_ptr<pb::Message>(parent->New());
+      ASSERT_TRUE(pb::TextFormat::ParseFromString(
+          last.field->name() + ": " + d.new_value->text, scratch.get()));
+      r.SetRepeatedString(
+          parent, last.field, last.old_index,
+          scratch->GetReflection()->GetRepeatedString(*scratch, last.field, 0));
+      continue;
+    }
+    if (!last.field->is_repeated()) r.ClearField(parent, last.field);
+    if (d.kind != Difference::kRemoved) {
+      ASSERT_TRUE(pb::TextFormat::MergeFromString(
+          last.field->name() + ": " + d.new_value->text, parent))
+          << d.path;
+    }
+  }
+  for (auto& [where, indices] : removed) {
+    auto [parent, field] = where;
+    std::sort(indices.rbegin(), indices.rend());
+    const pb::Reflection& r = *parent->GetReflection();
+    for (const int index : indices) {
+      for (int i = index; i + 1 < r.FieldSize(*parent, field); ++i) {
+        r.SwapElements(parent, field, i, i + 1);
+      }
+      r.RemoveLast(parent, field);
+    }
+  }
+}
+
+// One random change somewhere in `message`: a list element removed,
+// duplicated with a changed field, or the list shuffled; a singular field
+// changed, cleared or set.
+void Mutate(pb::Message* message, std::mt19937* random) {
+  const pb::Descriptor& type = *message->GetDescriptor();
+  const pb::Reflection& r = *message->GetReflection();
+  const pb::FieldDescriptor& field = *type.field(
+      std::uniform_int_distribution<>(0, type.field_count() - 1)(*random));
+  auto pick = [&](int n) {
+    return std::uniform_int_distribution<>(0, n - 1)(*random);
+  };
+  using F = pb::FieldDescriptor;
+  if (field.is_repeated()) {
+    const int size = r.FieldSize(*message, &field);
+    if (size == 0 || field.cpp_type() != F::CPPTYPE_MESSAGE) {
+      if (field.cpp_type() == F::CPPTYPE_STRING) {
+        r.AddString(message, &field, "added-" + std::to_string(pick(1000)));
+      }
+      return;
+    }
+    switch (pick(4)) {
+      case 0:
+        r.SwapElements(message, &field, pick(size), size - 1);
+        r.RemoveLast(message, &field);
+        return;
+      case 1: {
+        pb::Message* copy = r.AddMessage(message, &field);
+        copy->CopyFrom(r.GetRepeatedMessage(*message, &field, pick(size)));
+        Mutate(copy, random);
+        return;
+      }
+      case 2:
+        r.SwapElements(message, &field, pick(size), pick(size));
+        return;
+      default:
+        Mutate(r.MutableRepeatedMessage(message, &field, pick(size)), random);
+        return;
+    }
+  }
+  if (pick(5) == 0) {
+    r.ClearField(message, &field);
+    return;
+  }
+  switch (field.cpp_type()) {
+    case F::CPPTYPE_MESSAGE:
+      Mutate(r.MutableMessage(message, &field), random);
+      return;
+    case F::CPPTYPE_STRING:
+      r.SetString(message, &field, r.GetString(*message, &field) + "x");
+      return;
+    case F::CPPTYPE_INT32:
+      r.SetInt32(message, &field, r.GetInt32(*message, &field) - 1);
+      return;
+    case F::CPPTYPE_INT64:
+      r.SetInt64(message, &field, r.GetInt64(*message, &field) + 1);
+      return;
+    case F::CPPTYPE_UINT32:
+      r.SetUInt32(message, &field, r.GetUInt32(*message, &field) + 1);
+      return;
+    case F::CPPTYPE_UINT64:
+      r.SetUInt64(message, &field, r.GetUInt64(*message, &field) + 1);
+      return;
+    case F::CPPTYPE_BOOL:
+      r.SetBool(message, &field, !r.GetBool(*message, &field));
+      return;
+    case F::CPPTYPE_FLOAT:
+      r.SetFloat(message, &field, r.GetFloat(*message, &field) * 1.5f + 0.1f);
+      return;
+    case F::CPPTYPE_DOUBLE:
+      r.SetDouble(message, &field, r.GetDouble(*message, &field) + 0.5);
+      return;
+    case F::CPPTYPE_ENUM: {
+      const pb::EnumDescriptor& e = *field.enum_type();
+      r.SetEnum(message, &field, e.value(pick(e.value_count())));
+      return;
+    }
+  }
+}
+
+std::vector<std::string> ExampleReports() {
+  std::vector<std::string> paths;
+  DIR* dir = ::opendir(EXAMPLES_DIR);
+  for (dirent* entry; dir && (entry = ::readdir(dir));) {
+    const std::string name = entry->d_name;
+    if (name.size() > 6 && name.substr(name.size() - 6) == ".txtpb") {
+      paths.push_back(std::string(EXAMPLES_DIR) + "/" + name);
+    }
+  }
+  if (dir) ::closedir(dir);
+  std::sort(paths.begin(), paths.end());
+  return paths;
+}
+
+TEST(CompareTest, ApplyingTheDifferencesToOldGivesNew) {
+  const std::vector<std::string> paths = ExampleReports();
+  ASSERT_GE(paths.size(), 6u);
+  std::mt19937 random(16);
+  for (const std::string& path : paths) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string marker = "# proto-message: ";
+    const size_t at = text.str().find(marker) + marker.size();
+    const std::string type_name =
+        text.str().substr(at, text.str().find('\n', at) - at);
+    const pb::Descriptor* type =
+        l3::RouteTableMsg::descriptor()->file()->FindMessageTypeByName(
+            type_name);
+    ASSERT_NE(type, nullptr) << path;
+    const auto original = Parse(*type, text.str());
+    const Keys keys(*type);
+    for (int round = 0; round < 200; ++round) {
+      std::unique_ptr<pb::Message> old_report(original->New());
+      old_report->CopyFrom(*original);
+      std::unique_ptr<pb::Message> new_report(original->New());
+      new_report->CopyFrom(*original);
+      for (int n = 1 + round % 4; n > 0; --n) Mutate(new_report.get(), &random);
+      if (round % 3 == 0) Mutate(old_report.get(), &random);
+
+      std::vector<std::string> notes;
+      const std::vector<Difference> differences =
+          Compare(*old_report, *new_report, keys, &notes);
+      Apply(differences, old_report.get());
+      pb::util::MessageDifferencer as_sets;
+      as_sets.set_repeated_field_comparison(
+          pb::util::MessageDifferencer::AS_SET);
+      std::string report;
+      as_sets.ReportDifferencesToString(&report);
+      EXPECT_TRUE(as_sets.Compare(*old_report, *new_report))
+          << path << " round " << round << ":\n"
+          << report;
+      if (HasFailure()) return;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ostrel::report_diff

@@ -14,6 +14,7 @@
 #include "commands.h"
 #include "decode_file.h"
 #include "delimited_commands.h"
+#include "diff_command.h"
 #include "drift_check.h"
 #include "each_lines.h"
 #include "file_io.h"
@@ -273,6 +274,8 @@ int main(int argc, char** argv) {
       args);
   AddDelimited(*check, args);
 
+  const agg::DiffCommand diff(app);
+
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
@@ -287,6 +290,10 @@ int main(int argc, char** argv) {
     return Emit({}, args.enums ? agg::EnumList() : agg::TypeList(), "");
   }
   if (schema->parsed()) return Emit({}, agg::SchemaText(), "");
+  if (diff.parsed()) {
+    agg::Warnings notes;
+    return Finish(diff.Run(&notes), notes);
+  }
 
   if (agg::Status usable = CheckCombination(args, encode->parsed());
       !usable.ok()) {

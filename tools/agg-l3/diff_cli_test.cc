@@ -1,0 +1,148 @@
+// Runs the built agg-l3 diff on crafted report pairs: exit statuses, lines,
+// JSON lines parsed back.
+
+#include <gmock/gmock.h>
+#include <google/protobuf/struct.pb.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace l3 = ::ostrel::ruk::agg_service::l3;
+using ::testing::HasSubstr;
+
+std::string Read(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream contents;
+  contents << file.rdbuf();
+  return contents.str();
+}
+
+struct Result {
+  int exit_code;
+  std::string out;
+  std::string err;
+};
+
+class DiffCliTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = fs::temp_directory_path() / "agg-l3-diff.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // Writes the route table given as text format, plus `tail` bytes.
+  std::string Routes(const std::string& name, const std::string& text,
+                     const std::string& tail = "") {
+    l3::RouteTableMsg table;
+    EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(text, &table));
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary) << table.SerializeAsString() + tail;
+    return path;
+  }
+
+  Result Run(const std::string& args) {
+    const std::string command = std::string(AGG_L3) + " " + args + " >" +
+                                (dir_ / "out").string() + " 2>" +
+                                (dir_ / "err").string();
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, Read(dir_ / "out"),
+            Read(dir_ / "err")};
+  }
+
+  fs::path dir_;
+};
+
+const char kOld[] = R"(timestamp: 1
+  route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 20 }
+  route { network: "10.2.0.0/16" next_hop: "192.0.2.1" })";
+const char kNew[] = R"(timestamp: 2
+  route { network: "10.2.0.0/16" next_hop: "192.0.2.1" }
+  route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 })";
+
+TEST_F(DiffCliTest, ExitStatusLikeDiff) {
+  const std::string old_file = Routes("old", kOld);
+  const std::string new_file = Routes("new", kNew);
+  const std::string truncated = Routes("truncated", kNew, "\x22\x05\x0a");
+  const struct {
+    std::string args;
+    int exit_code;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {old_file + " " + old_file, 0, "", ""},
+      {old_file + " " + new_file, 1,
+       "changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
+       ".admin_distance: 20 -> 1\nchanged timestamp: 1 -> 2\n",
+       ""},
+      {old_file + " " + new_file + " --key route=", 1,
+       "changed route[0].network: \"10.1.0.0/16\" -> \"10.2.0.0/16\"\n"
+       "removed route[0].admin_distance: 20\n"
+       "changed route[1].network: \"10.2.0.0/16\" -> \"10.1.0.0/16\"\n"
+       "added route[1].admin_distance: 1\n"
+       "changed timestamp: 1 -> 2\n",
+       ""},
+      // Differences are printed as they are found, up to the fault.
+      {old_file + " " + truncated, 2,
+       "changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
+       ".admin_distance: 20 -> 1\n",
+       truncated + ": RouteTableMsg: element 2 of route at byte"},
+      {truncated + " " + new_file, 2, "", truncated + ": "},
+      {old_file, 3, "", "diff needs TYPE OLD NEW"},
+      {old_file + " " + new_file + " --key route=metric", 3, "",
+       "no singular field metric in RouteEntryMsg"},
+      {old_file + " " + (dir_ / "missing").string(), 3, "", "missing"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Run("diff RouteTableMsg " + c.args);
+    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << "\n" << result.err;
+    EXPECT_EQ(result.out, c.out) << c.args;
+    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
+  }
+  EXPECT_EQ(Run("diff RouteTabelMsg " + old_file + " " + old_file).exit_code,
+            3);
+  const Result keys = Run("diff --keys EdgeClusterStatusMsg");
+  EXPECT_EQ(keys.exit_code, 0);
+  EXPECT_THAT(keys.out, HasSubstr("peer.vtep_bfd local_ip.address,"));
+}
+
+TEST_F(DiffCliTest, JsonLinesParseBack) {
+  const Result result = Run("diff RouteTableMsg --json " + Routes("old", kOld) +
+                            " " + Routes("new", kOld + std::string(R"(
+                              route { network: "10.3.0.0/16" }
+                              lrouter_id: "new\n\"id\"")")));
+  ASSERT_EQ(result.exit_code, 1) << result.err;
+  std::vector<google::protobuf::Struct> lines;
+  std::istringstream out(result.out);
+  for (std::string line; std::getline(out, line);) {
+    lines.emplace_back();
+    ASSERT_TRUE(
+        google::protobuf::util::JsonStringToMessage(line, &lines.back()).ok())
+        << line;
+  }
+  ASSERT_EQ(lines.size(), 2u);
+  const auto& added = lines[0].fields();
+  EXPECT_EQ(added.at("path").string_value(), "route[network=10.3.0.0/16]");
+  EXPECT_EQ(added.at("kind").string_value(), "added");
+  EXPECT_EQ(
+      added.at("new").struct_value().fields().at("network").string_value(),
+      "10.3.0.0/16");
+  EXPECT_EQ(added.count("old"), 0u);
+  const auto& id = lines[1].fields();
+  EXPECT_EQ(id.at("path").string_value(), "lrouter_id");
+  EXPECT_EQ(id.at("new").string_value(), "new\n\"id\"");
+}
+
+}  // namespace

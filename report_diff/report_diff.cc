@@ -15,7 +15,6 @@
 #include <cstring>
 #include <memory>
 #include <set>
-#include <unordered_map>
 
 #include "report_stream.h"
 
@@ -251,16 +250,19 @@ void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
   using F = pb::FieldDescriptor;
   uint64_t number = 0;
   std::string scratch;
+  const auto append_sized = [bytes](const std::string& s) {
+    const uint32_t size = static_cast<uint32_t>(s.size());
+    *bytes += '\1';
+    bytes->append(reinterpret_cast<const char*>(&size), sizeof size);
+    bytes->append(s);
+  };
   switch (field.cpp_type()) {
-    case F::CPPTYPE_STRING: {
-      const std::string& s = r->GetStringReference(*holder, &field, &scratch);
-      *bytes += '\1' + std::to_string(s.size()) + ':';
-      *bytes += s;
+    case F::CPPTYPE_STRING:
+      append_sized(r->GetStringReference(*holder, &field, &scratch));
       return;
-    }
     case F::CPPTYPE_MESSAGE:
       r->GetMessage(*holder, &field).SerializeToString(&scratch);
-      *bytes += '\1' + std::to_string(scratch.size()) + ':' + scratch;
+      append_sized(scratch);
       return;
     case F::CPPTYPE_INT32:
       number = r->GetInt32(*holder, &field);
@@ -300,15 +302,19 @@ class KeyReader {
  public:
   explicit KeyReader(const Keys::Key& key) : key_(key) {}
 
-  std::string Bytes(const pb::Message& element) const {
-    std::string bytes;
+  void Append(const pb::Message& element, std::string* bytes) const {
     for (const auto& path : key_.fields) {
       const pb::Message* holder = &element;
       for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
         holder = Child(holder, *path[i], -1);
       }
-      AppendValue(holder, *path.back(), &bytes);
+      AppendValue(holder, *path.back(), bytes);
     }
+  }
+
+  std::string Bytes(const pb::Message& element) const {
+    std::string bytes;
+    Append(element, &bytes);
     return bytes;
   }
 
@@ -630,8 +636,62 @@ struct OldElement {
 
 struct KeySlot {
   int32_t next_unmatched = -1;  // first old element not matched yet
+  int32_t last_old = -1;        // the last old element with this key
   int32_t old_count = 0;
   int32_t new_count = 0;
+};
+
+// The key slots of a report's list elements, in flat arrays: a million-route
+// index costs a few allocations, and a lookup a few cache lines.
+class KeyIndex {
+ public:
+  // The slot of `key`, added empty when new. Valid until the next call.
+  KeySlot& operator[](std::string_view key) {
+    if ((slots_.size() + 1) * 2 > table_.size()) Grow();
+    const uint64_t hash = std::hash<std::string_view>()(key);
+    const size_t mask = table_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      Entry& entry = table_[i];
+      if (entry.slot == 0) {
+        entry = {hash, static_cast<uint32_t>(slots_.size() + 1)};
+        slots_.push_back({keys_.size(), static_cast<uint32_t>(key.size())});
+        keys_.append(key);
+        return slots_.back().slot;
+      }
+      Stored& stored = slots_[entry.slot - 1];
+      if (entry.hash == hash && stored.length == key.size() &&
+          keys_.compare(stored.offset, stored.length, key) == 0) {
+        return stored.slot;
+      }
+    }
+  }
+
+ private:
+  struct Entry {
+    uint64_t hash = 0;
+    uint32_t slot = 0;  // 1 + index into slots_; 0 for none
+  };
+  struct Stored {
+    size_t offset;
+    uint32_t length;
+    KeySlot slot;
+  };
+
+  void Grow() {
+    std::vector<Entry> old = std::move(table_);
+    table_.assign(std::max<size_t>(64, old.size() * 2), Entry());
+    const size_t mask = table_.size() - 1;
+    for (const Entry& entry : old) {
+      if (entry.slot == 0) continue;
+      size_t i = entry.hash & mask;
+      while (table_[i].slot != 0) i = (i + 1) & mask;
+      table_[i] = entry;
+    }
+  }
+
+  std::vector<Entry> table_;
+  std::vector<Stored> slots_;
+  std::string keys_;
 };
 
 // Where a list element's encoding starts, given its record's offset.
@@ -678,7 +738,7 @@ class Comparison {
       if (element.rank == 0) {
         slot.next_unmatched = id;
       } else {
-        old_[last_equal_[&slot]].next_equal = id;
+        old_[slot.last_old].next_equal = id;
         if (Keyed(*reader.field())) {
           NoteDuplicate(
               *reader.field(), "old",
@@ -686,10 +746,9 @@ class Comparison {
                           reader.index(), element.rank));
         }
       }
-      last_equal_[&slot] = id;
+      slot.last_old = id;
       old_.push_back(element);
     }
-    last_equal_.clear();
     if (!reader.ok()) {
       *error = {false, reader.error()};
       return false;
@@ -738,17 +797,18 @@ class Comparison {
   }
 
   // The key of an element: which list, and the key fields' values.
-  std::string KeyBytes(const pb::FieldDescriptor& list,
-                       const pb::Message* element,
-                       std::string_view value) const {
+  const std::string& KeyBytes(const pb::FieldDescriptor& list,
+                              const pb::Message* element,
+                              std::string_view value) {
     const Keys::Key& key = keys_.For(list);
-    std::string bytes = std::to_string(list.number()) + ":";
+    const int number = list.number();
+    key_.assign(reinterpret_cast<const char*>(&number), sizeof number);
     if (element == nullptr) {
-      if (key.by_value) bytes += value;
+      if (key.by_value) key_.append(value);
     } else {
-      bytes += KeyReader(key).Bytes(*element);
+      KeyReader(key).Append(*element, &key_);
     }
-    return bytes;
+    return key_;
   }
 
   // "route[network=10.1.0.0/16, next_hop=192.0.2.1]", "route[3]".
@@ -886,8 +946,8 @@ class Comparison {
   const Sink& sink_;
   std::string_view old_report_;
   std::vector<OldElement> old_;
-  std::unordered_map<std::string, KeySlot> slots_;
-  std::unordered_map<const KeySlot*, int32_t> last_equal_;
+  KeyIndex slots_;
+  std::string key_;  // scratch
   std::set<std::string> duplicates_noted_;
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>

@@ -18,7 +18,7 @@ fail() {
 
 # What the install holds, relative to the prefix.
 runtime_files() {
-  for lib in "${SCHEMAS[@]##*/}"; do
+  for lib in "${SCHEMAS[@]##*/}" report_diff; do
     echo "$LIBDIR/libostrel_$lib.so.1"
     echo "$LIBDIR/libostrel_$lib.so.$VERSION"
   done
@@ -35,6 +35,9 @@ development_files() {
   echo "$INCLUDEDIR/ostrel/report_stream.h"
   echo "$LIBDIR/libostrel_report_stream.so"
   echo "$LIBDIR/pkgconfig/ostrel_report_stream.pc"
+  echo "$INCLUDEDIR/ostrel/report_diff.h"
+  echo "$LIBDIR/libostrel_report_diff.so"
+  echo "$LIBDIR/pkgconfig/ostrel_report_diff.pc"
   for f in ostrelConfig ostrelConfigVersion ostrelTargets OstrelLinking; do
     echo "$LIBDIR/cmake/ostrel/$f.cmake"
   done

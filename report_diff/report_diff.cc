@@ -8,6 +8,7 @@
 #include <google/protobuf/util/field_comparator.h>
 #include <google/protobuf/util/json_util.h>
 #include <google/protobuf/util/message_differencer.h>
+#include <ostrel/report_stream.h>
 
 #include <algorithm>
 #include <cinttypes>
@@ -15,8 +16,6 @@
 #include <cstring>
 #include <memory>
 #include <set>
-
-#include "report_stream.h"
 
 namespace ostrel::report_diff {
 namespace {
@@ -721,9 +720,9 @@ class Comparison {
     old_report_ = old_report;
     pb::io::ArrayInputStream input(old_report.data(),
                                    static_cast<int>(old_report.size()));
-    stream::ReportReader reader(&input, Descriptor(), {});
+    report_stream::ReportReader reader(&input, Descriptor(), {});
     while (reader.Next()) {
-      if (reader.event() != stream::ReportReader::kElement) continue;
+      if (reader.event() != report_stream::ReportReader::kElement) continue;
       OldElement element{reader.field(), 0, 0,
                          static_cast<int32_t>(reader.index())};
       if (!Payload(old_report, reader.offset(), &element.offset,
@@ -759,9 +758,10 @@ class Comparison {
   }
 
   bool Stream(pb::io::ZeroCopyInputStream* new_report, ReadError* error) {
-    stream::ReportReader reader(new_report, Descriptor(), {});
+    report_stream::ReportReader reader(new_report, Descriptor(), {});
     while (reader.Next()) {
-      if (reader.event() == stream::ReportReader::kElement) Element(reader);
+      if (reader.event() == report_stream::ReportReader::kElement)
+        Element(reader);
     }
     if (!reader.ok()) {
       *error = {true, reader.error()};
@@ -843,13 +843,14 @@ class Comparison {
                    "); elements with equal keys are matched by position");
   }
 
-  static const pb::Message* MessageOf(const stream::ReportReader& reader) {
+  static const pb::Message* MessageOf(
+      const report_stream::ReportReader& reader) {
     return reader.field()->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
                ? &reader.element()
                : nullptr;
   }
 
-  void Element(const stream::ReportReader& reader) {
+  void Element(const report_stream::ReportReader& reader) {
     const pb::FieldDescriptor& list = *reader.field();
     const pb::Message* element = MessageOf(reader);
     KeySlot& slot = slots_[KeyBytes(list, element, reader.element_string())];
@@ -905,7 +906,7 @@ class Comparison {
     return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
   }
 
-  Value NewValue(const stream::ReportReader& reader) const {
+  Value NewValue(const report_stream::ReportReader& reader) const {
     if (reader.field()->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
       return {"\"" + pb::CEscape(reader.element_string()) + "\"",
               JsonString(reader.element_string())};

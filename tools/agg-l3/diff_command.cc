@@ -104,9 +104,8 @@ Status DiffCommand::Run(Warnings* notes) const {
     return {kCannotRun, "cannot write the output"};
   }
   if (!read) {
-    return {kMalformed,
-            (read_error.in_new_report ? new_path_ : old_path_) + ": " +
-                read_error.message};
+    return {kMalformed, (read_error.in_new_report ? new_path_ : old_path_) +
+                            ": " + read_error.message};
   }
   return differ ? Status(kDiffer, "") : Status();
 }

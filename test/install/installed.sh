@@ -75,7 +75,7 @@ expect_loads_from() {
 }
 
 # Runs each consumer program, which fails on a wrong result itself.
-readonly PROGRAMS=(route_report lookup_by_name stream_routes)
+readonly PROGRAMS=(route_report lookup_by_name stream_routes diff_routes)
 
 # The consumers built against PREFIX in DIR, with what the README says to
 # add for a PREFIX other than /usr.
@@ -98,7 +98,8 @@ build_with_pkg_config() (
   [[ $prefix == /usr ]] ||
     export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$LIBDIR
   rm -rf "$dir" && mkdir -p "$dir"
-  cp "$CONSUMER"/*.cc "$SOURCE_DIR/../../examples/cpp/stream_routes.cc" "$dir"
+  cp "$CONSUMER"/*.cc "$SOURCE_DIR/../../examples/cpp/stream_routes.cc" \
+    "$SOURCE_DIR/../../examples/cpp/diff_routes.cc" "$dir"
   cd "$dir"
   bash -euo pipefail "$CONSUMER/pkg-config.sh"
   for program in "${PROGRAMS[@]}"; do

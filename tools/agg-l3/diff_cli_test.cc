@@ -87,7 +87,7 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
        "changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
        ".admin_distance: 20 -> 1\nchanged timestamp: 1 -> 2\n",
        ""},
-      {old_file + " " + new_file + " --key route=", 1,
+      {"--key route= " + old_file + " " + new_file, 1,
        "changed route[0].network: \"10.1.0.0/16\" -> \"10.2.0.0/16\"\n"
        "removed route[0].admin_distance: 20\n"
        "changed route[1].network: \"10.2.0.0/16\" -> \"10.1.0.0/16\"\n"

@@ -38,10 +38,12 @@ DiffCommand::DiffCommand(CLI::App& app)
   command_->add_flag("--keys", list_keys_,
                      "List each list of TYPE with the key that matches its "
                      "elements, and exit");
-  command_->add_option(
-      "--key", keys_,
-      "LIST=FIELD[,FIELD...]: match the elements of LIST by these fields "
-      "(dotted into sub-messages); LIST= matches them by position");
+  command_
+      ->add_option(
+          "--key", keys_,
+          "LIST=FIELD[,FIELD...]: match the elements of LIST by these fields "
+          "(dotted into sub-messages); LIST= matches them by position")
+      ->allow_extra_args(false);
   command_->add_flag("--json", json_,
                      "One JSON object per difference: path, kind, old, new");
   command_->footer(

@@ -105,6 +105,17 @@ bool ResolvePath(const pb::Descriptor& element, const std::string& dotted,
   return !path->empty();
 }
 
+// The key made of `fields`, dotted paths into `element`.
+bool ResolveKey(const pb::Descriptor& element,
+                const std::vector<std::string>& fields, Keys::Key* key,
+                std::string* error) {
+  for (const std::string& dotted : fields) {
+    key->fields.emplace_back();
+    if (!ResolvePath(element, dotted, &key->fields.back(), error)) return false;
+  }
+  return true;
+}
+
 std::string JsonString(std::string_view text) {
   std::string out = "\"";
   for (const unsigned char c : text) {
@@ -238,7 +249,8 @@ const pb::Message* Child(const pb::Message* parent,
 }
 
 // The value of `field` in `holder` (null: absent) as bytes that compare
-// equal exactly when the values and their presence do.
+// equal exactly when the values and their presence do. Strings, the keys of
+// the long lists, are taken as they are.
 void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
                  std::string* bytes) {
   const pb::Reflection* r = holder ? holder->GetReflection() : nullptr;
@@ -246,54 +258,19 @@ void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
     *bytes += '\0';
     return;
   }
-  using F = pb::FieldDescriptor;
-  uint64_t number = 0;
   std::string scratch;
-  const auto append_sized = [bytes](const std::string& s) {
-    const uint32_t size = static_cast<uint32_t>(s.size());
-    *bytes += '\1';
-    bytes->append(reinterpret_cast<const char*>(&size), sizeof size);
-    bytes->append(s);
-  };
-  switch (field.cpp_type()) {
-    case F::CPPTYPE_STRING:
-      append_sized(r->GetStringReference(*holder, &field, &scratch));
-      return;
-    case F::CPPTYPE_MESSAGE:
-      r->GetMessage(*holder, &field).SerializeToString(&scratch);
-      append_sized(scratch);
-      return;
-    case F::CPPTYPE_INT32:
-      number = r->GetInt32(*holder, &field);
-      break;
-    case F::CPPTYPE_INT64:
-      number = r->GetInt64(*holder, &field);
-      break;
-    case F::CPPTYPE_UINT32:
-      number = r->GetUInt32(*holder, &field);
-      break;
-    case F::CPPTYPE_UINT64:
-      number = r->GetUInt64(*holder, &field);
-      break;
-    case F::CPPTYPE_BOOL:
-      number = r->GetBool(*holder, &field);
-      break;
-    case F::CPPTYPE_ENUM:
-      number = r->GetEnumValue(*holder, &field);
-      break;
-    case F::CPPTYPE_FLOAT: {
-      const float f = r->GetFloat(*holder, &field);
-      std::memcpy(&number, &f, sizeof f);
-      break;
-    }
-    case F::CPPTYPE_DOUBLE: {
-      const double d = r->GetDouble(*holder, &field);
-      std::memcpy(&number, &d, sizeof d);
-      break;
-    }
+  const std::string* value = &scratch;
+  if (field.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING) {
+    value = &r->GetStringReference(*holder, &field, &scratch);
+  } else if (field.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+    r->GetMessage(*holder, &field).SerializeToString(&scratch);
+  } else {
+    SingleLine().PrintFieldValueToString(*holder, &field, -1, &scratch);
   }
-  *bytes += '\2';
-  bytes->append(reinterpret_cast<const char*>(&number), sizeof number);
+  const uint32_t size = static_cast<uint32_t>(value->size());
+  *bytes += '\1';
+  bytes->append(reinterpret_cast<const char*>(&size), sizeof size);
+  bytes->append(*value);
 }
 
 // What identifies elements: the key fields' values, with their presence.
@@ -368,15 +345,13 @@ Keys::Keys(const pb::Descriptor& report) : report_(report) {
             lists_.emplace_back(path, field);
             Key& key = keys_[field];
             const auto known = defaults.find(type.name() + "." + field->name());
+            std::string error;
             if (field->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
               key.by_value = true;
-            } else if (known != defaults.end()) {
-              for (const std::string& dotted : Split(known->second, ',')) {
-                std::string error;
-                key.fields.emplace_back();
-                ResolvePath(*field->message_type(), dotted, &key.fields.back(),
-                            &error);
-              }
+            } else if (known != defaults.end() &&
+                       !ResolveKey(*field->message_type(),
+                                   Split(known->second, ','), &key, &error)) {
+              key = Key();  // by position; the tests catch the typo
             }
           }
           if (field->message_type()) walk(*field->message_type(), path + ".");
@@ -411,16 +386,12 @@ bool Keys::Set(std::string_view list, const std::vector<std::string>& fields,
   if (found->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE &&
       !fields.empty()) {
     *error = "list " + std::string(list) +
-             " holds no messages: only its "
-             "values or positions can match it";
+             " holds no messages: only its values or positions can match it";
     return false;
   }
-  for (const std::string& dotted : fields) {
-    key.fields.emplace_back();
-    if (!ResolvePath(*found->message_type(), dotted, &key.fields.back(),
-                     error)) {
-      return false;
-    }
+  if (!fields.empty() &&
+      !ResolveKey(*found->message_type(), fields, &key, error)) {
+    return false;
   }
   keys_[found] = std::move(key);
   return true;
@@ -540,18 +511,22 @@ class Reporter : public MessageDifferencer::Reporter {
       rank += i < index;
       ++equal;
     }
-    const std::string text = reader.Text(element);
-    if (equal > 1) {
-      Note(list.name() + ": key " + text + " is not unique in the " + side +
-           " report; such elements are matched by position");
-    }
-    return "[" + text +
-           (rank ? (text.empty() ? "#" : ", #") + std::to_string(rank) : "") +
-           "]";
+    const std::string text =
+        "[" + reader.Text(element) +
+        (rank ? (key.fields.empty() ? "#" : ", #") + std::to_string(rank)
+              : "") +
+        "]";
+    if (equal > 1) NoteDuplicate(list, side, list.name() + text);
+    return text;
   }
 
-  void Note(const std::string& note) {
-    if (sink_.note && noted_.insert(note).second) sink_.note(note);
+  // Once per list and report: its keys are not unique.
+  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
+                     const std::string& example) {
+    if (!sink_.note || !noted_.insert(side + list.full_name()).second) return;
+    sink_.note(list.name() + ": keys are not unique in the " + side +
+               " report (" + example +
+               "); elements with equal keys are matched by position");
   }
 
  private:
@@ -630,6 +605,7 @@ struct OldElement {
   int32_t index;            // within its list
   int32_t rank = 0;         // among the elements with an equal key
   int32_t next_equal = -1;  // the next element with an equal key
+  int32_t slot = -1;        // of its key
   bool matched = false;
 };
 
@@ -644,8 +620,8 @@ struct KeySlot {
 // index costs a few allocations, and a lookup a few cache lines.
 class KeyIndex {
  public:
-  // The slot of `key`, added empty when new. Valid until the next call.
-  KeySlot& operator[](std::string_view key) {
+  // The id of the slot of `key`, added empty when new.
+  int32_t Find(std::string_view key) {
     if ((slots_.size() + 1) * 2 > table_.size()) Grow();
     const uint64_t hash = std::hash<std::string_view>()(key);
     const size_t mask = table_.size() - 1;
@@ -655,15 +631,22 @@ class KeyIndex {
         entry = {hash, static_cast<uint32_t>(slots_.size() + 1)};
         slots_.push_back({keys_.size(), static_cast<uint32_t>(key.size())});
         keys_.append(key);
-        return slots_.back().slot;
+        return static_cast<int32_t>(slots_.size() - 1);
       }
-      Stored& stored = slots_[entry.slot - 1];
-      if (entry.hash == hash && stored.length == key.size() &&
-          keys_.compare(stored.offset, stored.length, key) == 0) {
-        return stored.slot;
+      if (entry.hash == hash && Holds(entry.slot - 1, key)) {
+        return static_cast<int32_t>(entry.slot - 1);
       }
     }
   }
+
+  // Whether slot `id` is the slot of `key`.
+  bool Holds(int32_t id, std::string_view key) const {
+    const Stored& stored = slots_[id];
+    return stored.length == key.size() &&
+           keys_.compare(stored.offset, stored.length, key) == 0;
+  }
+
+  KeySlot& operator[](int32_t id) { return slots_[id].slot; }
 
  private:
   struct Entry {
@@ -712,7 +695,7 @@ class Comparison {
     differencer_.set_report_matches(false);
     comparator_.set_treat_nan_as_equal(true);
     differencer_.set_field_comparator(&comparator_);
-    Configure(report, "");
+    Configure(report);
     differencer_.ReportDifferencesTo(&reporter_);
   }
 
@@ -730,8 +713,9 @@ class Comparison {
         break;  // the reader reports the same fault
       }
       const pb::Message* message = MessageOf(reader);
-      KeySlot& slot =
-          slots_[KeyBytes(*reader.field(), message, reader.element_string())];
+      element.slot =
+          slots_.Find(KeyBytes(*reader.field(), message, reader.element_string()));
+      KeySlot& slot = slots_[element.slot];
       const int32_t id = static_cast<int32_t>(old_.size());
       element.rank = slot.old_count++;
       if (element.rank == 0) {
@@ -739,7 +723,7 @@ class Comparison {
       } else {
         old_[slot.last_old].next_equal = id;
         if (Keyed(*reader.field())) {
-          NoteDuplicate(
+          reporter_.NoteDuplicate(
               *reader.field(), "old",
               ElementPath(*reader.field(), message, reader.element_string(),
                           reader.index(), element.rank));
@@ -779,7 +763,7 @@ class Comparison {
   const pb::Descriptor& Descriptor() const { return *report_; }
 
   // Tells the differencer how to match every list reachable from `type`.
-  void Configure(const pb::Descriptor& type, const std::string&) {
+  void Configure(const pb::Descriptor& type) {
     if (report_ == nullptr) report_ = &type;
     if (!configured_.insert(&type).second) return;
     for (int i = 0; i < type.field_count(); ++i) {
@@ -792,7 +776,7 @@ class Comparison {
           differencer_.TreatAsMapWithMultipleFieldPathsAsKey(field, key.fields);
         }
       }
-      if (field->message_type()) Configure(*field->message_type(), "");
+      if (field->message_type()) Configure(*field->message_type());
     }
   }
 
@@ -833,16 +817,6 @@ class Comparison {
     return key.by_value || !key.fields.empty();
   }
 
-  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
-                     const std::string& path) {
-    if (!duplicates_noted_.insert(std::string(side) + list.name()).second) {
-      return;
-    }
-    reporter_.Note(list.name() + ": keys are not unique in the " + side +
-                   " report (" + path +
-                   "); elements with equal keys are matched by position");
-  }
-
   static const pb::Message* MessageOf(
       const report_stream::ReportReader& reader) {
     return reader.field()->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
@@ -853,9 +827,17 @@ class Comparison {
   void Element(const report_stream::ReportReader& reader) {
     const pb::FieldDescriptor& list = *reader.field();
     const pb::Message* element = MessageOf(reader);
-    KeySlot& slot = slots_[KeyBytes(list, element, reader.element_string())];
+    const std::string& key = KeyBytes(list, element, reader.element_string());
+    // Reports list their elements in much the same order each time: the old
+    // element after the last one matched is worth a look before the index.
+    const size_t next = last_matched_ + 1;
+    KeySlot& slot =
+        slots_[next < old_.size() && slots_.Holds(old_[next].slot, key)
+                   ? old_[next].slot
+                   : slots_.Find(key)];
     const int32_t rank = slot.new_count++;
     const int32_t old_id = slot.next_unmatched;
+    if (old_id >= 0) last_matched_ = old_id;
     Step step{&list, 0, -1, static_cast<int>(reader.index())};
     if (old_id >= 0) {
       OldElement& old = old_[old_id];
@@ -873,7 +855,7 @@ class Comparison {
     }
     const std::string path = ElementPath(list, element, reader.element_string(),
                                          reader.index(), rank);
-    if (rank > 0 && Keyed(list)) NoteDuplicate(list, "new", path);
+    if (rank > 0 && Keyed(list)) reporter_.NoteDuplicate(list, "new", path);
     if (old_id < 0) {
       Emit(Difference::kAdded, path, step, std::nullopt, NewValue(reader));
     } else if (element == nullptr) {
@@ -948,8 +930,8 @@ class Comparison {
   std::string_view old_report_;
   std::vector<OldElement> old_;
   KeyIndex slots_;
+  int64_t last_matched_ = -1;  // the old element matched last
   std::string key_;  // scratch
-  std::set<std::string> duplicates_noted_;
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;

@@ -93,7 +93,7 @@ uint64_t RunCompare(benchmark::State& state, const Pair& pair,
          }
          differences += !sample_heap;
        },
-       nullptr},
+       nullptr, false},
       &error);
   if (!ok) state.SkipWithError(error.message.c_str());
   // Each changed route is one difference; each moved one, a removal and an

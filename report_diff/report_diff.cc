@@ -159,8 +159,10 @@ std::string MessageText(const pb::Message& message) {
   return "{" + text + "}";
 }
 
-Value MessageValue(const pb::Message& message) {
+// The JSON form only when asked for: it takes many times the text's time.
+Value MessageValue(const pb::Message& message, bool json) {
   Value value{MessageText(message), {}};
+  if (!json) return value;
   pb::util::JsonPrintOptions options;
   options.preserve_proto_field_names = true;
   if (!pb::util::MessageToJsonString(message, &value.json, options).ok()) {
@@ -171,14 +173,15 @@ Value MessageValue(const pb::Message& message) {
 
 // Field `field` of `message` (element `index` of a list, else -1).
 Value FieldValue(const pb::Message& message, const pb::FieldDescriptor& field,
-                 int index) {
+                 int index, bool json = true) {
   const pb::Reflection& r = *message.GetReflection();
   const bool list = field.is_repeated();
   using F = pb::FieldDescriptor;
   switch (field.cpp_type()) {
     case F::CPPTYPE_MESSAGE:
       return MessageValue(list ? r.GetRepeatedMessage(message, &field, index)
-                               : r.GetMessage(message, &field));
+                               : r.GetMessage(message, &field),
+                          json);
     case F::CPPTYPE_STRING: {
       std::string scratch;
       const std::string& s =
@@ -573,10 +576,12 @@ class Reporter : public MessageDifferencer::Reporter {
       }
       if (last) {
         if (kind != Difference::kAdded) {
-          d.old_value = FieldValue(*old_parent, *f.field, step.old_index);
+          d.old_value =
+              FieldValue(*old_parent, *f.field, step.old_index, sink_.json);
         }
         if (kind != Difference::kRemoved) {
-          d.new_value = FieldValue(*new_parent, *f.field, step.new_index);
+          d.new_value =
+              FieldValue(*new_parent, *f.field, step.new_index, sink_.json);
         }
       } else if (f.field->message_type()) {
         old_parent = Child(old_parent, *f.field, step.old_index);
@@ -648,6 +653,14 @@ class KeyIndex {
 
   KeySlot& operator[](int32_t id) { return slots_[id].slot; }
 
+  // Room for about `keys` keys of `bytes` bytes in all, so that the arrays
+  // are not copied as they grow. (The table grows: sized for a guess, it
+  // costs more than its rehashes.)
+  void Reserve(size_t keys, size_t bytes) {
+    slots_.reserve(keys);
+    keys_.reserve(bytes);
+  }
+
  private:
   struct Entry {
     uint64_t hash = 0;
@@ -701,6 +714,10 @@ class Comparison {
 
   bool Index(std::string_view old_report, ReadError* error) {
     old_report_ = old_report;
+    // A route takes some 40 bytes; smaller elements grow the arrays later.
+    const size_t expected = old_report.size() / 32;
+    old_.reserve(expected);
+    slots_.Reserve(expected, expected * 40);
     pb::io::ArrayInputStream input(old_report.data(),
                                    static_cast<int>(old_report.size()));
     report_stream::ReportReader reader(&input, Descriptor(), {});
@@ -713,8 +730,8 @@ class Comparison {
         break;  // the reader reports the same fault
       }
       const pb::Message* message = MessageOf(reader);
-      element.slot =
-          slots_.Find(KeyBytes(*reader.field(), message, reader.element_string()));
+      element.slot = slots_.Find(
+          KeyBytes(*reader.field(), message, reader.element_string()));
       KeySlot& slot = slots_[element.slot];
       const int32_t id = static_cast<int32_t>(old_.size());
       element.rank = slot.old_count++;
@@ -882,7 +899,7 @@ class Comparison {
 
   Value OldValue(const OldElement& old) {
     if (old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return MessageValue(OldMessage(old));
+      return MessageValue(OldMessage(old), sink_.json);
     }
     const std::string s(old_report_.substr(old.offset, old.length));
     return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
@@ -893,7 +910,7 @@ class Comparison {
       return {"\"" + pb::CEscape(reader.element_string()) + "\"",
               JsonString(reader.element_string())};
     }
-    return MessageValue(reader.element());
+    return MessageValue(reader.element(), sink_.json);
   }
 
   const pb::Message& OldMessage(const OldElement& old) {
@@ -931,7 +948,7 @@ class Comparison {
   std::vector<OldElement> old_;
   KeyIndex slots_;
   int64_t last_matched_ = -1;  // the old element matched last
-  std::string key_;  // scratch
+  std::string key_;            // scratch
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;

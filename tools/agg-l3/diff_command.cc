@@ -98,7 +98,7 @@ Status DiffCommand::Run(Warnings* notes) const {
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
       },
-      [notes](const std::string& note) { notes->push_back(note); }};
+      [notes](const std::string& note) { notes->push_back(note); }, json_};
   diff::ReadError read_error;
   const bool read =
       diff::Compare(old_report, &new_report, type, keys, sink, &read_error);

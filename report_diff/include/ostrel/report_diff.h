@@ -102,6 +102,9 @@ struct Sink {
   std::function<void(const Difference&)> difference;
   // Remarks on the comparison itself, such as keys that are not unique.
   std::function<void(const std::string&)> note;
+  // Whether values need their JSON form (ToJson). Without it, messages get
+  // no JSON form, which saves most of the time of rendering them.
+  bool json = true;
 };
 
 struct ReadError {

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "ostrel/report_diff.h"
+#include "ostrel/report_stream.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "route_data.h"
 
@@ -71,6 +72,23 @@ void ParseBoth(benchmark::State& state) {
     old_table.reset();
     new_table.reset();
     state.ResumeTiming();
+  }
+}
+
+// The floor under a comparison: both reports read one route at a time.
+void StreamBoth(benchmark::State& state) {
+  const Pair& pair = Reports(state.range(0));
+  for (auto _ : state) {
+    int64_t routes = 0;
+    for (const std::string* report : {&pair.old_report, &pair.new_report}) {
+      google::protobuf::io::ArrayInputStream input(
+          report->data(), static_cast<int>(report->size()));
+      report_stream::ReportReader reader(&input,
+                                         *l3::RouteTableMsg::descriptor(), {});
+      while (reader.Next()) routes += reader.event() == reader.kElement;
+      if (!reader.ok()) state.SkipWithError(reader.error().c_str());
+    }
+    benchmark::DoNotOptimize(routes);
   }
 }
 
@@ -183,6 +201,9 @@ int main(int argc, char** argv) {
   using namespace ostrel::bench;
   for (const int routes : kRoutes) {
     benchmark::RegisterBenchmark("diff/parse_both", ParseBoth)
+        ->Arg(routes)
+        ->Unit(benchmark::kMillisecond);
+    benchmark::RegisterBenchmark("diff/stream_both", StreamBoth)
         ->Arg(routes)
         ->Unit(benchmark::kMillisecond);
     benchmark::RegisterBenchmark("diff/compare", Compare)

@@ -629,16 +629,18 @@ class KeyIndex {
   int32_t Find(std::string_view key) {
     if ((slots_.size() + 1) * 2 > table_.size()) Grow();
     const uint64_t hash = std::hash<std::string_view>()(key);
+    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
     const size_t mask = table_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       Entry& entry = table_[i];
       if (entry.slot == 0) {
-        entry = {hash, static_cast<uint32_t>(slots_.size() + 1)};
-        slots_.push_back({keys_.size(), static_cast<uint32_t>(key.size())});
+        entry = {tag, static_cast<uint32_t>(slots_.size() + 1)};
+        slots_.push_back(
+            {hash, keys_.size(), static_cast<uint32_t>(key.size())});
         keys_.append(key);
         return static_cast<int32_t>(slots_.size() - 1);
       }
-      if (entry.hash == hash && Holds(entry.slot - 1, key)) {
+      if (entry.tag == tag && Holds(entry.slot - 1, key)) {
         return static_cast<int32_t>(entry.slot - 1);
       }
     }
@@ -662,11 +664,13 @@ class KeyIndex {
   }
 
  private:
+  // Eight bytes, so that the table takes fewer cache lines and pages.
   struct Entry {
-    uint64_t hash = 0;
+    uint32_t tag = 0;   // the hash's high half
     uint32_t slot = 0;  // 1 + index into slots_; 0 for none
   };
   struct Stored {
+    uint64_t hash;
     size_t offset;
     uint32_t length;
     KeySlot slot;
@@ -678,7 +682,7 @@ class KeyIndex {
     const size_t mask = table_.size() - 1;
     for (const Entry& entry : old) {
       if (entry.slot == 0) continue;
-      size_t i = entry.hash & mask;
+      size_t i = slots_[entry.slot - 1].hash & mask;
       while (table_[i].slot != 0) i = (i + 1) & mask;
       table_[i] = entry;
     }

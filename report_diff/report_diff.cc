@@ -17,6 +17,8 @@
 #include <memory>
 #include <set>
 
+#include "wire_rules.h"
+
 namespace ostrel::report_diff {
 namespace {
 
@@ -655,12 +657,13 @@ class KeyIndex {
 
   KeySlot& operator[](int32_t id) { return slots_[id].slot; }
 
-  // Room for about `keys` keys of `bytes` bytes in all, so that the arrays
-  // are not copied as they grow. (The table grows: sized for a guess, it
-  // costs more than its rehashes.)
-  void Reserve(size_t keys, size_t bytes) {
+  // Room for `keys` keys without growing: rehashing a million-key table as
+  // it grows costs more than all the lookups.
+  void Reserve(size_t keys) {
     slots_.reserve(keys);
-    keys_.reserve(bytes);
+    size_t size = 64;
+    while (size < 2 * keys) size *= 2;
+    if (size > table_.size()) Rehash(size);
   }
 
  private:
@@ -676,9 +679,11 @@ class KeyIndex {
     KeySlot slot;
   };
 
-  void Grow() {
+  void Grow() { Rehash(std::max<size_t>(64, table_.size() * 2)); }
+
+  void Rehash(size_t size) {
     std::vector<Entry> old = std::move(table_);
-    table_.assign(std::max<size_t>(64, old.size() * 2), Entry());
+    table_.assign(size, Entry());
     const size_t mask = table_.size() - 1;
     for (const Entry& entry : old) {
       if (entry.slot == 0) continue;
@@ -692,6 +697,40 @@ class KeyIndex {
   std::vector<Stored> slots_;
   std::string keys_;
 };
+
+// The number of length-delimited records at the top level of `report`: at
+// least its list elements, found in a fraction of the time of reading them.
+// Counting stops where the encoding is broken; the reader says where.
+size_t CountRecords(std::string_view report) {
+  pb::io::CodedInputStream in(
+      reinterpret_cast<const uint8_t*>(report.data()),
+      static_cast<int>(std::min<size_t>(report.size(), INT32_MAX)));
+  size_t count = 0;
+  for (uint32_t tag; (tag = in.ReadTag()) != 0;) {
+    uint32_t length;
+    uint64_t varint;
+    switch (wire::WireTypeOf(tag)) {
+      case wire::kVarint:
+        if (!in.ReadVarint64(&varint)) return count;
+        break;
+      case wire::kFixed64:
+        if (!in.Skip(8)) return count;
+        break;
+      case wire::kLengthDelimited:
+        if (!in.ReadVarint32(&length) || !in.Skip(static_cast<int>(length))) {
+          return count;
+        }
+        ++count;
+        break;
+      case wire::kFixed32:
+        if (!in.Skip(4)) return count;
+        break;
+      default:  // groups, which the schema has none of
+        return count;
+    }
+  }
+  return count;
+}
 
 // Where a list element's encoding starts, given its record's offset.
 bool Payload(std::string_view report, int64_t record, uint64_t* offset,
@@ -718,10 +757,9 @@ class Comparison {
 
   bool Index(std::string_view old_report, ReadError* error) {
     old_report_ = old_report;
-    // A route takes some 40 bytes; smaller elements grow the arrays later.
-    const size_t expected = old_report.size() / 32;
-    old_.reserve(expected);
-    slots_.Reserve(expected, expected * 40);
+    const size_t records = CountRecords(old_report);
+    old_.reserve(records);
+    slots_.Reserve(records);
     pb::io::ArrayInputStream input(old_report.data(),
                                    static_cast<int>(old_report.size()));
     report_stream::ReportReader reader(&input, Descriptor(), {});

@@ -627,8 +627,8 @@ struct KeySlot {
 // index costs a few allocations, and a lookup a few cache lines.
 class KeyIndex {
  public:
-  // The id of the slot of `key`, added empty when new.
-  int32_t Find(std::string_view key) {
+  // The id of the slot of `key`, added empty when new and `add`; else -1.
+  int32_t Find(std::string_view key, bool add = true) {
     if ((slots_.size() + 1) * 2 > table_.size()) Grow();
     const uint64_t hash = std::hash<std::string_view>()(key);
     const uint32_t tag = static_cast<uint32_t>(hash >> 32);
@@ -636,6 +636,7 @@ class KeyIndex {
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       Entry& entry = table_[i];
       if (entry.slot == 0) {
+        if (!add) return -1;
         entry = {tag, static_cast<uint32_t>(slots_.size() + 1)};
         slots_.push_back(
             {hash, keys_.size(), static_cast<uint32_t>(key.size())});
@@ -656,6 +657,7 @@ class KeyIndex {
   }
 
   KeySlot& operator[](int32_t id) { return slots_[id].slot; }
+  size_t size() const { return slots_.size(); }
 
   // Room for `keys` keys without growing: rehashing a million-key table as
   // it grows costs more than all the lookups.
@@ -890,10 +892,14 @@ class Comparison {
     // Reports list their elements in much the same order each time: the old
     // element after the last one matched is worth a look before the index.
     const size_t next = last_matched_ + 1;
-    KeySlot& slot =
-        slots_[next < old_.size() && slots_.Holds(old_[next].slot, key)
-                   ? old_[next].slot
-                   : slots_.Find(key)];
+    // Keys only the new report has are kept to rank their repeats, up to a
+    // bound: a new report without end must not grow the index without end.
+    const int32_t id =
+        next < old_.size() && slots_.Holds(old_[next].slot, key)
+            ? old_[next].slot
+            : slots_.Find(key, slots_.size() < 2 * old_.size() + 4096);
+    KeySlot untracked;
+    KeySlot& slot = id >= 0 ? slots_[id] : untracked;
     const int32_t rank = slot.new_count++;
     const int32_t old_id = slot.next_unmatched;
     if (old_id >= 0) last_matched_ = old_id;

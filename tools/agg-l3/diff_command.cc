@@ -82,7 +82,7 @@ Status DiffCommand::Run(Warnings* notes) const {
   }
 
   // The old report is held as bytes and indexed; the new one is streamed.
-  std::string old_report;
+  std::string old_report;  // no more than 2 GiB, the most a report takes
   Status status = ReadInput(old_path_, &old_report);
   int new_fd = -1;
   if (status.ok()) status = OpenInput(new_path_, &new_fd);

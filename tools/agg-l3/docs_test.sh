@@ -34,7 +34,7 @@ case $1 in
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$MAN_PAGE" 2>&1 >/dev/null)
     [[ -z $warnings ]] || fail "man --warnings: $warnings"
     # Every option of every command is documented.
-    for command in '' types schema decode encode check; do
+    for command in '' types schema decode encode check diff; do
       # shellcheck disable=SC2086 # no command is no word
       for option in $("$TOOL" $command --help | grep -o -E '(^|[ ,])--?[a-z]+' |
         tr -d ' ,'); do
@@ -62,7 +62,9 @@ case $1 in
       found=$(complete_line "$line" | tr '\n' ' ')
       [[ ${found% } == "$expected" ]] || fail "[$line]: [${found% }], not [$expected]"
     done <<'EOF_CASES'
-agg-l3 |types schema decode encode check --help --version
+agg-l3 |types schema decode encode check diff --help --version
+agg-l3 diff --|--json --key --keys --help
+agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
 agg-l3 --|--help --version
 agg-l3 types --|--enums --help

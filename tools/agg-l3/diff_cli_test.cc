@@ -113,6 +113,11 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
   }
   EXPECT_EQ(Run("diff RouteTabelMsg " + old_file + " " + old_file).exit_code,
             3);
+  EXPECT_EQ(Run("diff RouteTableMsg - " + new_file + " <" + old_file).exit_code,
+            1);
+  EXPECT_EQ(Run("diff RouteTableMsg " + new_file + " - <" + new_file).exit_code,
+            0);
+  EXPECT_EQ(Run("diff RouteTableMsg - - <" + new_file).exit_code, 3);
   const Result keys = Run("diff --keys EdgeClusterStatusMsg");
   EXPECT_EQ(keys.exit_code, 0);
   EXPECT_THAT(keys.out, HasSubstr("peer.vtep_bfd local_ip.address,"));

@@ -31,10 +31,17 @@ DiffCommand::DiffCommand(CLI::App& app)
                                         : UnknownTypeError(name);
           },
           ""));
-  command_->add_option("OLD", old_path_, "The earlier report")
-      ->check(CLI::ExistingFile);
-  command_->add_option("NEW", new_path_, "The later report")
-      ->check(CLI::ExistingFile);
+  static const CLI::Validator kInputFile(
+      [](std::string& path) {
+        return path == "-" ? std::string() : CLI::ExistingFile(path);
+      },
+      "FILE");
+  command_
+      ->add_option("OLD", old_path_, "The earlier report; - for standard input")
+      ->check(kInputFile);
+  command_
+      ->add_option("NEW", new_path_, "The later report; - for standard input")
+      ->check(kInputFile);
   command_->add_flag("--keys", list_keys_,
                      "List each list of TYPE with the key that matches its "
                      "elements, and exit");
@@ -80,15 +87,22 @@ Status DiffCommand::Run(Warnings* notes) const {
   if (old_path_.empty() || new_path_.empty()) {
     return {kCannotRun, "diff needs TYPE OLD NEW (or --keys TYPE)"};
   }
+  if (old_path_ == "-" && new_path_ == "-") {
+    return {kCannotRun, "diff: only one of OLD and NEW can be standard input"};
+  }
+  // ReadInput and OpenInput take an empty path for standard input.
+  const auto path = [](const std::string& name) {
+    return name == "-" ? std::string() : name;
+  };
 
   // The old report is held as bytes and indexed; the new one is streamed.
   std::string old_report;  // no more than 2 GiB, the most a report takes
-  Status status = ReadInput(old_path_, &old_report);
+  Status status = ReadInput(path(old_path_), &old_report);
   int new_fd = -1;
-  if (status.ok()) status = OpenInput(new_path_, &new_fd);
+  if (status.ok()) status = OpenInput(path(new_path_), &new_fd);
   if (!status.ok()) return status;
   google::protobuf::io::FileInputStream new_report(new_fd, 1 << 20);
-  new_report.SetCloseOnDelete(true);
+  new_report.SetCloseOnDelete(new_path_ != "-");
 
   bool differ = false;
   const diff::Sink sink{

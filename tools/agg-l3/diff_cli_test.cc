@@ -118,6 +118,8 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
   EXPECT_EQ(Run("diff RouteTableMsg " + new_file + " - <" + new_file).exit_code,
             0);
   EXPECT_EQ(Run("diff RouteTableMsg - - <" + new_file).exit_code, 3);
+  EXPECT_THAT(Run("diff RouteTableMsg " + old_file + " - <" + truncated).err,
+              HasSubstr("<stdin>: RouteTableMsg: element 2 of route"));
   const Result keys = Run("diff --keys EdgeClusterStatusMsg");
   EXPECT_EQ(keys.exit_code, 0);
   EXPECT_THAT(keys.out, HasSubstr("peer.vtep_bfd local_ip.address,"));

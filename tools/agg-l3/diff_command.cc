@@ -120,8 +120,9 @@ Status DiffCommand::Run(Warnings* notes) const {
     return {kCannotRun, "cannot write the output"};
   }
   if (!read) {
-    return {kMalformed, (read_error.in_new_report ? new_path_ : old_path_) +
-                            ": " + read_error.message};
+    const std::string& name = read_error.in_new_report ? new_path_ : old_path_;
+    return {kMalformed,
+            (name == "-" ? "<stdin>" : name) + ": " + read_error.message};
   }
   return differ ? Status(kDiffer, "") : Status();
 }

@@ -150,6 +150,15 @@ TEST_F(DiffCliTest, JsonLinesParseBack) {
   const auto& id = lines[1].fields();
   EXPECT_EQ(id.at("path").string_value(), "lrouter_id");
   EXPECT_EQ(id.at("new").string_value(), "new\n\"id\"");
+
+  // A string JSON cannot hold is left out, and the exit status says so.
+  const Result loss =
+      Run("diff RouteTableMsg --json " + Routes("old", kOld) + " " +
+          Routes("new", kOld + std::string("lrouter_id: \"\\377\"")));
+  EXPECT_EQ(loss.exit_code, 4);
+  EXPECT_EQ(loss.out, "");
+  EXPECT_THAT(loss.err, HasSubstr("not UTF-8; left out the differences at "
+                                  "lrouter_id"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "commands.h"
 #include "file_io.h"
+#include "json_loss.h"
 #include "report_codec.h"
 
 namespace ostrel::agg_l3 {
@@ -57,7 +58,8 @@ DiffCommand::DiffCommand(CLI::App& app)
       "Differences are printed as they are found: the new report is read "
       "once, against an index of the old one. Exit status: 0 no difference, "
       "1 differences, 2 malformed input (the differences before the fault "
-      "stay printed), 3 usage error or unreadable file.");
+      "stay printed), 3 usage error or unreadable file, 4 with --json, "
+      "differences left out as their strings are not UTF-8.");
 }
 
 Status DiffCommand::Run(Warnings* notes) const {
@@ -105,10 +107,16 @@ Status DiffCommand::Run(Warnings* notes) const {
   new_report.SetCloseOnDelete(new_path_ != "-");
 
   bool differ = false;
+  std::vector<std::string> unholdable;  // paths of values JSON cannot hold
   const diff::Sink sink{
       [&](const diff::Difference& d) {
         differ = true;
         const std::string line = json_ ? diff::ToJson(d) : diff::ToLine(d);
+        // A string that is not UTF-8 would make the line no JSON at all.
+        if (json_ && FirstNonUtf8(line) != std::string::npos) {
+          if (unholdable.size() < 10) unholdable.push_back(d.path);
+          return;
+        }
         std::fwrite(line.data(), 1, line.size(), stdout);
         std::fputc('\n', stdout);
       },
@@ -123,6 +131,16 @@ Status DiffCommand::Run(Warnings* notes) const {
     const std::string& name = read_error.in_new_report ? new_path_ : old_path_;
     return {kMalformed,
             (name == "-" ? "<stdin>" : name) + ": " + read_error.message};
+  }
+  if (!unholdable.empty()) {
+    std::string paths;
+    for (const std::string& path : unholdable) {
+      paths += (paths.empty() ? "" : ", ") + path;
+    }
+    return {kJsonCannotHold,
+            "JSON cannot hold strings that are not UTF-8; "
+            "left out the differences at " +
+                paths + " (the text lines show them)"};
   }
   return differ ? Status(kDiffer, "") : Status();
 }

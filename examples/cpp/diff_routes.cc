@@ -24,6 +24,6 @@ int main() {
   for (const diff::Difference& d : diff::Compare(before, after, keys)) {
     std::cout << diff::ToLine(d) << "\n";
   }
-  // changed route[network=10.20.0.0/16, next_hop=192.0.2.1].admin_distance: 1
-  // -> 5 added route[network=10.30.0.0/16]: {network: "10.30.0.0/16"}
+  // Prints that the admin_distance of route 10.20.0.0/16 via 192.0.2.1
+  // changed from 1 to 5, and that route 10.30.0.0/16 was added.
 }

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <google/protobuf/struct.pb.h>
 #include <google/protobuf/text_format.h>
+#include <google/protobuf/util/delimited_message_util.h>
 #include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -53,6 +54,23 @@ class DiffCliTest : public ::testing::Test {
     return path;
   }
 
+  // Writes the route tables as a length-delimited log, `cut` bytes short.
+  std::string Log(const std::string& name,
+                  const std::vector<const char*>& texts, size_t cut = 0) {
+    std::string bytes;
+    for (const char* text : texts) {
+      l3::RouteTableMsg table;
+      EXPECT_TRUE(google::protobuf::TextFormat::ParseFromString(text, &table));
+      google::protobuf::io::StringOutputStream out(&bytes);
+      EXPECT_TRUE(google::protobuf::util::SerializeDelimitedToZeroCopyStream(
+          table, &out));
+    }
+    const fs::path path = dir_ / name;
+    std::ofstream(path, std::ios::binary)
+        << bytes.substr(0, bytes.size() - cut);
+    return path;
+  }
+
   Result Run(const std::string& args) {
     const std::string command = std::string(AGG_L3) + " " + args + " >" +
                                 (dir_ / "out").string() + " 2>" +
@@ -71,6 +89,42 @@ const char kOld[] = R"(timestamp: 1
 const char kNew[] = R"(timestamp: 2
   route { network: "10.2.0.0/16" next_hop: "192.0.2.1" }
   route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 })";
+
+// Logs are compared record by record, each line naming its record; gzip is
+// read as it is.
+TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
+  const std::string old_log = Log("old.log", {kOld, kOld});
+  const std::string new_log = Log("new.log", {kOld, kNew, kNew});
+  const std::string cut_log = Log("cut.log", {kOld, kNew}, 3);
+  ASSERT_EQ(std::system(("gzip -k " + new_log).c_str()), 0);
+  const std::string changes =
+      "record 1: changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
+      ".admin_distance: 20 -> 1\nrecord 1: changed timestamp: 1 -> 2\n";
+  const struct {
+    std::string args;
+    int exit_code;
+    std::string out;
+    std::string err;
+  } cases[] = {
+      {old_log + " " + old_log, 0, "", ""},
+      {old_log + " " + new_log, 1, changes + "added record 2\n", ""},
+      {old_log + " " + new_log + ".gz", 1, changes + "added record 2\n", ""},
+      {"--json " + new_log + " " + old_log, 1,
+       "{\"record\":1,\"path\":\"route[network=10.1.0.0/16, "
+       "next_hop=192.0.2.1].admin_distance\",\"kind\":\"changed\",\"old\":1,"
+       "\"new\":20}\n{\"record\":1,\"path\":\"timestamp\",\"kind\":\"changed\","
+       "\"old\":\"2\",\"new\":\"1\"}\n{\"record\":2,\"kind\":\"removed\"}\n",
+       ""},
+      // A cut last record: the differences before it, then where.
+      {old_log + " " + cut_log, 2, "?", cut_log + ": record 1"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Run("diff --delimited RouteTableMsg " + c.args);
+    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << "\n" << result.err;
+    if (c.out != "?") EXPECT_EQ(result.out, c.out) << c.args;
+    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
+  }
+}
 
 TEST_F(DiffCliTest, ExitStatusLikeDiff) {
   const std::string old_file = Routes("old", kOld);

@@ -7,7 +7,9 @@
 #include <iostream>
 
 #include "commands.h"
+#include "delimited.h"
 #include "file_io.h"
+#include "input_stream.h"
 #include "json_loss.h"
 #include "report_codec.h"
 
@@ -15,6 +17,77 @@ namespace ostrel::agg_l3 {
 namespace {
 
 namespace diff = ::ostrel::report_diff;
+
+// Prints differences as they are found, a line each; in a comparison of
+// delimited streams each line names its record ("record 3: changed ...",
+// {"record":3,"path":...}).
+class Printer {
+ public:
+  explicit Printer(bool json) : json_(json) {}
+
+  void Print(const diff::Difference& d, int64_t record) {
+    differ_ = true;
+    std::string line = json_ ? diff::ToJson(d) : diff::ToLine(d);
+    // A string that is not UTF-8 would make the line no JSON at all.
+    if (json_ && FirstNonUtf8(line) != std::string::npos) {
+      if (unholdable_.size() < 10) unholdable_.push_back(d.path);
+      return;
+    }
+    if (record >= 0) {
+      const std::string index = std::to_string(record);
+      line = json_ ? "{\"record\":" + index + "," + line.substr(1)
+                   : "record " + index + ": " + line;
+    }
+    Write(line);
+  }
+
+  // A record that only one of two delimited streams has.
+  void PrintRecordOnlyIn(bool added, int64_t record) {
+    differ_ = true;
+    const std::string index = std::to_string(record);
+    const char* kind = added ? "added" : "removed";
+    Write(json_ ? "{\"record\":" + index + ",\"kind\":\"" + kind + "\"}"
+                : std::string(kind) + " record " + index);
+  }
+
+  // The exit status once everything was compared.
+  Status Outcome() const {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+      return {kCannotRun, "cannot write the output"};
+    }
+    if (!unholdable_.empty()) {
+      std::string paths;
+      for (const std::string& path : unholdable_) {
+        paths += (paths.empty() ? "" : ", ") + path;
+      }
+      return {kJsonCannotHold,
+              "JSON cannot hold strings that are not UTF-8; "
+              "left out the differences at " +
+                  paths + " (the text lines show them)"};
+    }
+    return differ_ ? Status(kDiffer, "") : Status();
+  }
+
+ private:
+  static void Write(const std::string& line) {
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+
+  const bool json_;
+  bool differ_ = false;
+  std::vector<std::string> unholdable_;  // paths of values JSON cannot hold
+};
+
+// The input name in messages.
+std::string Source(const std::string& path) {
+  return path == "-" ? "<stdin>" : path;
+}
+
+// ReadInput and OpenInput take an empty path for standard input.
+std::string InputPath(const std::string& name) {
+  return name == "-" ? std::string() : name;
+}
 
 }  // namespace
 
@@ -54,6 +127,10 @@ DiffCommand::DiffCommand(CLI::App& app)
       ->allow_extra_args(false);
   command_->add_flag("--json", json_,
                      "One JSON object per difference: path, kind, old, new");
+  command_->add_flag("--delimited", delimited_,
+                     "OLD and NEW are length-delimited streams of reports: "
+                     "compare record N of each, in constant memory; lines "
+                     "name their record");
   command_->footer(
       "Differences are printed as they are found: the new report is read "
       "once, against an index of the old one. Exit status: 0 no difference, "
@@ -92,57 +169,105 @@ Status DiffCommand::Run(Warnings* notes) const {
   if (old_path_ == "-" && new_path_ == "-") {
     return {kCannotRun, "diff: only one of OLD and NEW can be standard input"};
   }
-  // ReadInput and OpenInput take an empty path for standard input.
-  const auto path = [](const std::string& name) {
-    return name == "-" ? std::string() : name;
-  };
+  if (delimited_) return RunDelimited(type, keys, notes);
 
   // The old report is held as bytes and indexed; the new one is streamed.
+  // Either may be gzip, recognised by its first bytes.
   std::string old_report;  // no more than 2 GiB, the most a report takes
-  Status status = ReadInput(path(old_path_), &old_report);
+  Status status =
+      ReadDecompressed(InputPath(old_path_), Source(old_path_), &old_report);
   int new_fd = -1;
-  if (status.ok()) status = OpenInput(path(new_path_), &new_fd);
+  if (status.ok()) status = OpenInput(InputPath(new_path_), &new_fd);
   if (!status.ok()) return status;
-  google::protobuf::io::FileInputStream new_report(new_fd, 1 << 20);
-  new_report.SetCloseOnDelete(new_path_ != "-");
+  google::protobuf::io::FileInputStream new_file(new_fd, 1 << 20);
+  new_file.SetCloseOnDelete(new_path_ != "-");
+  InputStream new_report(&new_file);
 
-  bool differ = false;
-  std::vector<std::string> unholdable;  // paths of values JSON cannot hold
+  Printer printer(json_);
   const diff::Sink sink{
-      [&](const diff::Difference& d) {
-        differ = true;
-        const std::string line = json_ ? diff::ToJson(d) : diff::ToLine(d);
-        // A string that is not UTF-8 would make the line no JSON at all.
-        if (json_ && FirstNonUtf8(line) != std::string::npos) {
-          if (unholdable.size() < 10) unholdable.push_back(d.path);
-          return;
-        }
-        std::fwrite(line.data(), 1, line.size(), stdout);
-        std::fputc('\n', stdout);
-      },
+      [&](const diff::Difference& d) { printer.Print(d, -1); },
       [notes](const std::string& note) { notes->push_back(note); }, json_};
   diff::ReadError read_error;
-  const bool read =
-      diff::Compare(old_report, &new_report, type, keys, sink, &read_error);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-    return {kCannotRun, "cannot write the output"};
-  }
+  const bool read = diff::Compare(old_report, new_report.stream(), type, keys,
+                                  sink, &read_error);
+  const Status printed = printer.Outcome();
+  if (printed.code() == kCannotRun) return printed;
   if (!read) {
     const std::string& name = read_error.in_new_report ? new_path_ : old_path_;
-    return {kMalformed,
-            (name == "-" ? "<stdin>" : name) + ": " + read_error.message};
+    return {kMalformed, Source(name) + ": " + read_error.message};
   }
-  if (!unholdable.empty()) {
-    std::string paths;
-    for (const std::string& path : unholdable) {
-      paths += (paths.empty() ? "" : ", ") + path;
+  if (!new_report.error().empty()) {
+    return {kMalformed, Source(new_path_) + ": " + new_report.error()};
+  }
+  return printed;
+}
+
+Status DiffCommand::RunDelimited(const google::protobuf::Descriptor& type,
+                                 const diff::Keys& keys,
+                                 Warnings* notes) const {
+  int old_fd = -1;
+  int new_fd = -1;
+  Status status = OpenInput(InputPath(old_path_), &old_fd);
+  if (status.ok()) status = OpenInput(InputPath(new_path_), &new_fd);
+  if (!status.ok()) return status;
+  google::protobuf::io::FileInputStream old_file(old_fd, 1 << 20);
+  google::protobuf::io::FileInputStream new_file(new_fd, 1 << 20);
+  old_file.SetCloseOnDelete(old_path_ != "-");
+  new_file.SetCloseOnDelete(new_path_ != "-");
+  InputStream old_input(&old_file);
+  InputStream new_input(&new_file);
+  DelimitedReader old_log(old_input.stream());
+  DelimitedReader new_log(new_input.stream());
+
+  // One record of each at a time: the old one held as bytes, the new one
+  // streamed against it, so memory does not grow with the number of records.
+  Printer printer(json_);
+  std::string old_report;
+  int64_t record = 0;
+  std::string fault;  // which file broke, and where
+  for (;; ++record) {
+    const bool has_old =
+        old_log.NextRecord() && old_log.ReadRecord(&old_report);
+    if (!old_log.ok()) break;
+    const bool has_new = new_log.NextRecord();
+    if (!new_log.ok()) break;
+    if (!has_old || !has_new) {
+      if (!has_old && !has_new) break;
+      printer.PrintRecordOnlyIn(has_new, record);
+      if (has_new) {
+        new_log.RecordStream();  // skipped unread
+        if (!new_log.FinishRecordStream()) break;
+      }
+      continue;
     }
-    return {kJsonCannotHold,
-            "JSON cannot hold strings that are not UTF-8; "
-            "left out the differences at " +
-                paths + " (the text lines show them)"};
+    const std::string prefix = "record " + std::to_string(record) + ": ";
+    const diff::Sink sink{
+        [&](const diff::Difference& d) { printer.Print(d, record); },
+        [&](const std::string& note) { notes->push_back(prefix + note); },
+        json_};
+    diff::ReadError read_error;
+    if (!diff::Compare(old_report, new_log.RecordStream(), type, keys, sink,
+                       &read_error)) {
+      fault = Source(read_error.in_new_report ? new_path_ : old_path_) + ": " +
+              prefix + read_error.message;
+      break;
+    }
+    if (!new_log.FinishRecordStream()) break;
   }
-  return differ ? Status(kDiffer, "") : Status();
+  const Status printed = printer.Outcome();
+  if (printed.code() == kCannotRun) return printed;
+  if (fault.empty() && !old_log.ok())
+    fault = Source(old_path_) + ": " + old_log.error();
+  if (fault.empty() && !new_log.ok())
+    fault = Source(new_path_) + ": " + new_log.error();
+  for (const auto* input : {&old_input, &new_input}) {
+    if (fault.empty() && !input->error().empty()) {
+      fault = Source(input == &old_input ? old_path_ : new_path_) + ": " +
+              input->error();
+    }
+  }
+  if (!fault.empty()) return {kMalformed, fault};
+  return printed;
 }
 
 }  // namespace ostrel::agg_l3

@@ -4,11 +4,17 @@
 #ifndef OSTREL_TOOLS_AGG_L3_DIFF_COMMAND_H_
 #define OSTREL_TOOLS_AGG_L3_DIFF_COMMAND_H_
 
+#include <google/protobuf/descriptor.h>
+
 #include <CLI/CLI.hpp>
 #include <string>
 #include <vector>
 
 #include "status.h"
+
+namespace ostrel::report_diff {
+class Keys;
+}
 
 namespace ostrel::agg_l3 {
 
@@ -23,6 +29,10 @@ class DiffCommand {
   Status Run(Warnings* notes) const;
 
  private:
+  // OLD and NEW as length-delimited streams, compared record by record.
+  Status RunDelimited(const google::protobuf::Descriptor& type,
+                      const report_diff::Keys& keys, Warnings* notes) const;
+
   CLI::App* command_;
   std::string type_;
   std::string old_path_;
@@ -30,6 +40,7 @@ class DiffCommand {
   std::vector<std::string> keys_;  // LIST=FIELD,...
   bool list_keys_ = false;
   bool json_ = false;
+  bool delimited_ = false;
 };
 
 }  // namespace ostrel::agg_l3

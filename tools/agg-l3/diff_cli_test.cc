@@ -80,6 +80,24 @@ class DiffCliTest : public ::testing::Test {
             Read(dir_ / "err")};
   }
 
+  // One run of `command` + args: its exit status, its standard output
+  // ("?": not checked) and a part of its standard error.
+  struct Case {
+    std::string args;
+    int exit_code;
+    std::string out;
+    std::string err;
+  };
+  template <size_t N>
+  void Expect(const std::string& command, const Case (&cases)[N]) {
+    for (const Case& c : cases) {
+      const Result result = Run(command + " " + c.args);
+      EXPECT_EQ(result.exit_code, c.exit_code) << c.args << "\n" << result.err;
+      if (c.out != "?") EXPECT_EQ(result.out, c.out) << c.args;
+      EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
+    }
+  }
+
   fs::path dir_;
 };
 
@@ -100,12 +118,7 @@ TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
   const std::string changes =
       "record 1: changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
       ".admin_distance: 20 -> 1\nrecord 1: changed timestamp: 1 -> 2\n";
-  const struct {
-    std::string args;
-    int exit_code;
-    std::string out;
-    std::string err;
-  } cases[] = {
+  const Case cases[] = {
       {old_log + " " + old_log, 0, "", ""},
       {old_log + " " + new_log, 1, changes + "added record 2\n", ""},
       {old_log + " " + new_log + ".gz", 1, changes + "added record 2\n", ""},
@@ -118,24 +131,14 @@ TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
       // A cut last record: the differences before it, then where.
       {old_log + " " + cut_log, 2, "?", cut_log + ": record 1"},
   };
-  for (const auto& c : cases) {
-    const Result result = Run("diff --delimited RouteTableMsg " + c.args);
-    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << "\n" << result.err;
-    if (c.out != "?") EXPECT_EQ(result.out, c.out) << c.args;
-    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
-  }
+  Expect("diff --delimited RouteTableMsg", cases);
 }
 
 TEST_F(DiffCliTest, ExitStatusLikeDiff) {
   const std::string old_file = Routes("old", kOld);
   const std::string new_file = Routes("new", kNew);
   const std::string truncated = Routes("truncated", kNew, "\x22\x05\x0a");
-  const struct {
-    std::string args;
-    int exit_code;
-    std::string out;
-    std::string err;
-  } cases[] = {
+  const Case cases[] = {
       {old_file + " " + old_file, 0, "", ""},
       {old_file + " " + new_file, 1,
        "changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
@@ -159,12 +162,7 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
        "no singular field metric in RouteEntryMsg"},
       {old_file + " " + (dir_ / "missing").string(), 3, "", "missing"},
   };
-  for (const auto& c : cases) {
-    const Result result = Run("diff RouteTableMsg " + c.args);
-    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << "\n" << result.err;
-    EXPECT_EQ(result.out, c.out) << c.args;
-    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
-  }
+  Expect("diff RouteTableMsg", cases);
   EXPECT_EQ(Run("diff RouteTabelMsg " + old_file + " " + old_file).exit_code,
             3);
   EXPECT_EQ(Run("diff RouteTableMsg - " + new_file + " <" + old_file).exit_code,

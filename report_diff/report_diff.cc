@@ -706,7 +706,7 @@ class KeyIndex {
 size_t CountRecords(std::string_view report) {
   pb::io::CodedInputStream in(
       reinterpret_cast<const uint8_t*>(report.data()),
-      static_cast<int>(std::min<size_t>(report.size(), INT32_MAX)));
+      static_cast<int>(std::min<size_t>(report.size(), wire::kMaxLength)));
   size_t count = 0;
   for (uint32_t tag; (tag = in.ReadTag()) != 0;) {
     uint32_t length;
@@ -739,7 +739,8 @@ bool Payload(std::string_view report, int64_t record, uint64_t* offset,
              uint32_t* length) {
   pb::io::CodedInputStream in(
       reinterpret_cast<const uint8_t*>(report.data() + record),
-      static_cast<int>(std::min<size_t>(report.size() - record, INT32_MAX)));
+      static_cast<int>(
+          std::min<size_t>(report.size() - record, wire::kMaxLength)));
   if (in.ReadTag() == 0 || !in.ReadVarint32(length)) return false;
   *offset = record + in.CurrentPosition();
   return *offset + *length <= report.size();

@@ -2,7 +2,7 @@
 
 #include <google/protobuf/io/coded_stream.h>
 
-#include <climits>
+#include "wire_rules.h"
 
 namespace ostrel::agg_l3 {
 
@@ -36,7 +36,7 @@ bool DelimitedReader::NextRecord() {
     Fail("its length prefix is cut short or not a varint");
     return false;
   }
-  if (length > static_cast<uint64_t>(INT_MAX)) {
+  if (length > wire::kMaxLength) {
     Fail("its length prefix says " + std::to_string(length) +
          " bytes, more than a report can hold (2 GiB)");
     return false;

@@ -27,8 +27,6 @@ Status Broken(std::string_view source, const std::string& error) {
   return {kMalformed, std::string(source) + ": " + error};
 }
 
-Status CannotWriteOutput() { return {kCannotRun, "cannot write the output"}; }
-
 // Why `record`, which starts at `offset` in the stream, is no report, with
 // offsets in the stream.
 std::string WhereMalformed(const Descriptor& type, const std::string& record,
@@ -189,7 +187,7 @@ Status CheckDelimited(const Descriptor& type,
 
 Status RunDelimited(const Descriptor& type, const DelimitedCommand& command,
                     Warnings* warnings) {
-  const std::string source = command.input.empty() ? "<stdin>" : command.input;
+  const std::string source = SourceName(command.input);
   int fd;
   if (Status opened = OpenInput(command.input, &fd); !opened.ok()) {
     return opened;

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <iostream>
 
-#include "commands.h"
 #include "delimited.h"
 #include "file_io.h"
 #include "input_stream.h"
@@ -53,7 +52,7 @@ class Printer {
   // The exit status once everything was compared.
   Status Outcome() const {
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-      return {kCannotRun, "cannot write the output"};
+      return CannotWriteOutput();
     }
     if (!unholdable_.empty()) {
       std::string paths;
@@ -79,19 +78,19 @@ class Printer {
   std::vector<std::string> unholdable_;  // paths of values JSON cannot hold
 };
 
-// The input name in messages.
-std::string Source(const std::string& path) {
-  return path == "-" ? "<stdin>" : path;
-}
-
 // ReadInput and OpenInput take an empty path for standard input.
 std::string InputPath(const std::string& name) {
   return name == "-" ? std::string() : name;
 }
 
+std::string Source(const std::string& name) {
+  return SourceName(InputPath(name));
+}
+
 }  // namespace
 
-DiffCommand::DiffCommand(CLI::App& app)
+DiffCommand::DiffCommand(CLI::App& app, const CLI::Validator& report_type,
+                         const CLI::Validator& input_file)
     : command_(app.add_subcommand(
           "diff",
           "Show what changed between two reports, lists matched by key")) {
@@ -99,23 +98,13 @@ DiffCommand::DiffCommand(CLI::App& app)
       ->add_option("TYPE", type_,
                    "Message type, by short name (RouteTableMsg) or full name")
       ->required()
-      ->check(CLI::Validator(
-          [](std::string& name) {
-            return FindReportType(name) ? std::string()
-                                        : UnknownTypeError(name);
-          },
-          ""));
-  static const CLI::Validator kInputFile(
-      [](std::string& path) {
-        return path == "-" ? std::string() : CLI::ExistingFile(path);
-      },
-      "FILE");
+      ->check(report_type);
   command_
       ->add_option("OLD", old_path_, "The earlier report; - for standard input")
-      ->check(kInputFile);
+      ->check(input_file);
   command_
       ->add_option("NEW", new_path_, "The later report; - for standard input")
-      ->check(kInputFile);
+      ->check(input_file);
   command_->add_flag("--keys", list_keys_,
                      "List each list of TYPE with the key that matches its "
                      "elements, and exit");
@@ -161,7 +150,7 @@ Status DiffCommand::Run(Warnings* notes) const {
   }
   if (list_keys_) {
     std::cout << keys.Describe() << std::flush;
-    return std::cout ? Status() : Status(kCannotRun, "cannot write the output");
+    return std::cout ? Status() : CannotWriteOutput();
   }
   if (old_path_.empty() || new_path_.empty()) {
     return {kCannotRun, "diff needs TYPE OLD NEW (or --keys TYPE)"};

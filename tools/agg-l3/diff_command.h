@@ -20,8 +20,10 @@ namespace ostrel::agg_l3 {
 
 class DiffCommand {
  public:
-  // Registers the subcommand and its arguments on `app`.
-  explicit DiffCommand(CLI::App& app);
+  // Registers the subcommand and its arguments on `app`, checking them as
+  // the other commands check theirs.
+  DiffCommand(CLI::App& app, const CLI::Validator& report_type,
+              const CLI::Validator& input_file);
 
   bool parsed() const { return command_->parsed(); }
   // After parsing: prints the differences as they are found. kDiffer when

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "element_batch.h"
+#include "file_io.h"
 #include "json_integers.h"
 #include "json_loss.h"
 #include "json_printer.h"
@@ -22,8 +23,6 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 
 namespace stream = ::ostrel::report_stream;
-
-Status CannotWriteOutput() { return {kCannotRun, "cannot write the output"}; }
 
 }  // namespace
 

@@ -137,7 +137,7 @@ Status ReadInput(
     contents->append(buffer, static_cast<size_t>(got));
     if (contents->size() > wire::kMaxLength) {
       status = {kMalformed,
-                (path.empty() ? std::string("<stdin>") : path) +
+                SourceName(path) +
                     " is larger than the 2 GiB a report can take; reading "
                     "stopped there"};
       break;

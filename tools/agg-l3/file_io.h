@@ -46,6 +46,16 @@ class OutputFile {
   int fd_ = -1;
 };
 
+// A stream of output that failed somewhere after it was opened.
+inline Status CannotWriteOutput() {
+  return {kCannotRun, "cannot write the output"};
+}
+
+// How messages name the input `path`: itself, or "<stdin>" when empty.
+inline std::string SourceName(const std::string& path) {
+  return path.empty() ? "<stdin>" : path;
+}
+
 // The input file's descriptor, or standard input's when `path` is empty.
 Status OpenInput(const std::string& path, int* fd);
 

@@ -58,26 +58,27 @@ struct Arguments {
   google::protobuf::util::JsonPrintOptions json_options;
 };
 
+// TYPE: a message type of the schema; FILE: an existing file or "-".
+const CLI::Validator kReportType(
+    [](std::string& type_name) {
+      return agg::FindReportType(type_name) ? std::string()
+                                            : agg::UnknownTypeError(type_name);
+    },
+    "");
+const CLI::Validator kInputFile(
+    [](std::string& path) {
+      return path == "-" ? std::string() : CLI::ExistingFile(path);
+    },
+    "FILE");
+
 CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
                            const std::string& description, Arguments& args) {
-  static const CLI::Validator kReportType(
-      [](std::string& type_name) {
-        return agg::FindReportType(type_name)
-                   ? std::string()
-                   : agg::UnknownTypeError(type_name);
-      },
-      "");
   CLI::App* command = app.add_subcommand(name, description);
   command
       ->add_option("TYPE", args.type,
                    "Message type, by short name (RouteTableMsg) or full name")
       ->required()
       ->check(kReportType);
-  static const CLI::Validator kInputFile(
-      [](std::string& path) {
-        return path == "-" ? std::string() : CLI::ExistingFile(path);
-      },
-      "FILE");
   command
       ->add_option("FILE", args.input,
                    "Input file; - or none for standard input")
@@ -165,7 +166,7 @@ agg::Status CheckCombination(const Arguments& args, bool encode) {
 agg::Status RunEach(const google::protobuf::Descriptor& type,
                     const Arguments& args, bool decode,
                     agg::Warnings* warnings) {
-  const std::string source = args.input.empty() ? "<stdin>" : args.input;
+  const std::string source = agg::SourceName(args.input);
   int input_fd;
   if (agg::Status opened = agg::OpenInput(args.input, &input_fd);
       !opened.ok()) {
@@ -274,7 +275,7 @@ int main(int argc, char** argv) {
       args);
   AddDelimited(*check, args);
 
-  const agg::DiffCommand diff(app);
+  const agg::DiffCommand diff(app, kReportType, kInputFile);
 
   try {
     app.parse(argc, argv);
@@ -328,7 +329,7 @@ int main(int argc, char** argv) {
     return encode->parsed() ? text.CertainlyMalformed(bytes)
                             : records.CertainlyMalformed(bytes);
   };
-  const std::string source = args.input.empty() ? "<stdin>" : args.input;
+  const std::string source = agg::SourceName(args.input);
   const auto format = args.json ? agg::Format::kJson : agg::Format::kText;
   std::string input;
   if (decode->parsed()) {

@@ -23,9 +23,14 @@ Status Failure(const char* verb, const std::string& path, const char* stream) {
                           (path.empty() ? std::string(stream) : path) + ": " +
                           std::strerror(errno)};
 }
+}  // namespace
+
 Status CannotRead(const std::string& path) {
   return Failure("read", path, "standard input");
 }
+
+namespace {
+
 Status CannotWrite(const std::string& path) {
   return Failure("write", path, "standard output");
 }

@@ -46,6 +46,9 @@ class OutputFile {
   int fd_ = -1;
 };
 
+// A failure to read `path` (empty: standard input), with errno's reason.
+Status CannotRead(const std::string& path);
+
 // A stream of output that failed somewhere after it was opened.
 inline Status CannotWriteOutput() {
   return {kCannotRun, "cannot write the output"};

@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
 
 #include "file_io.h"
 #include "wire_rules.h"
@@ -154,10 +153,7 @@ Status ReadDecompressed(
   const bool whole = input.error().empty();
   if (file.GetErrno() != 0) {
     errno = file.GetErrno();
-    return {kCannotRun,
-            "cannot read " +
-                (path.empty() ? std::string("standard input") : path) + ": " +
-                std::strerror(errno)};
+    return CannotRead(path);
   }
   if (!whole) return {kMalformed, std::string(source) + ": " + input.error()};
   return {};

@@ -3,9 +3,9 @@
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <map>
+#include <memory>
 
-#include "each_lines.h"
-#include "report_codec.h"
+#include "commands.h"
 
 namespace ostrel::bench {
 namespace {
@@ -29,17 +29,36 @@ class Discard : public google::protobuf::io::ZeroCopyOutputStream {
   int64_t count_ = 0;
 };
 
-std::string DecodeEachTo(const Descriptor& type, const std::string& wire) {
-  std::string lines;
-  google::protobuf::io::ArrayInputStream input(wire.data(),
-                                               static_cast<int>(wire.size()));
-  google::protobuf::io::StringOutputStream output(&lines);
+// What `agg-l3 decode|encode --json [--each route] TYPE` does with `input`,
+// through the tool's own command layer, writing to `output`.
+bool RunTool(agg_l3::Command command, const Descriptor& type, bool each,
+             const std::string& input,
+             google::protobuf::io::ZeroCopyOutputStream* output) {
+  agg_l3::Options options;
+  options.command = command;
+  options.type = &type;
+  options.format = agg_l3::Format::kJson;
+  options.json.add_whitespace = true;
+  if (each) options.each = "route";
+  google::protobuf::io::ArrayInputStream raw(
+      input.data(), static_cast<int>(input.size()), 1 << 20);
+  std::vector<std::unique_ptr<agg_l3::Input>> inputs;
+  inputs.push_back(std::make_unique<agg_l3::Input>());
+  inputs.back()->OpenStream(&raw, "bench", agg_l3::Decompress::kNone);
+  agg_l3::Output out;
+  out.OpenStream(output, false);
   agg_l3::Warnings warnings;
-  if (!agg_l3::DecodeEach(type, "route", &input, "bench", &output, &warnings)
-           .ok()) {
-    lines.clear();
+  return agg_l3::Run(options, inputs, out, &warnings).ok();
+}
+
+std::string RunToString(agg_l3::Command command, const Descriptor& type,
+                        bool each, const std::string& input) {
+  std::string result;
+  {
+    google::protobuf::io::StringOutputStream output(&result);
+    if (!RunTool(command, type, each, input, &output)) return "";
   }
-  return lines;
+  return result;
 }
 
 // The JSON of a report, whole or as lines, made once per report.
@@ -48,28 +67,9 @@ const std::string& Json(const Descriptor& type, const std::string& wire,
   static auto* texts = new std::map<std::pair<const void*, bool>, std::string>;
   std::string& text = (*texts)[{wire.data(), each}];
   if (text.empty()) {
-    agg_l3::Warnings warnings;
-    if (each) {
-      text = DecodeEachTo(type, wire);
-    } else {
-      agg_l3::Decode(type, wire, agg_l3::Format::kJson, &text, &warnings);
-    }
+    text = RunToString(agg_l3::Command::kDecode, type, each, wire);
   }
   return text;
-}
-
-std::string EncodeOnce(const Descriptor& type, const std::string& json,
-                       bool each) {
-  std::string binary;
-  if (!each) {
-    agg_l3::Encode(type, json, agg_l3::Format::kJson, &binary);
-    return binary;
-  }
-  google::protobuf::io::ArrayInputStream lines(json.data(),
-                                               static_cast<int>(json.size()));
-  google::protobuf::io::StringOutputStream output(&binary);
-  agg_l3::EncodeEach(type, "route", &lines, "bench", &output);
-  return binary;
 }
 
 }  // namespace
@@ -77,22 +77,11 @@ std::string EncodeOnce(const Descriptor& type, const std::string& json,
 void AggL3Decode(benchmark::State& state, const std::string& wire,
                  const Descriptor& type, bool each) {
   const std::string& expected = Json(type, wire, each);
-  bool ok = !expected.empty() && EncodeOnce(type, expected, each) == wire;
+  bool ok = !expected.empty() &&
+            RunToString(agg_l3::Command::kEncode, type, each, expected) == wire;
   for (auto _ : state) {
-    agg_l3::Warnings warnings;
-    if (each) {
-      google::protobuf::io::ArrayInputStream input(
-          wire.data(), static_cast<int>(wire.size()), 1 << 20);
-      Discard output;
-      ok &=
-          agg_l3::DecodeEach(type, "route", &input, "bench", &output, &warnings)
-              .ok();
-    } else {
-      std::string json;
-      ok &= agg_l3::Decode(type, wire, agg_l3::Format::kJson, &json, &warnings)
-                .ok();
-      benchmark::DoNotOptimize(json.data());
-    }
+    Discard output;
+    ok &= RunTool(agg_l3::Command::kDecode, type, each, wire, &output);
   }
   if (!ok) state.SkipWithError("JSON does not encode back to the report");
   state.SetBytesProcessed(state.iterations() *
@@ -102,22 +91,13 @@ void AggL3Decode(benchmark::State& state, const std::string& wire,
 void AggL3Encode(benchmark::State& state, const std::string& wire,
                  const Descriptor& type, bool each) {
   const std::string& json = Json(type, wire, each);
-  bool ok = !json.empty();
+  bool ok = !json.empty() &&
+            RunToString(agg_l3::Command::kEncode, type, each, json) == wire;
   for (auto _ : state) {
-    if (each) {
-      google::protobuf::io::ArrayInputStream lines(
-          json.data(), static_cast<int>(json.size()), 1 << 20);
-      Discard output;
-      ok &= agg_l3::EncodeEach(type, "route", &lines, "bench", &output).ok();
-    } else {
-      std::string binary;
-      ok &= agg_l3::Encode(type, json, agg_l3::Format::kJson, &binary).ok();
-      benchmark::DoNotOptimize(binary.data());
-    }
+    Discard output;
+    ok &= RunTool(agg_l3::Command::kEncode, type, each, json, &output);
   }
-  if (!ok || EncodeOnce(type, json, each) != wire) {
-    state.SkipWithError("encoded bytes differ from the report");
-  }
+  if (!ok) state.SkipWithError("encoded bytes differ from the report");
   state.SetBytesProcessed(state.iterations() *
                           static_cast<int64_t>(wire.size()));
 }

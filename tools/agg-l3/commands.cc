@@ -1,9 +1,11 @@
 #include "commands.h"
 
-#include <algorithm>
+#include <unistd.h>
 
-#include "drift_check.h"
-#include "input_hints.h"
+#include <algorithm>
+#include <iostream>
+
+#include "report_codec.h"
 
 namespace ostrel::agg_l3 {
 namespace {
@@ -11,12 +13,8 @@ namespace {
 using google::protobuf::Descriptor;
 using google::protobuf::EnumDescriptor;
 
-std::string Plural(int count, const char* noun) {
+std::string Plural(int64_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
-std::string Padded(const std::string& name, size_t width) {
-  return name + std::string(width > name.size() ? width - name.size() : 0, ' ');
 }
 
 // The enumerations of the file and of its messages, in declaration order.
@@ -34,21 +32,6 @@ std::vector<const EnumDescriptor*> Enumerations() {
   return enums;
 }
 
-// `what` is what the input should have been ("a well-formed RouteTableMsg").
-Status Malformed(std::string_view source, const std::string& what,
-                 const std::string& error) {
-  return {kMalformed, std::string(source) + " is not " + what + ": " + error};
-}
-
-// The error, and what the input looks like when that tells why.
-std::string WithHint(const std::string& error, const Descriptor& type,
-                     std::string_view input, InputForm expected) {
-  const std::string hint = LooksLike(type, input, expected);
-  return hint.empty() ? error : error + "; " + hint;
-}
-
-}  // namespace
-
 std::string TypeList() {
   size_t width = 0;
   for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
@@ -57,7 +40,7 @@ std::string TypeList() {
   std::string list;
   for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
     const Descriptor* type = SchemaFile().message_type(i);
-    list += Padded(type->name(), width + 2) +
+    list += type->name() + std::string(width + 2 - type->name().size(), ' ') +
             Plural(type->field_count(), "field") + "\n";
   }
   return list;
@@ -77,63 +60,99 @@ std::string EnumList() {
   return list;
 }
 
-std::string SchemaText() { return SchemaFile().DebugString(); }
+}  // namespace
 
-Status DecodeReport(const Descriptor& type, std::string_view binary,
-                    Format format, std::string_view source,
-                    google::protobuf::io::ZeroCopyOutputStream* output,
-                    Warnings* warnings, bool accept_loss,
-                    const google::protobuf::util::JsonPrintOptions& json) {
-  const Status decoded =
-      Decode(type, binary, format, output, warnings, accept_loss, json);
-  if (decoded.ok()) return decoded;
-  if (decoded.code() != kMalformed) {
-    return {decoded.code(), std::string(source) + ": " + decoded.message()};
+Status CheckOptions(const Options& options) {
+  const auto& json = options.json;
+  const bool json_options =
+      json.preserve_proto_field_names || json.always_print_enums_as_ints ||
+      json.always_print_primitive_fields || !json.add_whitespace;
+  if (json_options && options.format != Format::kJson && options.each.empty()) {
+    return {kCannotRun,
+            "--proto-names, --enums-as-ints, --with-defaults and --compact "
+            "shape JSON: add --json (or --each)"};
   }
-  return Malformed(
-      source, "a well-formed " + type.name(),
-      WithHint(decoded.message(), type, binary, InputForm::kBinary));
+  if (options.ignore_unknown && (options.format != Format::kJson ||
+                                 options.delimited || !options.each.empty())) {
+    return {kCannotRun,
+            "--ignore-unknown reads one whole JSON report: it needs --json, "
+            "and takes neither --each nor --delimited"};
+  }
+  if (options.command == Command::kEncode && options.delimited &&
+      !options.each.empty()) {
+    return {kCannotRun,
+            "--delimited: encode reads a report per line (with --json), not "
+            "the lines of --each, which make one report"};
+  }
+  if (options.command == Command::kDiff && !options.list_keys &&
+      options.files.size() != 2) {
+    return {kCannotRun, "diff needs TYPE OLD NEW (or --keys TYPE)"};
+  }
+  return {};
 }
 
-Status EncodeReport(const Descriptor& type, std::string_view text,
-                    Format format, std::string_view source, std::string* output,
-                    bool ignore_unknown, Warnings* warnings) {
-  std::vector<std::string> skipped;
-  const Status encoded =
-      Encode(type, text, format, output, ignore_unknown ? &skipped : nullptr);
-  for (const std::string& name : skipped) {
-    warnings->push_back(std::string(source) + ": skipped " + name + ", which " +
-                        type.name() + " has no field for");
+Status Run(const Options& options, Warnings* warnings) {
+  std::vector<std::unique_ptr<Input>> inputs;
+  for (const std::string& file : options.files) {
+    inputs.push_back(std::make_unique<Input>());
+    if (Status opened = inputs.back()->Open(file, options.decompress);
+        !opened.ok()) {
+      return opened;
+    }
+    for (size_t i = 0; i + 1 < inputs.size(); ++i) {
+      if (inputs[i]->SharesBytesWith(*inputs.back())) {
+        return {kCannotRun, inputs[i]->name() + " and " +
+                                inputs.back()->name() +
+                                " are one input that can be read only once"};
+      }
+    }
   }
-  // The report is written, but it lacks what the input said.
-  if (encoded.ok()) return {skipped.empty() ? kOk : kDrift, ""};
-  return Malformed(
-      source,
-      "a " + type.name() +
-          (format == Format::kJson ? " in JSON" : " in text format"),
-      WithHint(encoded.message(), type, text,
-               format == Format::kJson ? InputForm::kJson : InputForm::kText));
+  Output output;
+  if (Status opened = output.Open(options.output, options.gzip_output);
+      !opened.ok()) {
+    return opened;
+  }
+  return Run(options, inputs, output, warnings);
 }
 
-Status CheckReport(const Descriptor& type, std::string_view binary,
-                   std::string_view source, std::string* output) {
-  const WireWalk walk = WalkWire(type, binary);
-  if (walk.malformation) {
-    return Malformed(source, "a well-formed " + type.name(),
-                     WithHint(Describe(*walk.malformation), type, binary,
-                              InputForm::kBinary));
+Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
+           Output& output, Warnings* warnings) {
+  if (Status usable = CheckOptions(options); !usable.ok()) return usable;
+  Status status;
+  switch (options.command) {
+    case Command::kTypes:
+    case Command::kSchema:
+      status = Types(options, output);
+      break;
+    case Command::kDecode:
+      status = Decode(options, *inputs[0], output, warnings);
+      break;
+    case Command::kEncode:
+      status = Encode(options, *inputs[0], output, warnings);
+      break;
+    case Command::kCheck:
+      status = Check(options, *inputs[0], output);
+      break;
+    case Command::kDiff:
+      status = options.list_keys
+                   ? DiffKeys(options, output)
+                   : Diff(options, *inputs[0], *inputs[1], output, warnings);
+      break;
   }
-  *output = std::string(source) + ": a well-formed " + type.name();
-  if (walk.drift.empty()) {
-    *output += ", nothing in it unknown to this schema\n";
-    return {};
+  // The input's own failure is the cause of whatever became of the rest.
+  for (const auto& input : inputs) {
+    if (Status read = input->status(); !read.ok()) return read;
   }
-  *output += " with " + Plural(static_cast<int>(walk.drift.size()), "record") +
-             " this schema does not know:\n";
-  for (const Drift& drift : walk.drift) {
-    *output += "  " + Describe(drift) + "\n";
-  }
-  return {kDrift, ""};
+  if (status.code() > kDrift) return status;
+  if (Status committed = output.Commit(); !committed.ok()) return committed;
+  return status;
+}
+
+Status Types(const Options& options, Output& output) {
+  output.Write(options.command == Command::kSchema
+                   ? SchemaFile().DebugString()
+                   : (options.enums ? EnumList() : TypeList()));
+  return {};
 }
 
 std::string UnknownTypeError(std::string_view name) {
@@ -144,6 +163,27 @@ std::string UnknownTypeError(std::string_view name) {
     error += (i == 0 ? "" : ", ") + closest[i];
   }
   return error;
+}
+
+Progress::Progress(bool enabled, const Input& input, std::string unit)
+    : enabled_(enabled && input.is_terminal_or_large()),
+      total_(input.size()),
+      unit_(std::move(unit)) {}
+
+Progress::~Progress() {
+  if (!shown_) return;
+  Update(bytes_, count_);
+  std::cerr << "\n" << std::flush;
+}
+
+void Progress::Update(int64_t bytes, int64_t count) {
+  bytes_ = bytes;
+  count_ = count;
+  if (!enabled_) return;
+  shown_ = true;
+  std::cerr << "\r" << (bytes >> 20) << " MiB";
+  if (total_ > 0) std::cerr << " of " << (total_ >> 20) << " MiB";
+  std::cerr << ", " << count << " " << unit_ << " " << std::flush;
 }
 
 }  // namespace ostrel::agg_l3

@@ -8,14 +8,14 @@ namespace ostrel::agg_l3 {
 
 void DelimitedReader::Fail(const std::string& reason) {
   if (!error_.empty()) return;
-  error_ = "record " + std::to_string(index_) + " at byte " +
+  error_ = "record " + std::to_string(number_) + " at byte " +
            std::to_string(offset_) + ": " + reason;
 }
 
 bool DelimitedReader::NextRecord() {
   if (!error_.empty()) return false;
   record_.reset();
-  ++index_;
+  ++number_;
   offset_ = input_->ByteCount();
   const void* data;
   int size = 0;
@@ -41,15 +41,24 @@ bool DelimitedReader::NextRecord() {
          " bytes, more than a report can hold (2 GiB)");
     return false;
   }
+  if (input_size_ >= 0 &&
+      body_offset_ + static_cast<int64_t>(length) > input_size_) {
+    Fail("its length prefix says " + std::to_string(length) +
+         " bytes, but only " + std::to_string(input_size_ - body_offset_) +
+         " follow");
+    return false;
+  }
   length_ = static_cast<uint32_t>(length);
   return true;
 }
 
-bool DelimitedReader::ReadRecord(std::string* bytes) {
+bool DelimitedReader::ReadRecord(
+    std::string* bytes, const std::function<bool(std::string_view)>& stop) {
   bytes->clear();
   const void* data;
   int size;
-  while (bytes->size() < length_ && input_->Next(&data, &size)) {
+  while (bytes->size() < length_ && !(stop && stop(*bytes)) &&
+         input_->Next(&data, &size)) {
     const size_t wanted = length_ - bytes->size();
     const size_t taken = std::min(wanted, static_cast<size_t>(size));
     bytes->append(static_cast<const char*>(data), taken);
@@ -57,7 +66,7 @@ bool DelimitedReader::ReadRecord(std::string* bytes) {
       input_->BackUp(size - static_cast<int>(taken));
     }
   }
-  if (bytes->size() == length_) return true;
+  if (bytes->size() == length_ || (stop && stop(*bytes))) return true;
   Fail("cut short: " + std::to_string(bytes->size()) + " of its " +
        std::to_string(length_) + " bytes are there");
   return false;

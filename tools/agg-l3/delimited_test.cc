@@ -83,7 +83,7 @@ TEST(DelimitedReader, ACutLastRecordIsAnErrorAfterTheOthers) {
   const std::vector<std::string> before(stream.records.begin(),
                                         stream.records.end() - 1);
   const std::string where =
-      "record 4 at byte " + std::to_string(stream.offsets.back()) + ": ";
+      "record 5 at byte " + std::to_string(stream.offsets.back()) + ": ";
   for (size_t cut = stream.offsets.back() + 1; cut < stream.bytes.size();
        ++cut) {
     for (bool as_streams : {false, true}) {
@@ -128,14 +128,14 @@ TEST(DelimitedReader, RejectsImpossiblePrefixes) {
     const char* error;
   } cases[] = {
       {"80",
-       "record 0 at byte 0: its length prefix is cut short or not a "
+       "record 1 at byte 0: its length prefix is cut short or not a "
        "varint"},
       {"FF FF FF FF FF FF FF FF FF FF 01",
-       "record 0 at byte 0: its length "
+       "record 1 at byte 0: its length "
        "prefix is cut short or not a "
        "varint"},
       {"00 80 80 80 80 08",
-       "record 1 at byte 1: its length prefix says "
+       "record 2 at byte 1: its length prefix says "
        "2147483648 bytes, more than a report can hold "
        "(2 GiB)"},
   };

@@ -116,20 +116,20 @@ TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
   const std::string cut_log = Log("cut.log", {kOld, kNew}, 3);
   ASSERT_EQ(std::system(("gzip -k " + new_log).c_str()), 0);
   const std::string changes =
-      "record 1: changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
-      ".admin_distance: 20 -> 1\nrecord 1: changed timestamp: 1 -> 2\n";
+      "record 2: changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
+      ".admin_distance: 20 -> 1\nrecord 2: changed timestamp: 1 -> 2\n";
   const Case cases[] = {
       {old_log + " " + old_log, 0, "", ""},
-      {old_log + " " + new_log, 1, changes + "added record 2\n", ""},
-      {old_log + " " + new_log + ".gz", 1, changes + "added record 2\n", ""},
+      {old_log + " " + new_log, 1, changes + "added record 3\n", ""},
+      {old_log + " " + new_log + ".gz", 1, changes + "added record 3\n", ""},
       {"--json " + new_log + " " + old_log, 1,
-       "{\"record\":1,\"path\":\"route[network=10.1.0.0/16, "
+       "{\"record\":2,\"path\":\"route[network=10.1.0.0/16, "
        "next_hop=192.0.2.1].admin_distance\",\"kind\":\"changed\",\"old\":1,"
-       "\"new\":20}\n{\"record\":1,\"path\":\"timestamp\",\"kind\":\"changed\","
-       "\"old\":\"2\",\"new\":\"1\"}\n{\"record\":2,\"kind\":\"removed\"}\n",
+       "\"new\":20}\n{\"record\":2,\"path\":\"timestamp\",\"kind\":\"changed\","
+       "\"old\":\"2\",\"new\":\"1\"}\n{\"record\":3,\"kind\":\"removed\"}\n",
        ""},
       // A cut last record: the differences before it, then where.
-      {old_log + " " + cut_log, 2, "?", cut_log + ": record 1"},
+      {old_log + " " + cut_log, 2, "?", cut_log + ": record 2"},
   };
   Expect("diff --delimited RouteTableMsg", cases);
 }

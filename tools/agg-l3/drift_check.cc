@@ -1,8 +1,10 @@
 #include "drift_check.h"
 
 #include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
-#include <map>
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 namespace ostrel::agg_l3 {
@@ -37,231 +39,276 @@ std::string Record(WireType wire_type, uint64_t value) {
          std::to_string(value) + (sized ? " bytes" : "");
 }
 
-std::string Child(const std::string& path, const std::string& name) {
-  return path.empty() ? name : path + "." + name;
-}
-
 class Walker {
  public:
-  explicit Walker(std::string_view bytes)
-      : input_(reinterpret_cast<const uint8_t*>(bytes.data()),
-               static_cast<int>(bytes.size())) {
-    // A limit at the end lets the root be walked like any sub-message.
-    input_.PushLimit(static_cast<int>(bytes.size()));
+  // `size`: where the report ends, when known before reading it, else -1.
+  Walker(google::protobuf::io::ZeroCopyInputStream* input, int64_t size,
+         size_t max_listed)
+      : input_(input), size_(size), max_listed_(max_listed) {
+    // Lengths stay below 2 GiB: so does all a report can be.
+    input_.SetTotalBytesLimit(static_cast<int>(wire::kMaxLength));
   }
 
   WireWalk Run(const Descriptor& type) && {
-    WalkMessage(type, "", 0);
+    WalkMessage(type, size_, 0);
     return std::move(walk_);
   }
 
  private:
+  // One step of the path from the report to where the walk is: a field of
+  // the schema (with the element index of a list), or a field number the
+  // schema does not know. Rendered only for what is reported.
+  struct Step {
+    const FieldDescriptor* field;
+    int number;
+    int index;  // -1 when not a list element
+  };
+
+  std::string Path() const {
+    std::string path;
+    for (const Step& step : path_) {
+      if (!path.empty()) path += '.';
+      path += step.field ? step.field->name() : std::to_string(step.number);
+      if (step.index >= 0) path += "[" + std::to_string(step.index) + "]";
+    }
+    return path;
+  }
+
+  // Whether the walk is at the end of the message that ends at `end`; -1:
+  // the report, which ends where the input does.
+  bool AtEnd(int64_t end) {
+    if (end >= 0) return Position() >= end;
+    const void* data;
+    int size;
+    return !input_.GetDirectBufferPointer(&data, &size);
+  }
+
   // Each walking step returns false once the bytes turned out malformed,
   // with the malformation recorded.
-  bool WalkMessage(const Descriptor& type, const std::string& path, int depth) {
-    std::map<int, int> elements_seen;
-    while (input_.BytesUntilLimit() > 0) {
-      const size_t offset = Position();
+  bool WalkMessage(const Descriptor& type, int64_t end, int depth) {
+    std::vector<std::pair<int, int>> elements_seen;  // field number, count
+    while (!AtEnd(end)) {
+      const int64_t offset = Position();
       uint32_t tag;
-      if (!ReadTag(path, &tag)) return false;
+      if (!ReadTag(&tag)) return false;
       const int number = wire::FieldNumber(tag);
       const WireType wire_type = static_cast<WireType>(wire::WireTypeOf(tag));
       if (wire_type == wire::kEndGroup) {
-        return Fail(offset, path, "end-group tag outside a group");
+        return Fail(offset, "end-group tag outside a group");
       }
       const FieldDescriptor* field = type.FindFieldByNumber(number);
       if (field == nullptr || wire_type != wire::WireTypeFor(*field)) {
-        Drift drift{field == nullptr ? Drift::Kind::kUnknownField
-                                     : Drift::Kind::kWrongWireType,
-                    Child(path, field == nullptr ? std::to_string(number)
-                                                 : field->name()),
-                    number,
-                    wire_type,
-                    0,
-                    offset,
-                    field};
-        if (!SkipValue(tag, offset, drift.path, depth, &drift.value)) {
-          return false;
+        path_.push_back({field, number, -1});
+        uint64_t value;
+        const bool ok = SkipValue(tag, offset, end, depth, &value);
+        if (ok) {
+          AddDrift(field == nullptr ? Drift::Kind::kUnknownField
+                                    : Drift::Kind::kWrongWireType,
+                   number, wire_type, value, offset, field);
         }
-        walk_.drift.push_back(std::move(drift));
+        path_.pop_back();
+        if (!ok) return false;
         continue;
       }
-      std::string field_path = Child(path, field->name());
+      int index = -1;
       if (field->is_repeated()) {
-        field_path += "[" + std::to_string(elements_seen[number]++) + "]";
+        auto seen = std::find_if(
+            elements_seen.begin(), elements_seen.end(),
+            [number](const auto& entry) { return entry.first == number; });
+        if (seen == elements_seen.end()) {
+          seen = elements_seen.insert(seen, {number, 0});
+        }
+        index = seen->second++;
       }
-      if (!WalkField(*field, tag, offset, field_path, depth)) return false;
+      path_.push_back({field, number, index});
+      const bool ok = WalkField(*field, tag, offset, end, depth);
+      path_.pop_back();
+      if (!ok) return false;
     }
     return true;
   }
 
-  bool WalkField(const FieldDescriptor& field, uint32_t tag, size_t offset,
-                 const std::string& path, int depth) {
+  bool WalkField(const FieldDescriptor& field, uint32_t tag, int64_t offset,
+                 int64_t end, int depth) {
     if (field.type() == FieldDescriptor::TYPE_MESSAGE) {
       uint64_t length;
-      if (!ReadLength(path, &length)) return false;
-      if (depth + 1 > wire::MaxDepth()) return TooDeep(offset, path);
+      if (!ReadLength(end, &length)) return false;
+      if (depth + 1 > wire::MaxDepth()) return TooDeep(offset);
       const auto limit = input_.PushLimit(static_cast<int>(length));
-      const bool ok = WalkMessage(*field.message_type(), path, depth + 1);
+      const bool ok =
+          WalkMessage(*field.message_type(),
+                      Position() + static_cast<int64_t>(length), depth + 1);
       input_.PopLimit(limit);
       return ok;
     }
     uint64_t value;
-    if (!SkipValue(tag, offset, path, depth, &value)) return false;
+    if (!SkipValue(tag, offset, end, depth, &value)) return false;
     // Closed enumerations, as in every proto2 schema: the parser keeps a value
     // the enumeration does not declare as an unknown field. It tests the
     // varint's low 32 bits.
     if (field.type() == FieldDescriptor::TYPE_ENUM) {
       const int32_t number = static_cast<int32_t>(value);
       if (field.enum_type()->FindValueByNumber(number) == nullptr) {
-        walk_.drift.push_back({Drift::Kind::kRejectedEnumValue, path,
-                               field.number(), wire::kVarint,
-                               static_cast<uint64_t>(int64_t{number}), offset,
-                               &field});
+        AddDrift(Drift::Kind::kRejectedEnumValue, field.number(), wire::kVarint,
+                 static_cast<uint64_t>(int64_t{number}), offset, &field);
       }
     }
     return true;
   }
 
+  void AddDrift(Drift::Kind kind, int number, WireType wire_type,
+                uint64_t value, int64_t offset, const FieldDescriptor* field) {
+    if (walk_.drift.size() >= max_listed_) {
+      ++walk_.unlisted_drift;
+      return;
+    }
+    walk_.drift.push_back({kind, Path(), number, wire_type, value,
+                           static_cast<size_t>(offset), field});
+  }
+
   // Skips the value of a record whose tag, read from `tag_offset`, was
   // `tag`; `value` receives what a report shows of it (see Drift::value).
-  bool SkipValue(uint32_t tag, size_t tag_offset, const std::string& path,
-                 int depth, uint64_t* value) {
-    const size_t offset = Position();
+  bool SkipValue(uint32_t tag, int64_t tag_offset, int64_t end, int depth,
+                 uint64_t* value) {
+    const int64_t offset = Position();
     switch (wire::WireTypeOf(tag)) {
       case wire::kVarint:
-        return ReadVarint(path, "varint", wire::kMaxVarintBytes, value);
+        return ReadVarint("varint", wire::kMaxVarintBytes, value);
       case wire::kFixed64:
         return input_.ReadLittleEndian64(value) ||
-               Fail(offset, path, "64-bit value cut off");
+               Fail(offset, "64-bit value cut off");
       case wire::kFixed32: {
         uint32_t fixed;
         if (!input_.ReadLittleEndian32(&fixed)) {
-          return Fail(offset, path, "32-bit value cut off");
+          return Fail(offset, "32-bit value cut off");
         }
         *value = fixed;
         return true;
       }
-      case wire::kLengthDelimited:
-        if (!ReadLength(path, value)) return false;
-        input_.Skip(static_cast<int>(*value));
-        return true;
+      case wire::kLengthDelimited: {
+        if (!ReadLength(end, value)) return false;
+        const int64_t start = Position();
+        if (input_.Skip(static_cast<int>(*value))) return true;
+        return Fail(offset,
+                    "length " + std::to_string(*value) + " overruns the " +
+                        std::to_string(Position() - start) + " bytes left");
+      }
       case wire::kStartGroup: {
-        size_t end_tag_offset;
-        if (!SkipGroup(tag, tag_offset, path, depth + 1, &end_tag_offset)) {
+        int64_t end_tag_offset;
+        if (!SkipGroup(tag, tag_offset, end, depth + 1, &end_tag_offset)) {
           return false;
         }
-        *value = end_tag_offset - offset;
+        *value = static_cast<uint64_t>(end_tag_offset - offset);
         return true;
       }
       case wire::kEndGroup:
         break;  // callers see to end-group tags before they skip a value
     }
-    return Fail(offset, path, "end-group tag outside a group");
+    return Fail(offset, "end-group tag outside a group");
   }
 
-  bool SkipGroup(uint32_t start_tag, size_t start_offset,
-                 const std::string& path, int depth, size_t* end_tag_offset) {
-    if (depth > wire::MaxDepth()) return TooDeep(start_offset, path);
+  bool SkipGroup(uint32_t start_tag, int64_t start_offset, int64_t end,
+                 int depth, int64_t* end_tag_offset) {
+    if (depth > wire::MaxDepth()) return TooDeep(start_offset);
     const int number = wire::FieldNumber(start_tag);
-    while (input_.BytesUntilLimit() > 0) {
-      const size_t offset = Position();
+    while (!AtEnd(end)) {
+      const int64_t offset = Position();
       uint32_t tag;
-      if (!ReadTag(path, &tag)) return false;
+      if (!ReadTag(&tag)) return false;
       if (wire::WireTypeOf(tag) == wire::kEndGroup) {
         *end_tag_offset = offset;
         if (wire::ClosesGroup(start_tag, tag)) return true;
-        return Fail(offset, path,
-                    "group of field " + std::to_string(number) +
-                        " closed by the end-group tag of field " +
-                        std::to_string(wire::FieldNumber(tag)));
+        return Fail(offset, "group of field " + std::to_string(number) +
+                                " closed by the end-group tag of field " +
+                                std::to_string(wire::FieldNumber(tag)));
       }
       uint64_t ignored;
-      if (!SkipValue(tag, offset, path, depth, &ignored)) return false;
+      if (!SkipValue(tag, offset, end, depth, &ignored)) return false;
     }
-    return Fail(start_offset, path,
+    return Fail(start_offset,
                 "group of field " + std::to_string(number) + " never ends");
   }
 
-  bool ReadTag(const std::string& path, uint32_t* tag) {
-    const size_t offset = Position();
+  bool ReadTag(uint32_t* tag) {
+    const int64_t offset = Position();
     uint64_t raw;
-    if (!ReadVarint(path, "tag", wire::kMaxTagOrLengthBytes, &raw)) {
-      return false;
-    }
+    if (!ReadVarint("tag", wire::kMaxTagOrLengthBytes, &raw)) return false;
     *tag = static_cast<uint32_t>(raw);
-    if (wire::FieldNumber(*tag) == 0) {
-      return Fail(offset, path, "field number 0");
-    }
+    if (wire::FieldNumber(*tag) == 0) return Fail(offset, "field number 0");
     if (!wire::IsValidTag(*tag)) {
-      return Fail(offset, path,
-                  "wire type " + std::to_string(wire::WireTypeOf(*tag)) +
-                      " does not exist");
+      return Fail(offset, "wire type " +
+                              std::to_string(wire::WireTypeOf(*tag)) +
+                              " does not exist");
     }
     return true;
   }
 
-  bool ReadLength(const std::string& path, uint64_t* length) {
-    const size_t offset = Position();
-    if (!ReadVarint(path, "length", wire::kMaxTagOrLengthBytes, length)) {
+  bool ReadLength(int64_t end, uint64_t* length) {
+    const int64_t offset = Position();
+    if (!ReadVarint("length", wire::kMaxTagOrLengthBytes, length)) {
       return false;
     }
-    const auto left = static_cast<uint64_t>(input_.BytesUntilLimit());
-    if (Position() + *length > wire::kMaxLength) {
-      return Fail(offset, path,
-                  "length " + std::to_string(*length) +
-                      " runs past the 2 GiB a report can take");
+    if (static_cast<uint64_t>(Position()) + *length > wire::kMaxLength) {
+      return Fail(offset, "length " + std::to_string(*length) +
+                              " runs past the 2 GiB a report can take");
     }
-    if (*length > left) {
-      return Fail(offset, path,
-                  "length " + std::to_string(*length) + " overruns the " +
-                      std::to_string(left) + " bytes left");
+    if (end >= 0 && Position() + static_cast<int64_t>(*length) > end) {
+      return Fail(offset, "length " + std::to_string(*length) +
+                              " overruns the " +
+                              std::to_string(end - Position()) + " bytes left");
     }
     return true;
   }
 
-  bool ReadVarint(const std::string& path, const char* what, int max_bytes,
-                  uint64_t* value) {
-    const size_t offset = Position();
-    const int left = input_.BytesUntilLimit();
+  bool ReadVarint(const char* what, int max_bytes, uint64_t* value) {
+    const int64_t offset = Position();
     const bool read = input_.ReadVarint64(value);
-    if (!read && left < wire::kMaxVarintBytes) {
-      return Fail(offset, path, std::string(what) + " cut off");
-    }
-    if (!read || Position() - offset > static_cast<size_t>(max_bytes)) {
-      return Fail(offset, path,
-                  std::string(what) + " longer than " +
-                      std::to_string(max_bytes) + " bytes");
+    const int64_t taken = Position() - offset;
+    if (!read && AtEnd(-1)) return Fail(offset, std::string(what) + " cut off");
+    if (!read || taken > max_bytes) {
+      return Fail(offset, std::string(what) + " longer than " +
+                              std::to_string(max_bytes) + " bytes");
     }
     return true;
   }
 
-  bool TooDeep(size_t offset, const std::string& path) {
-    return Fail(
-        offset, path,
-        "nested deeper than " + std::to_string(wire::MaxDepth()) + " levels");
+  bool TooDeep(int64_t offset) {
+    return Fail(offset, "nested deeper than " +
+                            std::to_string(wire::MaxDepth()) + " levels");
   }
 
-  bool Fail(size_t offset, const std::string& path, std::string reason) {
-    walk_.malformation = Malformation{offset, path, std::move(reason)};
+  bool Fail(int64_t offset, std::string reason) {
+    walk_.malformation =
+        Malformation{static_cast<size_t>(offset), Path(), std::move(reason)};
     return false;
   }
 
-  size_t Position() const {
-    return static_cast<size_t>(input_.CurrentPosition());
-  }
+  int64_t Position() const { return input_.CurrentPosition(); }
 
   CodedInputStream input_;
+  const int64_t size_;
+  const size_t max_listed_;
+  std::vector<Step> path_;
   WireWalk walk_;
 };
 
 }  // namespace
 
+WireWalk WalkWire(const Descriptor& type,
+                  google::protobuf::io::ZeroCopyInputStream* input,
+                  int64_t size, size_t max_listed) {
+  return Walker(input, size, max_listed).Run(type);
+}
+
 WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
   if (bytes.size() > wire::kMaxLength) {
-    return {{}, Malformation{0, "", "larger than any message can be (2 GiB)"}};
+    return {
+        {}, 0, Malformation{0, "", "larger than any message can be (2 GiB)"}};
   }
-  return Walker(bytes).Run(type);
+  google::protobuf::io::ArrayInputStream input(bytes.data(),
+                                               static_cast<int>(bytes.size()));
+  return WalkWire(type, &input, static_cast<int64_t>(bytes.size()),
+                  std::numeric_limits<size_t>::max());
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #define OSTREL_TOOLS_AGG_L3_DRIFT_CHECK_H_
 
 #include <google/protobuf/descriptor.h>
+#include <google/protobuf/io/zero_copy_stream.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -49,13 +50,22 @@ struct Malformation {
 };
 
 struct WireWalk {
-  std::vector<Drift> drift;  // in wire order, up to the malformation if any
+  // In wire order, up to the malformation if any, and at most the number
+  // asked for; unlisted_drift counts the rest.
+  std::vector<Drift> drift;
+  int64_t unlisted_drift = 0;
   std::optional<Malformation> malformation;
 };
 
-// Accepts and rejects exactly what the runtime's parser does.
+// Accepts and rejects exactly what the runtime's parser does. The stream
+// form walks its input as it reads it, holding only the path it is at;
+// `size` is the input's, when known before reading it (else -1), for the
+// messages on lengths that overrun it.
 WireWalk WalkWire(const google::protobuf::Descriptor& type,
                   std::string_view bytes);
+WireWalk WalkWire(const google::protobuf::Descriptor& type,
+                  google::protobuf::io::ZeroCopyInputStream* input,
+                  int64_t size, size_t max_listed);
 
 // Follows the top-level records of a report while its bytes arrive, to tell
 // as soon as it is certain that no more bytes can make a well-formed report

@@ -10,10 +10,9 @@
 #include <vector>
 
 #include "element_batch.h"
-#include "file_io.h"
 #include "json_integers.h"
-#include "json_loss.h"
 #include "json_printer.h"
+#include "lines.h"
 #include "report_codec.h"
 
 namespace ostrel::agg_l3 {
@@ -41,130 +40,111 @@ Status FindList(const google::protobuf::Descriptor& type,
 
 namespace {
 
-// Accepted losses are listed one by one up to this many; an endless input
-// must not grow the list without bound.
-constexpr size_t kMaxListedLosses = 1000;
-
-// One line of JSON lines: the longest an element's line may be.
-constexpr size_t kMaxLineBytes = 64 << 20;
-
-// The lines of a stream, without their newlines.
-class LineReader {
+// Ends the stream once the report's fields outside the streamed list have
+// taken more than their share, until the first element lifts the budget.
+class HeaderBudget : public google::protobuf::io::ZeroCopyInputStream {
  public:
-  explicit LineReader(google::protobuf::io::ZeroCopyInputStream* input)
+  explicit HeaderBudget(google::protobuf::io::ZeroCopyInputStream* input)
       : input_(input) {}
 
-  // False at the end of the input, or at a line longer than kMaxLineBytes
-  // (then too_long()).
-  bool Next(std::string* line) {
-    line->clear();
-    bool any = false;
-    while (true) {
-      if (size_ == 0) {
-        const void* data;
-        int size;
-        if (!input_->Next(&data, &size)) return any;
-        data_ = static_cast<const char*>(data);
-        size_ = static_cast<size_t>(size);
-      }
-      any = true;
-      const char* newline =
-          static_cast<const char*>(std::memchr(data_, '\n', size_));
-      const size_t take =
-          newline ? static_cast<size_t>(newline - data_) : size_;
-      if (line->size() + take > kMaxLineBytes) {
-        too_long_ = true;
-        return false;
-      }
-      line->append(data_, take);
-      const size_t used = newline ? take + 1 : take;
-      data_ += used;
-      size_ -= used;
-      if (newline) return true;
+  bool Next(const void** data, int* size) override {
+    if (!lifted_ && input_->ByteCount() >= kBudget) {
+      exceeded_ = true;
+      return false;
     }
+    return input_->Next(data, size);
   }
-  bool too_long() const { return too_long_; }
+  void BackUp(int count) override { input_->BackUp(count); }
+  bool Skip(int count) override { return input_->Skip(count); }
+  int64_t ByteCount() const override { return input_->ByteCount(); }
+
+  void Lift() { lifted_ = true; }
+  bool exceeded() const { return exceeded_; }
+
+  // A read ahead of the reader's may reach a buffer past the budget.
+  static constexpr int64_t kBudget = kMaxLineBytes;
 
  private:
-  google::protobuf::io::ZeroCopyInputStream* input_;
-  const char* data_ = nullptr;
-  size_t size_ = 0;
-  bool too_long_ = false;
+  google::protobuf::io::ZeroCopyInputStream* const input_;
+  bool lifted_ = false;
+  bool exceeded_ = false;
 };
+
+Status TooMuchOutsideTheList(std::string_view source,
+                             const google::protobuf::FieldDescriptor& field) {
+  return {kMalformed, std::string(source) + ": the report's fields outside " +
+                          field.name() + " take more than " +
+                          std::to_string(HeaderBudget::kBudget >> 20) +
+                          " MiB, the most a line may be"};
+}
 
 }  // namespace
 
-Status DecodeEach(const google::protobuf::Descriptor& type,
-                  const std::string& field_name,
-                  google::protobuf::io::ZeroCopyInputStream* input,
-                  std::string_view source,
-                  google::protobuf::io::ZeroCopyOutputStream* output,
-                  Warnings* warnings, bool accept_loss,
-                  const Progress& progress,
-                  google::protobuf::util::JsonPrintOptions options) {
+Status DecodeEach(
+    const google::protobuf::Descriptor& type, const std::string& field_name,
+    google::protobuf::io::ZeroCopyInputStream* input, std::string_view source,
+    google::protobuf::io::ZeroCopyOutputStream* output, Exactness& exactness,
+    google::protobuf::util::JsonPrintOptions options, Progress* progress) {
   const FieldDescriptor* field;
   if (Status found = FindList(type, field_name, &field); !found.ok()) {
     return found;
   }
 
-  stream::ReportReader reader(input, type, {field->name()});
+  HeaderBudget budget(input);
+  stream::ReportReader reader(&budget, type, {field->name()});
   options.add_whitespace = false;  // a report per line
   JsonPrinter out(options, output);
   // Element lines reuse one report holding a single element.
   const std::unique_ptr<Message> line = NewReport(type);
   const auto* reflection = line->GetReflection();
   int64_t elements = 0;
-  size_t unlisted_losses = 0;
-  while (reader.Next()) {
+  int64_t late_bytes = 0;
+  while (!out.failed() && reader.Next()) {
     line->Clear();
-    std::vector<JsonLoss> losses;
+    std::string element;
+    Message* judged = line.get();
     switch (reader.event()) {
       case stream::ReportReader::kHeader:
         line->CopyFrom(reader.header());
-        losses = JsonLosses(*line);
+        budget.Lift();
         break;
-      case stream::ReportReader::kElement: {
+      case stream::ReportReader::kElement:
         // Paths name the element by its index in the whole report.
-        const std::string element =
-            field->name() + "[" + std::to_string(elements) + "]";
+        element = field->name() + "[" + std::to_string(elements++) + "]";
         if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
+          if (!exactness.JudgeString(reader.element_string(), element)) {
+            if (!exactness.accept_loss()) return exactness.Refusal(source);
+            continue;
+          }
           reflection->AddString(line.get(), field, reader.element_string());
-          losses = JsonLosses(reader.element_string(), element);
         } else {
-          reflection->AddMessage(line.get(), field)->CopyFrom(reader.element());
-          losses = JsonLosses(reader.element(), element);
+          judged = reflection->AddMessage(line.get(), field);
+          judged->CopyFrom(reader.element());
         }
-        ++elements;
+        if (progress && elements % 4096 == 0) {
+          progress->Update(reader.offset(), elements);
+        }
         break;
-      }
       case stream::ReportReader::kLateField:
+        late_bytes += static_cast<int64_t>(reader.record().size());
+        if (late_bytes > HeaderBudget::kBudget) {
+          return TooMuchOutsideTheList(source, *field);
+        }
         line->ParseFromString(reader.record());
-        losses = JsonLosses(*line);
         break;
     }
-    if (warnings->size() + losses.size() > kMaxListedLosses && accept_loss) {
-      unlisted_losses += losses.size();
-      losses.clear();
-    }
-    if (Status judged = JudgeLosses(losses, accept_loss, warnings);
-        !judged.ok()) {
-      return {judged.code(), std::string(source) + ": " + judged.message()};
+    if (!exactness.Judge(judged, judged == line.get() ? "" : element)) {
+      return exactness.Refusal(source);
     }
     out.Print(*line);
     out.Write("\n");
-    if (progress && reader.event() == stream::ReportReader::kElement &&
-        elements % 4096 == 0) {
-      progress(reader.offset(), elements);
-    }
   }
+  if (progress) progress->Update(reader.offset(), elements);
+  if (budget.exceeded()) return TooMuchOutsideTheList(source, *field);
   if (!reader.ok()) {
     return {kMalformed, std::string(source) + ": " + reader.error()};
   }
-  if (unlisted_losses > 0) {
-    warnings->push_back("and " + std::to_string(unlisted_losses) +
-                        " more values JSON does not hold");
-  }
-  if (!out.Flush()) return CannotWriteOutput();
+  if (!out.Flush()) return {kCannotRun, "cannot write the output"};
   return {};
 }
 
@@ -187,8 +167,17 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
   std::optional<stream::ReportWriter> writer;
   // The elements of a parsed line or batch to the writer, the rest to the
   // header, or after the first element to what comes late.
-  const auto take = [&](Message* parsed) {
+  int64_t outside_bytes = 0;  // of lines that are not elements
+  const auto take = [&](Message* parsed, size_t bytes) -> Status {
     const int count = reflection->FieldSize(*parsed, field);
+    if (count == 0 && (outside_bytes += bytes) > kMaxLineBytes) {
+      return {kMalformed, std::string(source) +
+                              ": the report's fields "
+                              "outside " +
+                              field->name() + " take more than " +
+                              std::to_string(kMaxLineBytes >> 20) +
+                              " MiB, the most a line may be"};
+    }
     if (count > 0 && !writer) writer.emplace(output, *header, *field);
     for (int i = 0; i < count; ++i) {
       if (field->cpp_type() == FieldDescriptor::CPPTYPE_STRING) {
@@ -199,8 +188,10 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
     }
     reflection->ClearField(parsed, field);
     (writer ? late : header)->MergeFrom(*parsed);
+    return {};
   };
-  const auto parse_line = [&](const std::string& text, int number) -> Status {
+  const auto parse_line = [&](const std::string& text,
+                              int64_t number) -> Status {
     line->Clear();
     const auto status =
         google::protobuf::util::JsonStringToMessage(text, line.get());
@@ -210,15 +201,14 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
       return {kMalformed, std::string(source) + ", line " +
                               std::to_string(number) + ": " + error};
     }
-    take(line.get());
-    return {};
+    return take(line.get(), text.size());
   };
   ElementBatch batch(*field);
   const auto parse_batch = [&]() -> Status {
     if (batch.empty()) return {};
     if (batch.Parse(line.get()) &&
         CheckJsonIntegers(type, batch.document()).empty()) {
-      take(line.get());
+      take(line.get(), 0);
     } else {  // line by line, for the error and its line
       for (const auto& [number, text] : batch.lines()) {
         if (Status parsed = parse_line(text, number); !parsed.ok()) {
@@ -230,23 +220,19 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
     return {};
   };
   std::string text;
-  LineReader lines(input);
-  int number = 1;
-  for (; lines.Next(&text); ++number) {
+  LineReader lines(input, source);
+  while (lines.Next(&text)) {
     if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
-    const bool gathered = batch.Take(text, number);
+    const bool gathered = batch.Take(text, lines.number());
     if (gathered && !batch.full()) continue;
     if (Status parsed = parse_batch(); !parsed.ok()) return parsed;
     if (gathered) continue;
-    if (Status parsed = parse_line(text, number); !parsed.ok()) return parsed;
+    if (Status parsed = parse_line(text, lines.number()); !parsed.ok()) {
+      return parsed;
+    }
   }
   if (Status parsed = parse_batch(); !parsed.ok()) return parsed;
-  if (lines.too_long()) {
-    return {kMalformed, std::string(source) + ", line " +
-                            std::to_string(number) + ": longer than " +
-                            std::to_string(kMaxLineBytes >> 20) +
-                            " MiB, the most a line may be"};
-  }
+  if (Status read = lines.status(); !read.ok()) return read;
   if (!writer) writer.emplace(output, *header, *field);
   bool ok = writer->Finish();
   writer.reset();
@@ -255,7 +241,7 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
     late->SerializeToCodedStream(&out);
     ok = ok && !out.HadError();
   }
-  if (!ok) return CannotWriteOutput();
+  if (!ok) return {kCannotRun, "cannot write the output"};
   return {};
 }
 

@@ -25,13 +25,11 @@
 #include <string>
 #include <string_view>
 
+#include "commands.h"
+#include "exactness.h"
 #include "status.h"
 
 namespace ostrel::agg_l3 {
-
-// Called now and then while decoding, with the bytes read and the elements
-// written so far.
-using Progress = std::function<void(int64_t bytes, int64_t elements)>;
 
 // The list `name` of `type` that --each can stream, or kCannotRun naming
 // the lists there are.
@@ -39,18 +37,20 @@ Status FindList(const google::protobuf::Descriptor& type,
                 const std::string& name,
                 const google::protobuf::FieldDescriptor** field);
 
-// Output already written stays written when they fail. Lines are refused
-// when JSON cannot hold them exactly (json_loss.h), unless `accept_loss`.
+// Output already written stays written when they fail. Each line is held to
+// `exactness`. The report's fields outside the list (the header line and
+// any late ones) may take at most kMaxLineBytes of the input together: they
+// are held while the list streams by.
 Status DecodeEach(const google::protobuf::Descriptor& type,
                   const std::string& field,
                   google::protobuf::io::ZeroCopyInputStream* input,
                   std::string_view source,
                   google::protobuf::io::ZeroCopyOutputStream* output,
-                  Warnings* warnings, bool accept_loss = false,
-                  const Progress& progress = nullptr,
-                  google::protobuf::util::JsonPrintOptions options = {});
+                  Exactness& exactness,
+                  google::protobuf::util::JsonPrintOptions options = {},
+                  Progress* progress = nullptr);
 
-// Lines longer than 64 MiB are refused.
+// Lines longer than kMaxLineBytes are refused.
 Status EncodeEach(const google::protobuf::Descriptor& type,
                   const std::string& field,
                   google::protobuf::io::ZeroCopyInputStream* lines,

@@ -27,9 +27,9 @@ Result Decode(const std::string& type, const std::string& field,
   ArrayInputStream input(bytes.data(), static_cast<int>(bytes.size()), 3);
   {
     StringOutputStream output(&result.output);
-    Warnings warnings;
+    Exactness exactness(Format::kJson, false);
     result.status = DecodeEach(*FindReportType(type), field, &input, "in",
-                               &output, &warnings);
+                               &output, exactness);
   }
   return result;
 }

@@ -55,7 +55,7 @@ bool StartsWith(std::string_view text, std::string_view prefix) {
 ElementBatch::ElementBatch(const google::protobuf::FieldDescriptor& list)
     : list_(list) {}
 
-bool ElementBatch::Take(const std::string& line, int number) {
+bool ElementBatch::Take(const std::string& line, int64_t number) {
   std::string_view rest = line;
   bool named = false;
   for (const std::string& name : {list_.json_name(), list_.name()}) {

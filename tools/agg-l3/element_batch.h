@@ -25,14 +25,14 @@ class ElementBatch {
   explicit ElementBatch(const google::protobuf::FieldDescriptor& list);
 
   // Gathers `line` (number `number`) if it is one element line.
-  bool Take(const std::string& line, int number);
+  bool Take(const std::string& line, int64_t number);
   bool empty() const { return lines_.empty(); }
   bool full() const;
 
   // Parses the gathered lines into `report` (cleared first); false when the
   // runtime rejects them together, and then lines() are for the caller.
   bool Parse(google::protobuf::Message* report);
-  const std::vector<std::pair<int, std::string>>& lines() const {
+  const std::vector<std::pair<int64_t, std::string>>& lines() const {
     return lines_;
   }
   // The document Parse read.
@@ -41,7 +41,7 @@ class ElementBatch {
 
  private:
   const google::protobuf::FieldDescriptor& list_;
-  std::vector<std::pair<int, std::string>> lines_;
+  std::vector<std::pair<int64_t, std::string>> lines_;
   std::string document_;
 };
 

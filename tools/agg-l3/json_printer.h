@@ -37,6 +37,7 @@ class JsonPrinter {
   // Hands everything printed so far to the output; false once writing
   // failed.
   bool Flush();
+  bool failed() const { return failed_; }
 
  private:
   void PrintObject(const google::protobuf::Message& message, int depth);

@@ -7,12 +7,34 @@
 #include <limits>
 #include <random>
 
-#include "json_loss.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "wire_vectors.h"
 
 namespace ostrel::agg_l3 {
 namespace {
+
+// The runtime's printer writes a float -0 as the number -0, which JSON
+// parsers read as the integer 0; ours writes -0.0, which keeps the sign.
+void KeepNegativeZeros(std::string* json) {
+  bool in_string = false;
+  for (size_t i = 0; i < json->size(); ++i) {
+    const char c = (*json)[i];
+    if (in_string) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        in_string = false;
+      }
+    } else if (c == '"') {
+      in_string = true;
+    } else if (c == '-' && json->compare(i + 1, 1, "0") == 0 &&
+               (i + 2 == json->size() ||
+                std::strchr("0123456789.eE", (*json)[i + 2]) == nullptr)) {
+      json->insert(i + 2, ".0");
+      i += 3;
+    }
+  }
+}
 
 namespace l3 = ruk::agg_service::l3;
 using google::protobuf::Message;

@@ -1,25 +1,14 @@
 // agg-l3: reads, writes and checks the binary layer-3 reports of the
-// aggregation service, with their schema compiled in.
+// aggregation service, with their schema compiled in. This file only turns
+// the command line into Options; commands.h runs them.
 
-#include <google/protobuf/io/zero_copy_stream_impl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cstring>
-#include <functional>
 #include <iostream>
 #include <string>
 
 #include "commands.h"
-#include "decode_file.h"
-#include "delimited_commands.h"
-#include "diff_command.h"
-#include "drift_check.h"
-#include "each_lines.h"
-#include "file_io.h"
-#include "input_stream.h"
-#include "output_stream.h"
 #include "report_codec.h"
 #include "status.h"
 #include "version.h"
@@ -43,19 +32,15 @@ int Finish(const agg::Status& status, const agg::Warnings& warnings = {}) {
   return status.code();
 }
 
+// What the command line says, before it becomes Options.
 struct Arguments {
   std::string type;
   std::string input;
-  std::string output;
-  std::string each;
+  std::string old_report, new_report;
   bool json = false;
-  bool accept_loss = false;
-  bool enums = false;
-  bool delimited = false;
-  bool gzip = false;
   bool compact = false;
-  bool ignore_unknown = false;
-  google::protobuf::util::JsonPrintOptions json_options;
+  std::string decompress = "auto";
+  agg::Options options;
 };
 
 // TYPE: a message type of the schema; FILE: an existing file or "-".
@@ -71,43 +56,55 @@ const CLI::Validator kInputFile(
     },
     "FILE");
 
+void AddType(CLI::App& command, Arguments& args) {
+  command
+      .add_option("TYPE", args.type,
+                  "Message type, by short name (RouteTableMsg) or full name")
+      ->required()
+      ->check(kReportType);
+}
+
+// Every command that reads reports takes them compressed or not.
+void AddInput(CLI::App& command, Arguments& args) {
+  command
+      .add_option("--decompress", args.decompress,
+                  "auto: gzip input is recognised by its first bytes; none: "
+                  "the input is not compressed, whatever it starts with")
+      ->check(CLI::IsMember({"auto", "none"}))
+      ->type_name("WHEN");
+}
+
 CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
                            const std::string& description, Arguments& args) {
   CLI::App* command = app.add_subcommand(name, description);
-  command
-      ->add_option("TYPE", args.type,
-                   "Message type, by short name (RouteTableMsg) or full name")
-      ->required()
-      ->check(kReportType);
+  AddType(*command, args);
   command
       ->add_option("FILE", args.input,
                    "Input file; - or none for standard input")
       ->check(kInputFile);
+  AddInput(*command, args);
+  command->add_flag("--delimited", args.options.delimited,
+                    "The input (decode, check) or output (encode) is a "
+                    "stream of reports, each after its length as a varint, "
+                    "as protobuf's delimited helpers write them");
   return command;
 }
 
 void AddConversionOptions(CLI::App& command, const std::string& json_help,
                           Arguments& args) {
   command.add_flag("--json", args.json, json_help);
-  command.add_option("-o,--output", args.output,
-                     "Output file; - or none for standard output. A regular "
-                     "file, or the one a link leads to, is replaced only once "
-                     "all of it is ready; a device or FIFO is written in "
-                     "place");
-  command.add_flag("-z,--gzip", args.gzip, "Compress the output with gzip");
-}
-
-// Every report command reads gzip input as it is, and length-delimited
-// streams when told.
-void AddDelimited(CLI::App& command, Arguments& args) {
-  command.add_flag("--delimited", args.delimited,
-                   "The input (decode, check) or output (encode) is a "
-                   "stream of reports, each after its length as a varint, "
-                   "as protobuf's delimited helpers write them");
+  command
+      .add_option("-o,--output", args.options.output,
+                  "Output file; - or none for standard output. A regular "
+                  "file, or the one a link leads to, is replaced only once "
+                  "all of it is ready; a device or FIFO is written in place")
+      ->type_name("OUT");
+  command.add_flag("-z,--gzip", args.options.gzip_output,
+                   "Compress the output with gzip");
 }
 
 void AddJsonOptions(CLI::App& decode, Arguments& args) {
-  auto& json = args.json_options;
+  auto& json = args.options.json;
   decode.add_flag("--proto-names", json.preserve_proto_field_names,
                   "JSON: field names as the schema writes them (next_hop), "
                   "not lowerCamelCase (nextHop)");
@@ -120,102 +117,11 @@ void AddJsonOptions(CLI::App& decode, Arguments& args) {
                   "JSON: the whole report on one line");
 }
 
-// Progress on a terminal, for inputs large enough to wait for.
-agg::Progress ProgressFor(int input_fd, const std::string& list) {
-  struct stat input;
-  if (!::isatty(STDERR_FILENO) || ::fstat(input_fd, &input) != 0 ||
-      (S_ISREG(input.st_mode) && input.st_size < (64 << 20))) {
-    return nullptr;
-  }
-  return [list, total = S_ISREG(input.st_mode) ? input.st_size : 0](
-             int64_t bytes, int64_t elements) {
-    std::cerr << "\r" << (bytes >> 20) << " MiB";
-    if (total > 0) std::cerr << " of " << (total >> 20) << " MiB";
-    std::cerr << ", " << elements << " " << list << " " << std::flush;
-  };
-}
-
-// Options that would otherwise be silently without effect.
-agg::Status CheckCombination(const Arguments& args, bool encode) {
-  const auto& json = args.json_options;
-  const bool json_options = json.preserve_proto_field_names ||
-                            json.always_print_enums_as_ints ||
-                            json.always_print_primitive_fields || args.compact;
-  if (json_options && !args.json && args.each.empty()) {
-    return {agg::kCannotRun,
-            "--proto-names, --enums-as-ints, --with-defaults and --compact "
-            "shape JSON: add --json (or --each)"};
-  }
-  if (args.ignore_unknown &&
-      (!args.json || args.delimited || !args.each.empty())) {
-    return {agg::kCannotRun,
-            "--ignore-unknown reads one whole JSON report: it needs --json, "
-            "and takes neither --each nor --delimited"};
-  }
-  if (encode && args.delimited && !args.each.empty()) {
-    return {agg::kCannotRun,
-            "--delimited: encode reads a report per line (with --json), not "
-            "the lines of --each, which make one report"};
-  }
-  return {};
-}
-
-// decode --each and encode --each: streamed, so output is written as it is
-// made; a failure leaves what was written on standard output, but never
-// replaces an -o file.
-agg::Status RunEach(const google::protobuf::Descriptor& type,
-                    const Arguments& args, bool decode,
-                    agg::Warnings* warnings) {
-  const std::string source = agg::SourceName(args.input);
-  int input_fd;
-  if (agg::Status opened = agg::OpenInput(args.input, &input_fd);
-      !opened.ok()) {
-    return opened;
-  }
-  google::protobuf::io::FileInputStream file(input_fd, 1 << 20);
-  file.SetCloseOnDelete(input_fd != STDIN_FILENO);
-  agg::InputStream in(&file);
-  agg::OutputStream output;
-  if (agg::Status opened = output.Open(args.output, args.gzip, false);
-      !opened.ok()) {
-    return opened;
-  }
-  agg::Status status;
-  if (decode) {
-    const agg::Progress progress = ProgressFor(input_fd, args.each);
-    status = agg::DecodeEach(type, args.each, in.stream(), source,
-                             output.stream(), warnings, args.accept_loss,
-                             progress, args.json_options);
-    if (progress) std::cerr << "\n";
-  } else {
-    status =
-        agg::EncodeEach(type, args.each, in.stream(), source, output.stream());
-  }
-  // A read error ends the input early: whatever became of the rest, the
-  // error is the cause.
-  if (file.GetErrno() != 0) {
-    return {agg::kCannotRun,
-            "cannot read " + source + ": " + std::strerror(file.GetErrno())};
-  }
-  if (!in.error().empty()) return {agg::kMalformed, source + ": " + in.error()};
-  if (!status.ok()) return status;
-  return output.Commit();
-}
-
-// Writes a whole command's output once it is complete: not at all when the
-// command failed (a check that found drift still prints its findings).
-int Emit(const agg::Status& status, const std::string& output,
-         const std::string& output_path, const agg::Warnings& warnings = {},
-         bool gzip = false) {
-  if (status.code() > agg::kDrift) return Finish(status, warnings);
-  const agg::Status written = agg::WriteWhole(output_path, output, gzip);
-  return Finish(written.ok() ? status : written, warnings);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   Arguments args;
+  agg::Options& options = args.options;
   CLI::App app("Reads, writes and checks the layer-3 reports of " +
                    agg::SchemaFile().name() + ".",
                kProgram);
@@ -224,13 +130,13 @@ int main(int argc, char** argv) {
                        "Print the tool, schema and protobuf versions");
   app.footer(
       "Exit status: 0 done, 1 check found what the schema does not know (or "
-      "encode --ignore-unknown skipped names), 2 malformed input, 3 usage "
-      "error or unreadable or unwritable file, 4 decode --json refused "
-      "values JSON cannot hold exactly.");
+      "encode --ignore-unknown skipped names, or diff found differences), 2 "
+      "malformed input or over a limit, 3 usage error or unreadable or "
+      "unwritable file, 4 values the output format cannot hold exactly.");
 
   CLI::App* types =
       app.add_subcommand("types", "List the message types and field counts");
-  types->add_flag("--enums", args.enums,
+  types->add_flag("--enums", options.enums,
                   "List the enumerations and their values instead");
   CLI::App* schema = app.add_subcommand(
       "schema", "Print the compiled-in schema file as .proto text");
@@ -243,39 +149,69 @@ int main(int argc, char** argv) {
                        "NaN payloads, records this schema does not know) is "
                        "refused with exit status 4, naming each by its path",
                        args);
-  decode->add_flag("--accept-loss", args.accept_loss,
-                   "With --json or --each: print the JSON anyway, without "
-                   "what it cannot hold, and list each loss on standard "
-                   "error");
+  decode->add_flag("--accept-loss", options.accept_loss,
+                   "Print anyway, leaving out what the format cannot hold "
+                   "exactly, and list each value left out on standard error");
   AddJsonOptions(*decode, args);
-  AddDelimited(*decode, args);
-  decode->add_option(
-      "--each", args.each,
-      "Stream: one JSON line per element of this list, the report's other "
-      "fields first, in constant memory");
+  decode
+      ->add_option("--each", options.each,
+                   "Stream: one JSON line per element of this list, the "
+                   "report's other fields first, in constant memory")
+      ->type_name("LIST");
   decode->footer(
-      "Text format keeps what the schema does not know, by field number. "
-      "With --each, output is written as it is made: on an error, standard "
-      "output keeps the lines before it (an -o file is not replaced).");
+      "Text format keeps what the schema does not know, by field number, "
+      "but prints every NaN as nan. With --each and --delimited, output is "
+      "written as it is made: on an error, standard output keeps what came "
+      "before it (an -o file is not replaced).");
   CLI::App* encode = AddReportCommand(
       app, "encode", "Text format or JSON to a binary report", args);
   AddConversionOptions(*encode, "Read the JSON mapping, not text format", args);
-  AddDelimited(*encode, args);
-  encode->add_flag("--ignore-unknown", args.ignore_unknown,
+  encode->add_flag("--ignore-unknown", options.ignore_unknown,
                    "JSON: skip names the type has no field for instead of "
                    "failing; each is named on standard error, and the exit "
                    "status is 1 when any was skipped");
-  encode->add_option("--each", args.each,
-                     "Read the JSON lines of decode --each for this list, in "
-                     "constant memory");
+  encode
+      ->add_option("--each", options.each,
+                   "Read the JSON lines of decode --each for this list, in "
+                   "constant memory")
+      ->type_name("LIST");
   CLI::App* check = AddReportCommand(
       app, "check",
       "Tell whether a binary report is well-formed, and list what in it this "
       "schema does not know",
       args);
-  AddDelimited(*check, args);
 
-  const agg::DiffCommand diff(app, kReportType, kInputFile);
+  CLI::App* diff = app.add_subcommand(
+      "diff", "Show what changed between two reports, lists matched by key");
+  AddType(*diff, args);
+  diff->add_option("OLD", args.old_report,
+                   "The earlier report; - for standard input")
+      ->check(kInputFile);
+  diff->add_option("NEW", args.new_report,
+                   "The later report; - for standard input")
+      ->check(kInputFile);
+  AddInput(*diff, args);
+  diff->add_flag("--keys", options.list_keys,
+                 "List each list of TYPE with the key that matches its "
+                 "elements, and exit");
+  diff->add_option("--key", options.keys,
+                   "LIST=FIELD[,FIELD...]: match the elements of LIST by "
+                   "these fields (dotted into sub-messages); LIST= matches "
+                   "them by position")
+      ->allow_extra_args(false)
+      ->type_name("LIST=FIELDS");
+  diff->add_flag("--json", args.json,
+                 "One JSON object per difference: path, kind, old, new");
+  diff->add_flag("--delimited", options.delimited,
+                 "OLD and NEW are length-delimited streams of reports: "
+                 "compare record N of each, in constant memory; lines name "
+                 "their record");
+  diff->footer(
+      "Differences are printed as they are found: the new report is read "
+      "once, against an index of the old one. Exit status: 0 no difference, "
+      "1 differences, 2 malformed input (the differences before the fault "
+      "stay printed), 3 usage error or unreadable file, 4 with --json, "
+      "differences left out as their strings are not UTF-8.");
 
   try {
     app.parse(argc, argv);
@@ -283,88 +219,28 @@ int main(int argc, char** argv) {
     const int code = app.exit(error);
     return code == 0 && std::cout.flush() ? agg::kOk : agg::kCannotRun;
   }
-  // "-" names standard input or output, as an empty path does below.
-  if (args.input == "-") args.input.clear();
-  if (args.output == "-") args.output.clear();
 
-  if (types->parsed()) {
-    return Emit({}, args.enums ? agg::EnumList() : agg::TypeList(), "");
+  options.command = types->parsed()    ? agg::Command::kTypes
+                    : schema->parsed() ? agg::Command::kSchema
+                    : decode->parsed() ? agg::Command::kDecode
+                    : encode->parsed() ? agg::Command::kEncode
+                    : check->parsed()  ? agg::Command::kCheck
+                                       : agg::Command::kDiff;
+  options.type = agg::FindReportType(args.type);
+  options.format = args.json ? agg::Format::kJson : agg::Format::kText;
+  options.json.add_whitespace = !args.compact;
+  options.decompress = args.decompress == "none" ? agg::Decompress::kNone
+                                                 : agg::Decompress::kAuto;
+  options.progress = ::isatty(STDERR_FILENO) != 0;
+  if (options.command == agg::Command::kDiff) {
+    for (const std::string* file : {&args.old_report, &args.new_report}) {
+      if (!file->empty()) options.files.push_back(*file);
+    }
+  } else if (options.command != agg::Command::kTypes &&
+             options.command != agg::Command::kSchema) {
+    options.files.push_back(args.input);
   }
-  if (schema->parsed()) return Emit({}, agg::SchemaText(), "");
-  if (diff.parsed()) {
-    agg::Warnings notes;
-    return Finish(diff.Run(&notes), notes);
-  }
-
-  if (agg::Status usable = CheckCombination(args, encode->parsed());
-      !usable.ok()) {
-    return Finish(usable);
-  }
-  const auto& type = *agg::FindReportType(args.type);
   agg::Warnings warnings;
-  args.json_options.add_whitespace = !args.compact;
-  if (args.delimited) {
-    agg::DelimitedCommand command{
-        decode->parsed()   ? agg::DelimitedCommand::kDecode
-        : encode->parsed() ? agg::DelimitedCommand::kEncode
-                           : agg::DelimitedCommand::kCheck};
-    command.format = args.json ? agg::Format::kJson : agg::Format::kText;
-    command.json = args.json_options;
-    command.each = args.each;
-    command.input = args.input;
-    command.output = args.output;
-    command.gzip_output = args.gzip;
-    command.accept_loss = args.accept_loss;
-    return Finish(agg::RunDelimited(type, command, &warnings), warnings);
-  }
-  if (!args.each.empty() && (decode->parsed() || encode->parsed())) {
-    return Finish(RunEach(type, args, decode->parsed(), &warnings), warnings);
-  }
-
-  // Whole reports are held in memory: reading stops past 2 GiB, and as
-  // soon as the input is certainly malformed.
-  agg::TopLevelRecords records;
-  agg::TextStart text;
-  const auto certainly_malformed = [&](std::string_view bytes) {
-    return encode->parsed() ? text.CertainlyMalformed(bytes)
-                            : records.CertainlyMalformed(bytes);
-  };
-  const std::string source = agg::SourceName(args.input);
-  const auto format = args.json ? agg::Format::kJson : agg::Format::kText;
-  std::string input;
-  if (decode->parsed()) {
-    // Printed as it is made: the report has parsed by then, and an -o
-    // file is still replaced only once complete.
-    agg::OutputStream out;
-    if (agg::Status opened = out.Open(args.output, args.gzip, false);
-        !opened.ok()) {
-      return Finish(opened);
-    }
-    agg::Status status;
-    if (!args.input.empty()) {
-      status = agg::DecodeFile(type, args.input, format, out.stream(),
-                               &warnings, args.accept_loss, args.json_options,
-                               certainly_malformed);
-    } else if (status = agg::ReadDecompressed("", source, &input,
-                                              certainly_malformed);
-               status.ok()) {
-      status =
-          agg::DecodeReport(type, input, format, source, out.stream(),
-                            &warnings, args.accept_loss, args.json_options);
-    }
-    if (!status.ok()) return Finish(status, warnings);
-    return Finish(out.Commit(), warnings);
-  }
-  if (agg::Status read = agg::ReadDecompressed(args.input, source, &input,
-                                               certainly_malformed);
-      !read.ok()) {
-    return Finish(read);
-  }
-  std::string output;
-  if (encode->parsed()) {
-    const agg::Status status = agg::EncodeReport(
-        type, input, format, source, &output, args.ignore_unknown, &warnings);
-    return Emit(status, output, args.output, warnings, args.gzip);
-  }
-  return Emit(agg::CheckReport(type, input, source, &output), output, "");
+  const agg::Status status = agg::Run(options, &warnings);
+  return Finish(status, warnings);
 }

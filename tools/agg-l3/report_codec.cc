@@ -13,7 +13,6 @@
 
 #include "drift_check.h"
 #include "json_integers.h"
-#include "json_loss.h"
 #include "json_printer.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "unknown_json.h"
@@ -172,42 +171,18 @@ std::unique_ptr<Message> NewReport(const Descriptor& type) {
           ->New());
 }
 
-Status Decode(const Descriptor& type, std::string_view binary, Format format,
-              std::string* output, Warnings* warnings, bool accept_loss,
-              const google::protobuf::util::JsonPrintOptions& json) {
-  google::protobuf::io::StringOutputStream out(output);
-  return Decode(type, binary, format, &out, warnings, accept_loss, json);
-}
-
-Status PrintReport(const Message& report, Format format,
-                   google::protobuf::io::ZeroCopyOutputStream* output,
-                   Warnings* warnings, bool accept_loss,
-                   const google::protobuf::util::JsonPrintOptions& json) {
+void Print(const Message& report, Format format,
+           const google::protobuf::util::JsonPrintOptions& json,
+           google::protobuf::io::ZeroCopyOutputStream* output) {
   if (format == Format::kText) {
     google::protobuf::TextFormat::Print(report, output);
-    return {};
+    return;
   }
-  if (Status judged = JudgeLosses(JsonLosses(report), accept_loss, warnings);
-      !judged.ok()) {
-    return judged;
-  }
-  JsonPrinter(json, output).Print(report);
-  return {};
-}
-
-Status Decode(const Descriptor& type, std::string_view binary, Format format,
-              google::protobuf::io::ZeroCopyOutputStream* output,
-              Warnings* warnings, bool accept_loss,
-              const google::protobuf::util::JsonPrintOptions& json) {
-  const std::unique_ptr<Message> report = NewReport(type);
-  if (binary.size() > wire::kMaxLength ||
-      !report->ParseFromArray(binary.data(), static_cast<int>(binary.size()))) {
-    // The runtime says only that it failed; the walk says where.
-    const WireWalk walk = WalkWire(type, binary);
-    return Malformed(walk.malformation ? Describe(*walk.malformation)
-                                       : "rejected by the protobuf runtime");
-  }
-  return PrintReport(*report, format, output, warnings, accept_loss, json);
+  JsonPrinter printer(json, output);
+  printer.Print(report);
+  // A line of its own also when compact, so that reports appended to a
+  // file make JSON lines.
+  if (!json.add_whitespace) printer.Write("\n");
 }
 
 bool TextStart::CertainlyMalformed(std::string_view text) {

@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "exactness.h"
 #include "status.h"
 
 namespace ostrel::agg_l3 {
@@ -33,41 +34,12 @@ std::vector<std::string> ClosestReportTypes(std::string_view name,
 std::unique_ptr<google::protobuf::Message> NewReport(
     const google::protobuf::Descriptor& type);
 
-// JSON print options with one field per line, indented.
-inline google::protobuf::util::JsonPrintOptions IndentedJson() {
-  google::protobuf::util::JsonPrintOptions options;
-  options.add_whitespace = true;
-  return options;
-}
+// Prints `report` in `format` (JSON with `json`'s options) to `output`, as
+// it is: what the format cannot hold is for exactness.h to decide first.
+void Print(const google::protobuf::Message& report, Format format,
+           const google::protobuf::util::JsonPrintOptions& json,
+           google::protobuf::io::ZeroCopyOutputStream* output);
 
-// Protocol-buffers text format, or the runtime's JSON mapping.
-enum class Format { kText, kJson };
-
-// Both fail with kMalformed and why, starting with where ("line 3, column
-// 14: ...", "at byte 812 in route[3]: ...") whenever the runtime lets us tell;
-// `output` is complete, and set only on success.
-
-// Binary to text, printed to `output` as it is made, once the report has
-// parsed. The text format keeps every byte; JSON output is refused with
-// kJsonCannotHold when it cannot hold every value exactly (json_loss.h),
-// unless `accept_loss`, which turns each loss into a warning. `json` as the
-// runtime's options; whole reports are indented by default.
-Status Decode(
-    const google::protobuf::Descriptor& type, std::string_view binary,
-    Format format, google::protobuf::io::ZeroCopyOutputStream* output,
-    Warnings* warnings, bool accept_loss = false,
-    const google::protobuf::util::JsonPrintOptions& json = IndentedJson());
-Status Decode(
-    const google::protobuf::Descriptor& type, std::string_view binary,
-    Format format, std::string* output, Warnings* warnings,
-    bool accept_loss = false,
-    const google::protobuf::util::JsonPrintOptions& json = IndentedJson());
-
-// The printing half of Decode, for a report parsed elsewhere.
-Status PrintReport(const google::protobuf::Message& report, Format format,
-                   google::protobuf::io::ZeroCopyOutputStream* output,
-                   Warnings* warnings, bool accept_loss,
-                   const google::protobuf::util::JsonPrintOptions& json);
 // Follows text in either format while it arrives, to tell at its first
 // byte other than white space whether that is a control character, which
 // neither format can begin with.
@@ -81,8 +53,9 @@ class TextStart {
   bool decided_ = false;
 };
 
-// Text to binary, all or nothing. With `skipped`, JSON names the type has
-// no field for are skipped and listed there by path.
+// Text to binary, all or nothing; fails with kMalformed and why, starting
+// with where ("line 3, column 14: ..."). With `skipped`, JSON names the type
+// has no field for are skipped and listed there by path.
 Status Encode(const google::protobuf::Descriptor& type, std::string_view text,
               Format format, std::string* output,
               std::vector<std::string>* skipped = nullptr);

@@ -13,11 +13,11 @@ namespace ostrel::agg_l3 {
 
 enum ExitCode : int {
   kOk = 0,
-  kDrift = 1,           // check: well-formed, but carries what the schema lacks
-  kDiffer = 1,          // diff: the reports differ
-  kMalformed = 2,       // the input is not what the command was told it is
-  kCannotRun = 3,       // usage, unknown type, unreadable or unwritable file
-  kJsonCannotHold = 4,  // decode --json: values JSON cannot hold exactly
+  kDrift = 1,       // check: well-formed, but carries what the schema lacks
+  kDiffer = 1,      // diff: the reports differ
+  kMalformed = 2,   // the input is not what the command was told it is
+  kCannotRun = 3,   // usage, unknown type, unreadable or unwritable file
+  kCannotHold = 4,  // values the output format cannot hold exactly
 };
 
 class Status {

@@ -85,6 +85,7 @@ Status CheckDelimited(const Options& options, Input& input, Output& output,
     }
     count += static_cast<int64_t>(walk.drift.size()) + walk.unlisted_drift;
   }
+  if (Status read = input.status(); !read.ok()) return read;
   if (!reader.ok()) return {kMalformed, input.name() + ": " + reader.error()};
   return Verdict(
       listed, count,

@@ -120,6 +120,9 @@ Status DecodeDelimited(const Options& options, Input& input, Output& output,
       out.Print(*report);
       out.Write("\n");
     }
+    // A record at a time, so that a live log prints as it arrives.
+    out.Flush();
+    output.Flush();
   }
   if (!reader.ok()) return {kMalformed, input.name() + ": " + reader.error()};
   if (!out.Flush()) return {kCannotRun, "cannot write the output"};

@@ -22,9 +22,17 @@ namespace report_diff = ::ostrel::report_diff;
 // {"record":3,"path":...}).
 class Printer {
  public:
-  Printer(bool json, Output& output) : json_(json), out_({}, output.stream()) {}
+  // Nothing is printed once either input failed: its end was no end, and
+  // what seems removed may only be unread.
+  Printer(bool json, Output& output, const Input& old_input,
+          const Input& new_input)
+      : json_(json),
+        out_({}, output.stream()),
+        old_input_(old_input),
+        new_input_(new_input) {}
 
   void Print(const report_diff::Difference& d, int64_t record) {
+    if (old_input_.failed() || new_input_.failed()) return;
     differ_ = true;
     std::string line = json_ ? report_diff::ToJson(d) : report_diff::ToLine(d);
     // A string that is not UTF-8 would make the line no JSON at all.
@@ -70,6 +78,8 @@ class Printer {
  private:
   const bool json_;
   JsonPrinter out_;  // for its buffered writing
+  const Input& old_input_;
+  const Input& new_input_;
   bool differ_ = false;
   std::vector<std::string> unholdable_;  // paths of values JSON cannot hold
 };
@@ -204,7 +214,8 @@ Status Diff(const Options& options, Input& old_input, Input& new_input,
             Output& output, Warnings* notes) {
   report_diff::Keys keys(*options.type);
   if (Status read = ReadKeys(options, &keys); !read.ok()) return read;
-  Printer printer(options.format == Format::kJson, output);
+  Printer printer(options.format == Format::kJson, output, old_input,
+                  new_input);
   const Status compared =
       options.delimited
           ? DiffDelimited(options, keys, old_input, new_input, printer, notes)

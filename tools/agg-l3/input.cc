@@ -294,6 +294,12 @@ Status Input::status() const {
   return {};
 }
 
+bool Input::failed() const {
+  return (file_ && file_->GetErrno() != 0) ||
+         (gunzip_ && !gunzip_->error().empty()) ||
+         (limited_ && limited_->exceeded());
+}
+
 Status Input::ReadAll(std::string* bytes,
                       const std::function<bool(std::string_view)>& stop) {
   // Read to its size at once: grown as it comes, the string would hold up

@@ -61,6 +61,7 @@ class Input {
 
   // Everything that kept the stream from delivering all of the input.
   Status status() const;
+  bool failed() const;  // status() is not ok
 
   // Reads the rest into `bytes`, stopping early when `stop` says of the
   // bytes so far that no more can help; then status().

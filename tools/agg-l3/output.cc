@@ -183,6 +183,11 @@ void Output::Write(std::string_view bytes) {
   }
 }
 
+void Output::Flush() {
+  if (gzip_) gzip_->Flush();
+  if (file_) file_->Flush();
+}
+
 bool Output::failed() const { return file_ && file_->GetErrno() != 0; }
 
 Status Output::Commit() {

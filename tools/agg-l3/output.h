@@ -41,6 +41,8 @@ class Output {
 
   google::protobuf::io::ZeroCopyOutputStream* stream() { return top_; }
   void Write(std::string_view bytes);
+  // Hands what was written so far on, for readers of a live stream.
+  void Flush();
   // Once writing failed, nothing more will be written: a streamed command
   // stops reading then.
   bool failed() const;

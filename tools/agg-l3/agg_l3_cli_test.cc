@@ -13,15 +13,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "report_codec.h"
 #include "version.h"
@@ -332,27 +329,6 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"NoCommand", "", "", 3, "A subcommand is required"}),
     [](const auto& test) { return test.param.name; });
 
-TEST_F(AggL3Test, OutputFileIsReplacedWholeOrNotAtAll) {
-  const fs::path output = dir_ / "report.bin";
-  Write(output, "old");
-  ASSERT_EQ(chmod(output.c_str(), 0640), 0);
-
-  Result result = Run("encode RouteTableMsg -o " + output.string(),
-                      "lrouter_id: \"t0-gw\"\nroute { network: }\n");
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(Read(output), "old");
-
-  result = Run("encode RouteTableMsg -o " + output.string(),
-               "lrouter_id: \"t0-gw\"\n");
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_EQ(Read(output), "\x0a\x05t0-gw");
-  EXPECT_EQ(fs::status(output).permissions(), fs::perms::owner_read |
-                                                  fs::perms::owner_write |
-                                                  fs::perms::group_read);
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1)
-      << "a temporary file was left behind";
-}
-
 TEST_F(AggL3Test, EveryCommandHasHelp) {
   for (const std::string command :
        {"", "types", "schema", "decode", "encode", "check"}) {
@@ -501,38 +477,6 @@ INSTANTIATE_TEST_SUITE_P(
                      "status"}),
     [](const auto& test) { return test.param.name; });
 
-// decode --each holds its lines to the same rule: the header's and each
-// element's, with the element's index in the report.
-TEST_F(AggL3Test, EachLinesAreExactOrRefused) {
-  const struct {
-    std::string type, list, hex, lost;
-  } cases[] = {
-      {"EdgeClusterStatusMsg", "peer", "0a 05 35 00 00 00 80 12 00", ""},
-      {"RouteTableMsg", "route", "0a 02 00 ff 22 00", "lrouter_id"},
-      {"RouteTableMsg", "route", "22 00 22 03 12 01 ff", "route[1].network"},
-      {"RouteTableMsg", "route", "22 02 38 01", "route[0].7"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.hex);
-    const std::string binary = FromHex(c.hex);
-    const Result lines = Run("decode --each " + c.list + " " + c.type, binary);
-    if (c.lost.empty()) {
-      ASSERT_EQ(lines.exit_code, 0) << lines.err;
-      const Result back =
-          Run("encode --each " + c.list + " " + c.type, lines.out);
-      EXPECT_EQ(back.exit_code, 0) << back.err;
-      EXPECT_TRUE(back.out == binary) << lines.out;
-      continue;
-    }
-    EXPECT_EQ(lines.exit_code, kJsonCannotHold);
-    EXPECT_THAT(lines.err, HasSubstr(" " + c.lost + ": "));
-    const Result lossy =
-        Run("decode --each " + c.list + " --accept-loss " + c.type, binary);
-    EXPECT_EQ(lossy.exit_code, 0);
-    EXPECT_THAT(lossy.err, HasSubstr(" " + c.lost + ": "));
-  }
-}
-
 // JSON numbers outside an integer field's range are refused with the
 // field's path, whole or as lines.
 TEST_F(AggL3Test, IntegersOutOfRangeAreRefusedWithTheirPath) {
@@ -561,45 +505,6 @@ TEST_F(AggL3Test, IntegersOutOfRangeAreRefusedWithTheirPath) {
     EXPECT_EQ(result.exit_code, 2);
     EXPECT_THAT(result.err, HasSubstr(c.path));
     EXPECT_EQ(result.out, "");
-  }
-}
-
-// Endless input, under a memory limit this test sets: every command stops
-// with a clear error, early where the input is certainly malformed.
-TEST_F(AggL3Test, EndlessInputStopsWithinBoundedMemory) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "sanitizers reserve more address space than the limit";
-#endif
-  const struct {
-    std::string input, args, message;
-  } cases[] = {
-      {"cat /dev/zero", "decode RouteTableMsg", "at byte 0"},
-      {"cat /dev/zero", "check RouteTableMsg", "at byte 0"},
-      {"cat /dev/zero", "decode --each route RouteTableMsg", "at byte 0"},
-      {"cat /dev/zero", "encode RouteTableMsg", "line 1, column 1"},
-      {"cat /dev/zero", "encode --json RouteTableMsg",
-       "is not a RouteTableMsg in JSON"},
-      {"cat /dev/zero", "encode --each route RouteTableMsg", "line 1"},
-      {"{ printf '\\012\\377\\377\\377\\377\\007'; cat /dev/zero; }",
-       "decode RouteTableMsg", "2 GiB"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.args);
-    const Result result =
-        Shell(c.input + " | (ulimit -v 1000000; agg-l3 " + c.args + ")");
-    EXPECT_EQ(result.exit_code, 2) << result.err;
-    EXPECT_THAT(result.err, HasSubstr(c.message));
-  }
-}
-
-TEST_F(AggL3Test, ReadErrorsFailWithTheirCause) {
-  for (const std::string args :
-       {"decode RouteTableMsg", "check RouteTableMsg", "encode RouteTableMsg",
-        "decode --each route RouteTableMsg",
-        "encode --each route RouteTableMsg"}) {
-    const Result result = Shell("agg-l3 " + args + " <" + dir_.string());
-    EXPECT_EQ(result.exit_code, 3) << args;
-    EXPECT_THAT(result.err, HasSubstr("Is a directory")) << args;
   }
 }
 
@@ -646,62 +551,6 @@ TEST_F(AggL3Test, OutputKeepsLinksDevicesAndFifos) {
   EXPECT_THAT(
       Leftovers({"report.txt", "target", "link", "fifo", "from_fifo", "null"}),
       IsEmpty());
-}
-
-// A signal while -o is being written leaves neither a temporary file nor a
-// changed output. The input is a FIFO kept open, so the command is caught
-// waiting for more.
-TEST_F(AggL3Test, SignalDuringOutputLeavesNoTemporaryFile) {
-  const fs::path fifo = dir_ / "input";
-  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const struct {
-    std::string args, input;
-  } commands[] = {
-      {"decode --each route RouteTableMsg", FromHex("0a 02 6c 72 22 00")},
-      {"encode --each route RouteTableMsg", "{\"route\": [{}]}\n"},
-  };
-  for (const auto& command : commands) {
-    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
-      SCOPED_TRACE(command.args + " " + std::to_string(signal));
-      Write(dir_ / "out", "old");
-      const pid_t pid = fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
-        const std::string output = (dir_ / "out").string();
-        const std::string input = fifo.string();
-        execl("/bin/sh", "sh", "-c",
-              (std::string("exec ") + AGG_L3 + " " + command.args + " " +
-               input + " -o " + output + " 2>/dev/null")
-                  .c_str(),
-              nullptr);
-        _exit(127);
-      }
-      // Waits, a minute at most, until `done`.
-      const auto wait_until = [](const auto& done) {
-        for (int i = 0; i < 6000 && !done(); ++i) {
-          std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-      };
-      // Opening without blocking fails until the command opened the input.
-      int writer = -1;
-      wait_until([&] {
-        writer = open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
-        return writer >= 0;
-      });
-      ASSERT_GE(writer, 0);
-      ASSERT_EQ(write(writer, command.input.data(), command.input.size()),
-                static_cast<ssize_t>(command.input.size()));
-      wait_until([&] { return !Leftovers({"input", "out"}).empty(); });
-      EXPECT_THAT(Leftovers({"input", "out"}), Not(IsEmpty()));
-      kill(pid, signal);
-      int status = 0;
-      waitpid(pid, &status, 0);
-      close(writer);
-      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
-      EXPECT_THAT(Leftovers({"input", "out"}), IsEmpty());
-      EXPECT_EQ(Read(dir_ / "out"), "old");
-    }
-  }
 }
 
 TEST_F(AggL3Test, OptionsThatWouldDoNothingAreRefused) {

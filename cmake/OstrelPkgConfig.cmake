@@ -1,15 +1,22 @@
-# ostrel_pkg_config(name DESCRIPTION text REQUIRES modules... LIBS flags)
-# writes and installs ostrel_<name>.pc. The file finds its prefix from its own
-# place, so that it serves the packages (prefix /usr) and any staged or
-# relocated tree alike.
+# ostrel_pkg_config(name VERSION version DESCRIPTION text
+#                   REQUIRES modules... LIBS flags [CFLAGS flags])
+# writes and installs ostrel_<name>.pc. Its prefix is the one the tree is
+# installed to (`cmake --install --prefix` included), written as is so that
+# pkg-config recognises the system directories under /usr and leaves them out.
 function(ostrel_pkg_config name)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "DESCRIPTION;LIBS" "REQUIRES")
-  cmake_path(RELATIVE_PATH CMAKE_INSTALL_PREFIX
-    BASE_DIRECTORY ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
-    OUTPUT_VARIABLE pc_prefix)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "VERSION;DESCRIPTION;LIBS;CFLAGS" "REQUIRES")
   list(JOIN arg_REQUIRES " " arg_REQUIRES)
-  configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in
-    ${CMAKE_CURRENT_BINARY_DIR}/ostrel_${name}.pc @ONLY)
-  install(FILES ${CMAKE_CURRENT_BINARY_DIR}/ostrel_${name}.pc
+  if(NOT DEFINED arg_CFLAGS)
+    set(arg_CFLAGS "-I\${includedir}")
+  endif()
+  # The prefix is only known when installing: the first pass leaves its
+  # placeholder for the second, which runs at install time.
+  set(pc_prefix "@CMAKE_INSTALL_PREFIX@")
+  set(template ${CMAKE_CURRENT_BINARY_DIR}/ostrel_${name}.pc.in)
+  set(pc ${CMAKE_CURRENT_BINARY_DIR}/ostrel_${name}.pc)
+  configure_file(${PROJECT_SOURCE_DIR}/cmake/ostrel.pc.in ${template} @ONLY)
+  install(CODE "configure_file(\"${template}\" \"${pc}\" @ONLY)"
+    COMPONENT development)
+  install(FILES ${pc}
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 endfunction()

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 include(CMakeFindDependencyMacro)
 # Debian ships no CMake package for protobuf: module mode it is.
 find_dependency(Protobuf MODULE)

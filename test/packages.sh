@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The Debian packages as a user gets them, on a machine of their own (CI,
 # as root): built from a clean clone, free of lintian errors, warnings and
-# unexplained tags, installed, used by the README's consumers, asked for a
-# version, a manual page and a completion from PATH, and purged without a
-# trace.
+# unexplained tags, installed, hardened, put through their autopkgtest
+# (debian/tests: the README's consumers, each pkg-config module on its own,
+# the Python modules, the tool from PATH), and purged without a trace.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 readonly OUT=$PWD/build/packages
@@ -57,25 +57,12 @@ for file in "${installed[@]}"; do
     fail "$file: not linked with -z relro -z now"
 done
 
-LIBDIR=lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH) SOURCE_DIR=$PWD/test/install \
-  WORK_DIR=$WORK GENERATOR=Ninja bash test/install/installed.sh system
+# The packages' autopkgtest (debian/tests), run on this machine (the null
+# runner), from a clean clone of the tree that the packages were built from.
+git clone --quiet --no-local . "$WORK/source"
+git -C "$WORK/source" checkout --quiet --detach "$(git rev-parse HEAD)"
+autopkgtest "$WORK/source/" "${debs[@]}" -- null
 
-[[ $(command -v agg-l3) == /usr/bin/agg-l3 ]] || fail "agg-l3 on PATH: $(command -v agg-l3)"
-version=$(agg-l3 --version)
-[[ $version == "agg-l3 $(dpkg-query -W -f '${Version}' agg-l3)"$'\n'*': 58 message types, description sha256 '* ]] ||
-  fail "agg-l3 --version: $version"
-warnings=$(MANWIDTH=80 man --warnings agg-l3 2>&1 >/dev/null)
-[[ -z $warnings ]] || fail "man --warnings agg-l3: $warnings"
-# As bash-completion loads it on the first Tab after agg-l3.
-completion=$(bash -c '
-  source /usr/share/bash-completion/bash_completion
-  _completion_loader agg-l3
-  function=$(complete -p agg-l3 | sed -n "s/.* -F \([^ ]*\) .*/\1/p")
-  COMP_WORDS=(agg-l3 decode RouteTableMsg --each "")
-  COMP_CWORD=4
-  "$function"
-  echo "${COMPREPLY[*]}"')
-[[ $completion == route ]] || fail "completion of agg-l3 decode RouteTableMsg --each: $completion"
 
 DEBIAN_FRONTEND=noninteractive apt-get purge -y "${packages[@]}"
 # What is left is what other packages own, and nothing of ours: no byte

@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Uses the installed tree the way a program outside this project does:
 # the tree that `cmake --install` writes (stage, then layout, cmake,
-# pkg-config, python), or the installed Debian packages (system).
-# Usage: installed.sh stage|layout|cmake|pkg-config|python|system
-# with the build's facts in the environment (set in CMakeLists.txt here).
+# pkg-config, python), or the installed Debian packages (the system-*
+# modes, which debian/tests runs).
+# Usage: installed.sh stage|layout|cmake|pkg-config|python
+#                     |system-cmake|system-pkg-config|system-python|system-tool
+# with the build's facts in the environment (set in CMakeLists.txt here, and
+# in debian/tests/installed).
 set -euo pipefail
 
 readonly SCHEMAS=(ostrel/ruk/core_types ostrel/ruk/agg_service/agg_svc_common_types
@@ -46,9 +49,6 @@ python_files() {
   [[ -n $PYTHONDIR ]] || return 0
   for s in "${SCHEMAS[@]}"; do
     echo "$PYTHONDIR/${s}_pb2.py"
-  done
-  for p in ostrel ostrel/ruk ostrel/ruk/agg_service ostrel/ruk/agg_service/l3; do
-    echo "$PYTHONDIR/$p/__init__.py"
   done
 }
 tool_files() {
@@ -108,8 +108,76 @@ build_with_pkg_config() (
   done
 )
 
+# Each pkg-config module alone brings all that a program using its header
+# needs: its Requires, its flags, canonical paths.
+build_each_module() (
+  local prefix=$1 dir=$2 module includes statement
+  [[ $prefix == /usr ]] ||
+    export PKG_CONFIG_PATH=$prefix/$LIBDIR/pkgconfig LD_LIBRARY_PATH=$prefix/$LIBDIR
+  rm -rf "$dir" && mkdir -p "$dir"
+  diff -u <(cd "$prefix/$LIBDIR/pkgconfig" && ls ostrel_*.pc | sed 's/\.pc$//') \
+    <(cut -d'|' -f1 <<<"$MODULE_PROGRAMS" | sort) >&2 ||
+    fail "the modules installed (-) and those tested here (+) differ"
+  while IFS='|' read -r module includes statement; do
+    for include in $includes; do echo "#include <$include>"; done >"$dir/$module.cc"
+    echo "int main() { $statement }" >>"$dir/$module.cc"
+    # The version of the library file itself.
+    [[ $(cd "$prefix/$LIBDIR" && echo "lib$module".so.*.*.*) == \
+      "lib$module.so.$(pkg-config --modversion "$module")" ]] ||
+      fail "$module: version $(pkg-config --modversion "$module")"
+    flags=$(pkg-config --cflags --libs "$module")
+    [[ $flags != *..* && $(grep -o -- '-lprotobuf\b' <<<"$flags" | wc -l) -le 1 ]] ||
+      fail "$module: $flags"
+    # shellcheck disable=SC2086 # flags are words
+    c++ "$dir/$module.cc" $flags -o "$dir/$module" && "$dir/$module" ||
+      fail "$module: a program built with its flags alone fails"
+  done <<<"$MODULE_PROGRAMS"
+)
+# Module|headers|main's body; protobuf is used directly, as callers do.
+readonly MODULE_PROGRAMS='ostrel_core_types|ostrel/ruk/core_types.pb.h|ostrel::ruk::UuidMsg m; m.set_left(1); return m.SerializeAsString().empty();
+ostrel_agg_svc_common_types|ostrel/ruk/agg_service/agg_svc_common_types.pb.h|ostrel::ruk::agg_service::ErrorMsg m; return !m.SerializeAsString().empty();
+ostrel_agg_svc_l3_msg|ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h|ostrel::ruk::agg_service::l3::RouteTableMsg m; m.add_route(); return m.SerializeAsString().empty();
+ostrel_report_diff|ostrel/report_diff.h google/protobuf/descriptor.pb.h|return ostrel::report_diff::Keys(*google::protobuf::FileDescriptorProto::descriptor()).Describe().empty();
+ostrel_report_stream|report_stream.h google/protobuf/descriptor.pb.h|ostrel::report_stream::IsStreamable(*google::protobuf::FileDescriptorProto::descriptor()->field(0)); return 0;'
+
 python3_with() {
   PYTHONPATH=$1/$PYTHONDIR "$PYTHON3" -s -B "${@:2}"
+}
+
+# The modules are namespace packages: a module of the user's own, in another
+# folder on the path, joins ours (PYTHONPATH: our folder, if any).
+expect_namespaces() {
+  local own=$WORK_DIR/own/ostrel/ruk/agg_service/l3
+  mkdir -p "$own"
+  echo 'from ostrel.ruk.agg_service.l3 import agg_svc_l3_msg_pb2 as l3' >"$own/own_pb2_grpc.py"
+  PYTHONPATH=$1${1:+:}$WORK_DIR/own "$2" -s -B -c \
+    'from ostrel.ruk.agg_service.l3 import own_pb2_grpc; own_pb2_grpc.l3.RouteTableMsg()' ||
+    fail "a module of ours and one of the user's in the same package"
+}
+
+# The tool from PATH: its version, its manual page, its completion as
+# bash-completion loads it on the first Tab, and the example reports that
+# the manual page points to.
+expect_tool() {
+  [[ $(command -v agg-l3) == /usr/bin/agg-l3 ]] || fail "agg-l3 on PATH: $(command -v agg-l3)"
+  local version warnings completion
+  version=$(agg-l3 --version)
+  [[ $version == "agg-l3 $(dpkg-query -W -f '${Version}' agg-l3)"$'\n'*': 58 message types, description sha256 '* ]] ||
+    fail "agg-l3 --version: $version"
+  warnings=$(MANWIDTH=80 man --warnings agg-l3 2>&1 >"$WORK_DIR/agg-l3.man")
+  [[ -z $warnings ]] || fail "man --warnings agg-l3: $warnings"
+  completion=$(bash -c '
+    source /usr/share/bash-completion/bash_completion
+    _completion_loader agg-l3
+    function=$(complete -p agg-l3 | sed -n "s/.* -F \([^ ]*\) .*/\1/p")
+    COMP_WORDS=(agg-l3 decode RouteTableMsg --each "")
+    COMP_CWORD=4
+    "$function"
+    echo "${COMPREPLY[*]}"')
+  [[ $completion == route ]] || fail "completion of agg-l3 decode RouteTableMsg --each: $completion"
+  agg-l3 encode RouteTableMsg /usr/share/doc/agg-l3/examples/route_table.txtpb \
+    -o "$WORK_DIR/route_table.bin"
+  agg-l3 check RouteTableMsg "$WORK_DIR/route_table.bin"
 }
 
 case $1 in
@@ -131,7 +199,7 @@ case $1 in
       'import "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto";' \
       'message Archive { repeated ostrel.ruk.agg_service.l3.RouteTableMsg table = 1; }' \
       >"$WORK_DIR/archive.proto"
-    protoc -I "$STAGE/$INCLUDEDIR" -I "$WORK_DIR" --descriptor_set_out=/dev/null \
+    protoc -I "$STAGE/$INCLUDEDIR" -I "$WORK_DIR" --descriptor_set_out="$WORK_DIR/archive.pb" \
       "$WORK_DIR/archive.proto"
     ;;
   cmake)
@@ -139,6 +207,7 @@ case $1 in
     ;;
   pkg-config)
     build_with_pkg_config "$STAGE" "$WORK_DIR/pkg-config-consumer"
+    build_each_module "$STAGE" "$WORK_DIR/each-module"
     ;;
   python)
     "$WIRE_VECTOR_DUMP" >"$WORK_DIR/wire_vectors.tsv"
@@ -150,14 +219,28 @@ case $1 in
     from_cpp=$("$WORK_DIR/cmake-consumer/route_report")
     from_python=$(python3_with "$STAGE" "$CONSUMER/route_report.py")
     [[ $from_python == "$from_cpp" ]] || fail "Python: $from_python, C++: $from_cpp"
+    expect_namespaces "$STAGE/$PYTHONDIR" "$PYTHON3"
     ;;
-  system)
+  system-cmake)
     build_with_cmake /usr "$WORK_DIR/cmake-consumer"
+    ;;
+  system-pkg-config)
     build_with_pkg_config /usr "$WORK_DIR/pkg-config-consumer"
-    # Debian's python3, as a user runs it: byte code where the packages put it.
-    from_cpp=$("$WORK_DIR/cmake-consumer/route_report")
+    build_each_module /usr "$WORK_DIR/each-module"
+    ;;
+  system-python)
+    # Debian's python3, as a user runs it: byte code where the packages put
+    # it; the same bytes as the C++ consumer's.
+    # shellcheck disable=SC2046 # flags are words
+    c++ "$CONSUMER/route_report.cc" $(pkg-config --cflags --libs ostrel_agg_svc_l3_msg) \
+      -o "$WORK_DIR/route_report"
+    from_cpp=$("$WORK_DIR/route_report")
     from_python=$(/usr/bin/python3 "$CONSUMER/route_report.py")
     [[ $from_python == "$from_cpp" ]] || fail "Python: $from_python, C++: $from_cpp"
+    expect_namespaces "" /usr/bin/python3
+    ;;
+  system-tool)
+    expect_tool
     ;;
   *)
     fail "unknown mode $1"

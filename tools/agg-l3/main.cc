@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <iostream>
 #include <string>
 
@@ -32,6 +33,44 @@ int Finish(const agg::Status& status, const agg::Warnings& warnings = {}) {
   return status.code();
 }
 
+// Each exit status once, with the commands it concerns (empty: all), for
+// every command's help.
+struct ExitStatus {
+  int code;
+  std::string_view commands;
+  const char* meaning;
+};
+constexpr ExitStatus kExitStatuses[] = {
+    {0, "", "done"},
+    {1, "check", "well-formed, with records this schema does not know"},
+    {1, "encode", "--ignore-unknown skipped names"},
+    {1, "diff", "the reports differ"},
+    {2, "decode encode check diff",
+     "malformed input, or input over a limit (what came before a fault in a "
+     "stream stays written)"},
+    {3, "",
+     "usage error, unknown type, or a file that cannot be read or "
+     "written"},
+    {4, "decode", "values the output format cannot hold exactly"},
+    {4, "diff", "--json left out differences whose strings are not UTF-8"},
+};
+
+// A command's help footer: what to know, an example, its exit statuses.
+std::string Footer(std::string_view command, const std::string& note,
+                   const std::string& example) {
+  std::string footer = note.empty() ? "" : note + "\n\n";
+  if (!example.empty()) footer += "Example:\n  " + example + "\n\n";
+  footer += "Exit status:";
+  for (const ExitStatus& status : kExitStatuses) {
+    if (status.commands.empty() ||
+        (" " + std::string(status.commands) + " ")
+                .find(" " + std::string(command) + " ") != std::string::npos) {
+      footer += "\n  " + std::to_string(status.code) + "  " + status.meaning;
+    }
+  }
+  return footer;
+}
+
 // What the command line says, before it becomes Options.
 struct Arguments {
   std::string type;
@@ -54,14 +93,15 @@ const CLI::Validator kInputFile(
     [](std::string& path) {
       return path == "-" ? std::string() : CLI::ExistingFile(path);
     },
-    "FILE");
+    "");
 
 void AddType(CLI::App& command, Arguments& args) {
   command
       .add_option("TYPE", args.type,
                   "Message type, by short name (RouteTableMsg) or full name")
       ->required()
-      ->check(kReportType);
+      ->check(kReportType)
+      ->type_name("");
 }
 
 // Every command that reads reports takes them compressed or not.
@@ -81,7 +121,8 @@ CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
   command
       ->add_option("FILE", args.input,
                    "Input file; - or none for standard input")
-      ->check(kInputFile);
+      ->check(kInputFile)
+      ->type_name("");
   AddInput(*command, args);
   command->add_flag("--delimited", args.options.delimited,
                     "The input (decode, check) or output (encode) is a "
@@ -128,18 +169,17 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   app.set_version_flag("--version", agg::VersionText,
                        "Print the tool, schema and protobuf versions");
-  app.footer(
-      "Exit status: 0 done, 1 check found what the schema does not know (or "
-      "encode --ignore-unknown skipped names, or diff found differences), 2 "
-      "malformed input or over a limit, 3 usage error or unreadable or "
-      "unwritable file, 4 values the output format cannot hold exactly.");
+  app.footer(Footer("decode encode check diff", "",
+                    "agg-l3 decode --json RouteTableMsg route_table.bin"));
 
   CLI::App* types =
       app.add_subcommand("types", "List the message types and field counts");
   types->add_flag("--enums", options.enums,
                   "List the enumerations and their values instead");
+  types->footer(Footer("types", "", "agg-l3 types --enums"));
   CLI::App* schema = app.add_subcommand(
       "schema", "Print the compiled-in schema file as .proto text");
+  schema->footer(Footer("schema", "", "agg-l3 schema"));
 
   CLI::App* decode = AddReportCommand(
       app, "decode", "Binary report to text format or JSON", args);
@@ -158,11 +198,13 @@ int main(int argc, char** argv) {
                    "Stream: one JSON line per element of this list, the "
                    "report's other fields first, in constant memory")
       ->type_name("LIST");
-  decode->footer(
+  decode->footer(Footer(
+      "decode",
       "Text format keeps what the schema does not know, by field number, "
       "but prints every NaN as nan. With --each and --delimited, output is "
       "written as it is made: on an error, standard output keeps what came "
-      "before it (an -o file is not replaced).");
+      "before it (an -o file is not replaced).",
+      "agg-l3 decode --each route RouteTableMsg table.bin | grep nextHop"));
   CLI::App* encode = AddReportCommand(
       app, "encode", "Text format or JSON to a binary report", args);
   AddConversionOptions(*encode, "Read the JSON mapping, not text format", args);
@@ -175,21 +217,30 @@ int main(int argc, char** argv) {
                    "Read the JSON lines of decode --each for this list, in "
                    "constant memory")
       ->type_name("LIST");
+  encode->footer(Footer(
+      "encode", "",
+      "agg-l3 encode RouteTableMsg route_table.txtpb -o route_table.bin"));
   CLI::App* check = AddReportCommand(
       app, "check",
       "Tell whether a binary report is well-formed, and list what in it this "
       "schema does not know",
       args);
+  check->footer(Footer("check", "",
+                       "agg-l3 check --delimited RouteTableMsg collector.log"));
 
   CLI::App* diff = app.add_subcommand(
       "diff", "Show what changed between two reports, lists matched by key");
   AddType(*diff, args);
   diff->add_option("OLD", args.old_report,
                    "The earlier report; - for standard input")
-      ->check(kInputFile);
+      ->check(kInputFile)
+      ->type_name("")
+      ->required();
   diff->add_option("NEW", args.new_report,
                    "The later report; - for standard input")
-      ->check(kInputFile);
+      ->check(kInputFile)
+      ->type_name("")
+      ->required();
   AddInput(*diff, args);
   diff->add_flag("--keys", options.list_keys,
                  "List each list of TYPE with the key that matches its "
@@ -206,18 +257,32 @@ int main(int argc, char** argv) {
                  "OLD and NEW are length-delimited streams of reports: "
                  "compare record N of each, in constant memory; lines name "
                  "their record");
-  diff->footer(
+  diff->footer(Footer(
+      "diff",
       "Differences are printed as they are found: the new report is read "
-      "once, against an index of the old one. Exit status: 0 no difference, "
-      "1 differences, 2 malformed input (the differences before the fault "
-      "stay printed), 3 usage error or unreadable file, 4 with --json, "
-      "differences left out as their strings are not UTF-8.");
+      "once, against an index of the old one.",
+      "agg-l3 diff RouteTableMsg monday.bin tuesday.bin"));
+
+  // diff --keys TYPE needs no reports.
+  diff->preparse_callback([&](size_t) {
+    if (std::find(argv, argv + argc, std::string("--keys")) != argv + argc) {
+      for (CLI::Option* report : diff->get_options()) {
+        if (report->get_name() == "OLD" || report->get_name() == "NEW") {
+          report->required(false);
+        }
+      }
+    }
+  });
 
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    const int code = app.exit(error);
-    return code == 0 && std::cout.flush() ? agg::kOk : agg::kCannotRun;
+    if (error.get_exit_code() == 0) {  // --help, --version
+      app.exit(error);
+      return std::cout.flush() ? agg::kOk : agg::kCannotRun;
+    }
+    return Finish(
+        {agg::kCannotRun, std::string(error.what()) + " (see agg-l3 --help)"});
   }
 
   options.command = types->parsed()    ? agg::Command::kTypes

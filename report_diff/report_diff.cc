@@ -5,9 +5,7 @@
 #include <google/protobuf/stubs/strutil.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/unknown_field_set.h>
-#include <google/protobuf/util/field_comparator.h>
 #include <google/protobuf/util/json_util.h>
-#include <google/protobuf/util/message_differencer.h>
 #include <ostrel/report_stream.h>
 
 #include <algorithm>
@@ -16,15 +14,15 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
+#include "json_exactness.h"
 #include "wire_rules.h"
 
 namespace ostrel::report_diff {
 namespace {
 
 namespace pb = ::google::protobuf;
-using ::google::protobuf::util::MessageDifferencer;
-using Field = MessageDifferencer::SpecificField;
 
 // The default key of each list of messages, from what its elements mean.
 // Lists of strings are matched by value; a list missing here, by position.
@@ -135,14 +133,16 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-// Key values as operators write them: bare where that is unambiguous.
+// Key values as operators write them: bare where that is unambiguous, and
+// text that is UTF-8 as such (only other bytes escaped).
 std::string KeyText(std::string_view value) {
-  const bool bare = !value.empty() &&
-                    value.find_first_of("[],=\"\\# ") == value.npos &&
+  const bool utf8 = json_exactness::FirstNonUtf8(value) == value.npos;
+  const bool bare = utf8 && !value.empty() &&
+                    value.find_first_of("[],=\"\\# \x7f") == value.npos &&
                     std::all_of(value.begin(), value.end(),
-                                [](char c) { return c > 0x20 && c < 0x7f; });
+                                [](char c) { return c < 0 || c > 0x20; });
   return bare ? std::string(value)
-              : "\"" + pb::CEscape(std::string(value)) + "\"";
+              : "\"" + pb::strings::Utf8SafeCEscape(std::string(value)) + "\"";
 }
 
 const pb::TextFormat::Printer& SingleLine() {
@@ -161,14 +161,132 @@ std::string MessageText(const pb::Message& message) {
   return "{" + text + "}";
 }
 
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIx64, value);
+  return text;
+}
+
+// Why JSON cannot hold string `value` exactly, or "".
+std::string StringLoss(std::string_view value) {
+  const size_t bad = json_exactness::FirstNonUtf8(value);
+  if (bad == value.npos) return "";
+  return "not UTF-8 from its byte " + std::to_string(bad) + " (" +
+         Hex(static_cast<unsigned char>(value[bad])) + ")";
+}
+
+template <typename Number>
+std::string NumberLoss(Number value) {
+  if (json_exactness::Holds(value)) return "";
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof value);
+  return "a NaN with bits " + Hex(bits) + ", which JSON writes as NaN";
+}
+
+// Why JSON cannot hold element `index` (-1: the singular value) of scalar
+// `field` exactly, or "".
+std::string ScalarLoss(const pb::Message& message,
+                       const pb::FieldDescriptor& field, int index) {
+  const pb::Reflection& r = *message.GetReflection();
+  const bool list = index >= 0;
+  switch (field.cpp_type()) {
+    case pb::FieldDescriptor::CPPTYPE_STRING: {
+      if (field.type() == pb::FieldDescriptor::TYPE_BYTES) return "";
+      std::string scratch;
+      return StringLoss(
+          list ? r.GetRepeatedStringReference(message, &field, index, &scratch)
+               : r.GetStringReference(message, &field, &scratch));
+    }
+    case pb::FieldDescriptor::CPPTYPE_FLOAT:
+      return NumberLoss(list ? r.GetRepeatedFloat(message, &field, index)
+                             : r.GetFloat(message, &field));
+    case pb::FieldDescriptor::CPPTYPE_DOUBLE:
+      return NumberLoss(list ? r.GetRepeatedDouble(message, &field, index)
+                             : r.GetDouble(message, &field));
+    default:  // integers, booleans and enumerations read back exactly
+      return "";
+  }
+}
+
+// Names in `losses` what the JSON mapping of `message` cannot hold, paths
+// below `root`; with `strip`, a copy of `message`, removes it from the copy.
+void CollectLosses(const pb::Message& message, const std::string& root,
+                   std::vector<JsonLoss>* losses, pb::Message* strip) {
+  const pb::Reflection& r = *message.GetReflection();
+  const std::string prefix = root.empty() ? "" : root + ".";
+  std::vector<const pb::FieldDescriptor*> fields;
+  r.ListFields(message, &fields);
+  for (const pb::FieldDescriptor* field : fields) {
+    const bool list = field->is_repeated();
+    const int count = list ? r.FieldSize(message, field) : 1;
+    std::vector<int> lost;
+    for (int i = 0; i < count; ++i) {
+      const std::string path =
+          prefix + field->name() + (list ? "[" + std::to_string(i) + "]" : "");
+      if (field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+        CollectLosses(list ? r.GetRepeatedMessage(message, field, i)
+                           : r.GetMessage(message, field),
+                      path, losses,
+                      !strip ? nullptr
+                      : list ? r.MutableRepeatedMessage(strip, field, i)
+                             : r.MutableMessage(strip, field));
+        continue;
+      }
+      std::string what = ScalarLoss(message, *field, list ? i : -1);
+      if (what.empty()) continue;
+      losses->push_back({path, std::move(what)});
+      lost.push_back(i);
+    }
+    if (strip == nullptr || lost.empty()) continue;
+    if (!list) {
+      r.ClearField(strip, field);
+      continue;
+    }
+    for (auto i = lost.rbegin(); i != lost.rend(); ++i) {
+      for (int k = *i; k + 1 < count; ++k)
+        r.SwapElements(strip, field, k, k + 1);
+      r.RemoveLast(strip, field);
+    }
+  }
+  const pb::UnknownFieldSet& unknown = r.GetUnknownFields(message);
+  for (int i = 0; i < unknown.field_count(); ++i) {
+    losses->push_back({prefix + std::to_string(unknown.field(i).number()),
+                       "a record the schema does not know"});
+  }
+  if (strip) r.MutableUnknownFields(strip)->Clear();
+}
+
 // The JSON form only when asked for: it takes many times the text's time.
+// What JSON cannot hold is left out of it, and named.
 Value MessageValue(const pb::Message& message, bool json) {
   Value value{MessageText(message), {}};
   if (!json) return value;
   pb::util::JsonPrintOptions options;
   options.preserve_proto_field_names = true;
-  if (!pb::util::MessageToJsonString(message, &value.json, options).ok()) {
-    value.json = JsonString(value.text);  // not representable in JSON
+  CollectLosses(message, "", &value.json_losses, nullptr);
+  std::unique_ptr<pb::Message> exact;
+  if (!value.json_losses.empty()) {
+    exact.reset(message.New());
+    exact->CopyFrom(message);
+    std::vector<JsonLoss> again;
+    CollectLosses(message, "", &again, exact.get());
+  }
+  if (!pb::util::MessageToJsonString(exact ? *exact : message, &value.json,
+                                     options)
+           .ok()) {
+    value.json.clear();
+    value.json_losses.push_back({"", "not representable in JSON"});
+  }
+  return value;
+}
+
+// A string value; JSON holds it only when it is UTF-8.
+Value StringValue(std::string_view s) {
+  Value value{"\"" + pb::CEscape(std::string(s)) + "\"", JsonString(s)};
+  std::string what = StringLoss(s);
+  if (!what.empty()) {
+    value.json.clear();
+    value.json_losses.push_back({"", std::move(what)});
   }
   return value;
 }
@@ -189,7 +307,12 @@ Value FieldValue(const pb::Message& message, const pb::FieldDescriptor& field,
       const std::string& s =
           list ? r.GetRepeatedStringReference(message, &field, index, &scratch)
                : r.GetStringReference(message, &field, &scratch);
-      return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
+      if (field.type() == F::TYPE_BYTES) {
+        std::string base64;
+        pb::Base64Escape(s, &base64);
+        return {"\"" + pb::CEscape(s) + "\"", JsonString(base64)};
+      }
+      return StringValue(s);
     }
     default:
       break;
@@ -202,13 +325,17 @@ Value FieldValue(const pb::Message& message, const pb::FieldDescriptor& field,
     case F::CPPTYPE_ENUM:
       return {text, JsonString(text)};  // as the JSON mapping writes them
     case F::CPPTYPE_FLOAT:
-    case F::CPPTYPE_DOUBLE:
+    case F::CPPTYPE_DOUBLE: {
+      std::string what = ScalarLoss(message, field, index);
+      if (!what.empty()) return {text, "", {{"", std::move(what)}}};
       if (text == "nan" || text == "inf" || text == "-inf") {
         return {text, JsonString(text == "nan"   ? "NaN"
                                  : text == "inf" ? "Infinity"
                                                  : "-Infinity")};
       }
-      return {text, text};
+      // JSON parsers read -0 as the integer 0.
+      return {text, text == "-0" ? "-0.0" : text};
+    }
     default:
       return {text, text};
   }
@@ -219,7 +346,9 @@ Value UnknownValue(const pb::UnknownField& field) {
   switch (field.type()) {
     case pb::UnknownField::TYPE_VARINT:
       std::snprintf(text, sizeof text, "%" PRIu64, field.varint());
-      return {text, text};
+      // Above 2^53 a JSON number is not read back exactly.
+      return {text,
+              field.varint() > (uint64_t{1} << 53) ? JsonString(text) : text};
     case pb::UnknownField::TYPE_FIXED32:
       std::snprintf(text, sizeof text, "0x%08" PRIx32, field.fixed32());
       break;
@@ -239,6 +368,15 @@ Value UnknownValue(const pb::UnknownField& field) {
     }
   }
   return {text, JsonString(text)};
+}
+
+// The encoding of one record the schema does not know.
+std::string Encoded(const pb::UnknownField& field) {
+  pb::UnknownFieldSet set;
+  set.AddField(field);
+  std::string bytes;
+  set.SerializeToString(&bytes);
+  return bytes;
 }
 
 const pb::Message* Child(const pb::Message* parent,
@@ -276,6 +414,31 @@ void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
   *bytes += '\1';
   bytes->append(reinterpret_cast<const char*>(&size), sizeof size);
   bytes->append(*value);
+}
+
+// A UuidMsg with both halves and nothing else as a UUID, most significant
+// half first (3f2c9a1e-0000-0000-0000-00000000002a); false for anything
+// else, which is printed as a message so that unequal keys read unequal.
+bool UuidText(const pb::Message& message, std::string* text) {
+  const pb::Descriptor& type = *message.GetDescriptor();
+  const pb::Reflection& r = *message.GetReflection();
+  const pb::FieldDescriptor* left = type.FindFieldByName("left");
+  const pb::FieldDescriptor* right = type.FindFieldByName("right");
+  if (type.full_name() != "ostrel.ruk.UuidMsg" || !left || !right ||
+      !r.HasField(message, left) || !r.HasField(message, right) ||
+      !r.GetUnknownFields(message).empty()) {
+    return false;
+  }
+  const uint64_t high = r.GetUInt64(message, left);
+  const uint64_t low = r.GetUInt64(message, right);
+  char uuid[40];
+  std::snprintf(uuid, sizeof uuid,
+                "%08" PRIx64 "-%04" PRIx64 "-%04" PRIx64 "-%04" PRIx64
+                "-%012" PRIx64,
+                high >> 32, (high >> 16) & 0xffff, high & 0xffff, low >> 48,
+                low & 0xffffffffffff);
+  *text = uuid;
+  return true;
 }
 
 // What identifies elements: the key fields' values, with their presence.
@@ -317,16 +480,320 @@ class KeyReader {
       }
       const pb::FieldDescriptor& last = *path.back();
       std::string scratch;
-      text += "=" + (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING
-                         ? KeyText(holder->GetReflection()->GetStringReference(
-                               *holder, &last, &scratch))
-                         : FieldValue(*holder, last, -1).text);
+      const pb::Reflection& r = *holder->GetReflection();
+      std::string value;
+      if (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING) {
+        value = KeyText(r.GetStringReference(*holder, &last, &value));
+      } else if (last.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE ||
+                 !UuidText(r.GetMessage(*holder, &last), &value)) {
+        value = FieldValue(*holder, last, -1, false).text;
+      }
+      text += "=" + value;
     }
     return text;
   }
 
  private:
   const Keys::Key& key_;
+};
+
+// The path text of element `index` of `list`: its key (`element`'s fields,
+// or `value` for a list of strings matched by value) with its rank among
+// equal keys, or its position.
+std::string ElementPath(const Keys& keys, const pb::FieldDescriptor& list,
+                        const pb::Message* element, std::string_view value,
+                        int index, int rank) {
+  const Keys::Key& key = keys.For(list);
+  std::string text;
+  if (element != nullptr && !key.fields.empty()) {
+    text = KeyReader(key).Text(*element);
+  } else if (element == nullptr && key.by_value) {
+    text = KeyText(value);
+  } else {
+    return list.name() + "[" + std::to_string(index) + "]";
+  }
+  if (rank > 0) text += (text.empty() ? "#" : ", #") + std::to_string(rank);
+  return list.name() + "[" + text + "]";
+}
+
+bool Keyed(const Keys& keys, const pb::FieldDescriptor& list) {
+  const Keys::Key& key = keys.For(list);
+  return key.by_value || !key.fields.empty();
+}
+
+bool SameScalar(const pb::Message& a, const pb::Message& b,
+                const pb::FieldDescriptor& field, int a_index, int b_index) {
+  const pb::Reflection& r = *a.GetReflection();
+  const bool list = field.is_repeated();
+  using F = pb::FieldDescriptor;
+#define OSTREL_SAME(Type)                                   \
+  return list ? r.GetRepeated##Type(a, &field, a_index) ==  \
+                    r.GetRepeated##Type(b, &field, b_index) \
+              : r.Get##Type(a, &field) == r.Get##Type(b, &field)
+  switch (field.cpp_type()) {
+    case F::CPPTYPE_INT32:
+      OSTREL_SAME(Int32);
+    case F::CPPTYPE_INT64:
+      OSTREL_SAME(Int64);
+    case F::CPPTYPE_UINT32:
+      OSTREL_SAME(UInt32);
+    case F::CPPTYPE_UINT64:
+      OSTREL_SAME(UInt64);
+    case F::CPPTYPE_BOOL:
+      OSTREL_SAME(Bool);
+    case F::CPPTYPE_ENUM:
+      OSTREL_SAME(EnumValue);
+    case F::CPPTYPE_FLOAT: {
+      // By bits: 0 and -0, or two NaN payloads, are different bytes.
+      const float x =
+          list ? r.GetRepeatedFloat(a, &field, a_index) : r.GetFloat(a, &field);
+      const float y =
+          list ? r.GetRepeatedFloat(b, &field, b_index) : r.GetFloat(b, &field);
+      return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    case F::CPPTYPE_DOUBLE: {
+      const double x = list ? r.GetRepeatedDouble(a, &field, a_index)
+                            : r.GetDouble(a, &field);
+      const double y = list ? r.GetRepeatedDouble(b, &field, b_index)
+                            : r.GetDouble(b, &field);
+      return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    case F::CPPTYPE_STRING: {
+      std::string x, y;
+      return (list ? r.GetRepeatedStringReference(a, &field, a_index, &x)
+                   : r.GetStringReference(a, &field, &x)) ==
+             (list ? r.GetRepeatedStringReference(b, &field, b_index, &y)
+                   : r.GetStringReference(b, &field, &y));
+    }
+    case F::CPPTYPE_MESSAGE:
+      break;
+  }
+#undef OSTREL_SAME
+  return false;
+}
+
+// Compares two messages of one type field by field, lists matched by their
+// keys through hash tables, so that every depth costs time linear in its
+// size; reports each difference below a given path.
+class Walker {
+ public:
+  Walker(const Keys& keys, const Sink& sink) : keys_(keys), sink_(sink) {}
+
+  void Compare(const pb::Message& old_message, const pb::Message& new_message,
+               const std::string& path, std::vector<Step>* steps) {
+    const pb::Reflection& r = *old_message.GetReflection();
+    std::vector<const pb::FieldDescriptor*> old_fields, new_fields, fields;
+    r.ListFields(old_message, &old_fields);
+    r.ListFields(new_message, &new_fields);
+    const auto by_number = [](const pb::FieldDescriptor* a,
+                              const pb::FieldDescriptor* b) {
+      return a->number() < b->number();
+    };
+    std::set_union(old_fields.begin(), old_fields.end(), new_fields.begin(),
+                   new_fields.end(), std::back_inserter(fields), by_number);
+    const std::string prefix = path.empty() ? "" : path + ".";
+    for (const pb::FieldDescriptor* field : fields) {
+      if (field->is_repeated()) {
+        List(old_message, new_message, *field, prefix, steps);
+        continue;
+      }
+      const std::string field_path = prefix + field->name();
+      steps->push_back({field, 0, -1, -1});
+      const bool in_old = r.HasField(old_message, field);
+      const bool in_new = r.HasField(new_message, field);
+      if (in_old && in_new &&
+          field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+        Compare(r.GetMessage(old_message, field),
+                r.GetMessage(new_message, field), field_path, steps);
+      } else if (!in_old || !in_new ||
+                 !SameScalar(old_message, new_message, *field, -1, -1)) {
+        Emit(!in_old   ? Difference::kAdded
+             : !in_new ? Difference::kRemoved
+                       : Difference::kChanged,
+             field_path, *steps, old_message, new_message, *field, -1, -1);
+      }
+      steps->pop_back();
+    }
+    Unknown(r.GetUnknownFields(old_message), r.GetUnknownFields(new_message),
+            prefix, steps);
+  }
+
+  // Once per list and report: its keys are not unique.
+  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
+                     const std::string& example) {
+    if (!sink_.note || !noted_.insert(side + list.full_name()).second) return;
+    sink_.note(list.name() + ": keys are not unique in the " + side +
+               " report (" + example +
+               "); elements with equal keys are matched by position");
+  }
+
+  void Emit(Difference::Kind kind, std::string path, std::vector<Step> steps,
+            std::optional<Value> old_value, std::optional<Value> new_value) {
+    Difference d;
+    d.kind = kind;
+    d.path = std::move(path);
+    d.steps = std::move(steps);
+    d.old_value = std::move(old_value);
+    d.new_value = std::move(new_value);
+    sink_.difference(d);
+  }
+
+ private:
+  // A field's values on the sides that have them (index -1: absent, or the
+  // singular value where the field is singular).
+  void Emit(Difference::Kind kind, const std::string& path,
+            const std::vector<Step>& steps, const pb::Message& old_message,
+            const pb::Message& new_message, const pb::FieldDescriptor& field,
+            int old_index, int new_index) {
+    std::optional<Value> old_value, new_value;
+    if (kind != Difference::kAdded) {
+      old_value = FieldValue(old_message, field, old_index, sink_.json);
+    }
+    if (kind != Difference::kRemoved) {
+      new_value = FieldValue(new_message, field, new_index, sink_.json);
+    }
+    Emit(kind, path, steps, std::move(old_value), std::move(new_value));
+  }
+
+  const pb::Message* ElementOf(const pb::Message& parent,
+                               const pb::FieldDescriptor& list, int index) {
+    return list.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
+               ? &parent.GetReflection()->GetRepeatedMessage(parent, &list,
+                                                             index)
+               : nullptr;
+  }
+
+  std::string_view StringOf(const pb::Message& parent,
+                            const pb::FieldDescriptor& list, int index) {
+    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_STRING) return {};
+    return parent.GetReflection()->GetRepeatedStringReference(parent, &list,
+                                                              index, &scratch_);
+  }
+
+  std::string KeyOf(const pb::Message& parent, const pb::FieldDescriptor& list,
+                    int index) {
+    const pb::Message* element = ElementOf(parent, list, index);
+    return element ? KeyReader(keys_.For(list)).Bytes(*element)
+                   : std::string(StringOf(parent, list, index));
+  }
+
+  // The pair of elements `old_index` and `new_index` (-1: that side lacks
+  // it) of `list`, at `path`.
+  void Pair(const pb::Message& old_parent, const pb::Message& new_parent,
+            const pb::FieldDescriptor& list, int old_index, int new_index,
+            const std::string& path, std::vector<Step>* steps) {
+    steps->push_back({&list, 0, old_index, new_index});
+    if (old_index < 0 || new_index < 0) {
+      Emit(old_index < 0 ? Difference::kAdded : Difference::kRemoved, path,
+           *steps, old_parent, new_parent, list, old_index, new_index);
+    } else if (list.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      Compare(*ElementOf(old_parent, list, old_index),
+              *ElementOf(new_parent, list, new_index), path, steps);
+    } else if (!SameScalar(old_parent, new_parent, list, old_index,
+                           new_index)) {
+      Emit(Difference::kChanged, path, *steps, old_parent, new_parent, list,
+           old_index, new_index);
+    }
+    steps->pop_back();
+  }
+
+  // Lists by key: the new elements in their order, matched or added, then
+  // the old ones left over, removed; by position where the list has no key.
+  void List(const pb::Message& old_parent, const pb::Message& new_parent,
+            const pb::FieldDescriptor& list, const std::string& prefix,
+            std::vector<Step>* steps) {
+    const pb::Reflection& r = *old_parent.GetReflection();
+    const int old_size = r.FieldSize(old_parent, &list);
+    const int new_size = r.FieldSize(new_parent, &list);
+    if (!Keyed(keys_, list)) {
+      for (int i = 0; i < std::max(old_size, new_size); ++i) {
+        Pair(old_parent, new_parent, list, i < old_size ? i : -1,
+             i < new_size ? i : -1,
+             prefix + list.name() + "[" + std::to_string(i) + "]", steps);
+      }
+      return;
+    }
+    const auto path = [&](const pb::Message& parent, int index, int rank) {
+      return prefix + ElementPath(keys_, list, ElementOf(parent, list, index),
+                                  StringOf(parent, list, index), index, rank);
+    };
+    struct Equal {
+      std::vector<int> old_indices;
+      int new_count = 0;
+    };
+    std::unordered_map<std::string, Equal> by_key;
+    by_key.reserve(old_size);
+    std::vector<int> old_rank(old_size);
+    for (int i = 0; i < old_size; ++i) {
+      std::vector<int>& equal = by_key[KeyOf(old_parent, list, i)].old_indices;
+      old_rank[i] = static_cast<int>(equal.size());
+      equal.push_back(i);
+      if (old_rank[i] == 1) NoteDuplicate(list, "old", path(old_parent, i, 1));
+    }
+    std::vector<bool> matched(old_size);
+    for (int j = 0; j < new_size; ++j) {
+      Equal& equal = by_key[KeyOf(new_parent, list, j)];
+      const int rank = equal.new_count++;
+      const int old_index = rank < static_cast<int>(equal.old_indices.size())
+                                ? equal.old_indices[rank]
+                                : -1;
+      const std::string element_path = path(new_parent, j, rank);
+      if (rank > 0) NoteDuplicate(list, "new", element_path);
+      if (old_index >= 0) matched[old_index] = true;
+      Pair(old_parent, new_parent, list, old_index, j, element_path, steps);
+    }
+    for (int i = 0; i < old_size; ++i) {
+      if (!matched[i]) {
+        Pair(old_parent, new_parent, list, i, -1,
+             path(old_parent, i, old_rank[i]), steps);
+      }
+    }
+  }
+
+  // Records the schema does not know, as bytes: the k-th record of a number
+  // in one message against the k-th in the other ("9", then "9#1").
+  void Unknown(const pb::UnknownFieldSet& old_set,
+               const pb::UnknownFieldSet& new_set, const std::string& prefix,
+               std::vector<Step>* steps) {
+    if (old_set.empty() && new_set.empty()) return;
+    std::map<int, std::pair<std::vector<int>, std::vector<int>>> by_number;
+    for (int i = 0; i < old_set.field_count(); ++i) {
+      by_number[old_set.field(i).number()].first.push_back(i);
+    }
+    for (int i = 0; i < new_set.field_count(); ++i) {
+      by_number[new_set.field(i).number()].second.push_back(i);
+    }
+    for (const auto& [number, records] : by_number) {
+      const auto& [old_records, new_records] = records;
+      for (size_t k = 0; k < std::max(old_records.size(), new_records.size());
+           ++k) {
+        const int old_index = k < old_records.size() ? old_records[k] : -1;
+        const int new_index = k < new_records.size() ? new_records[k] : -1;
+        std::optional<Value> old_value, new_value;
+        if (old_index >= 0) old_value = UnknownValue(old_set.field(old_index));
+        if (new_index >= 0) new_value = UnknownValue(new_set.field(new_index));
+        if (old_value && new_value &&
+            Encoded(old_set.field(old_index)) ==
+                Encoded(new_set.field(new_index))) {
+          continue;
+        }
+        std::vector<Step> record_steps = *steps;
+        record_steps.push_back({nullptr, number, old_index, new_index});
+        Emit(!old_value   ? Difference::kAdded
+             : !new_value ? Difference::kRemoved
+                          : Difference::kChanged,
+             prefix + std::to_string(number) +
+                 (k ? "#" + std::to_string(k) : ""),
+             std::move(record_steps), std::move(old_value),
+             std::move(new_value));
+      }
+    }
+  }
+
+  const Keys& keys_;
+  const Sink& sink_;
+  std::set<std::string> noted_;
+  std::string scratch_;
 };
 
 }  // namespace
@@ -445,163 +912,18 @@ std::string ToJson(const Difference& d) {
   static const char* const kKinds[] = {"added", "removed", "changed"};
   std::string json = "{\"path\":" + JsonString(d.path) + ",\"kind\":\"" +
                      kKinds[d.kind] + "\"";
-  if (d.old_value) json += ",\"old\":" + d.old_value->json;
-  if (d.new_value) json += ",\"new\":" + d.new_value->json;
+  if (d.old_value && !d.old_value->json.empty()) {
+    json += ",\"old\":" + d.old_value->json;
+  }
+  if (d.new_value && !d.new_value->json.empty()) {
+    json += ",\"new\":" + d.new_value->json;
+  }
   return json + "}";
 }
 
 // ---------------------------------------------------------------- Compare
 
 namespace {
-
-// Turns MessageDifferencer's field paths into keyed Differences, below the
-// path of the element pair being compared.
-class Reporter : public MessageDifferencer::Reporter {
- public:
-  Reporter(const Keys& keys, const Sink& sink) : keys_(keys), sink_(sink) {}
-
-  // The next comparison's pair, and its path in the report. Differences
-  // are reported relative to the innermost messages; keys along the path
-  // are read from the pair.
-  void Start(const pb::Message& old_root, const pb::Message& new_root,
-             std::string path, std::vector<Step> steps) {
-    old_root_ = &old_root;
-    new_root_ = &new_root;
-    prefix_ = std::move(path);
-    prefix_steps_ = std::move(steps);
-  }
-
-  void ReportAdded(const pb::Message& m1, const pb::Message& m2,
-                   const std::vector<Field>& path) override {
-    Report(Difference::kAdded, m1, m2, path);
-  }
-  void ReportDeleted(const pb::Message& m1, const pb::Message& m2,
-                     const std::vector<Field>& path) override {
-    Report(Difference::kRemoved, m1, m2, path);
-  }
-  void ReportModified(const pb::Message& m1, const pb::Message& m2,
-                      const std::vector<Field>& path) override {
-    // A message that changed is also reported by what changed inside it.
-    const pb::FieldDescriptor* field = path.back().field;
-    if (field && field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return;
-    }
-    Report(Difference::kChanged, m1, m2, path);
-  }
-
-  // The text of element `index` of `list` in `parent`: its key, with its
-  // rank among equal keys, or its position.
-  std::string ElementText(const pb::Message& parent,
-                          const pb::FieldDescriptor& list, int index,
-                          const char* side) {
-    const Keys::Key& key = keys_.For(list);
-    const pb::Reflection& r = *parent.GetReflection();
-    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      if (!key.by_value) return "[" + std::to_string(index) + "]";
-      std::string scratch;
-      return "[" +
-             KeyText(
-                 r.GetRepeatedStringReference(parent, &list, index, &scratch)) +
-             "]";
-    }
-    if (key.fields.empty()) return "[" + std::to_string(index) + "]";
-    const KeyReader reader(key);
-    const pb::Message& element = r.GetRepeatedMessage(parent, &list, index);
-    const std::string bytes = reader.Bytes(element);
-    int rank = 0, equal = 0;
-    for (int i = 0, n = r.FieldSize(parent, &list); i < n; ++i) {
-      if (reader.Bytes(r.GetRepeatedMessage(parent, &list, i)) != bytes) {
-        continue;
-      }
-      rank += i < index;
-      ++equal;
-    }
-    const std::string text =
-        "[" + reader.Text(element) +
-        (rank ? (key.fields.empty() ? "#" : ", #") + std::to_string(rank)
-              : "") +
-        "]";
-    if (equal > 1) NoteDuplicate(list, side, list.name() + text);
-    return text;
-  }
-
-  // Once per list and report: its keys are not unique.
-  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
-                     const std::string& example) {
-    if (!sink_.note || !noted_.insert(side + list.full_name()).second) return;
-    sink_.note(list.name() + ": keys are not unique in the " + side +
-               " report (" + example +
-               "); elements with equal keys are matched by position");
-  }
-
- private:
-  void Report(Difference::Kind kind, const pb::Message&, const pb::Message&,
-              const std::vector<Field>& path) {
-    Difference d;
-    d.kind = kind;
-    d.path = prefix_;
-    d.steps = prefix_steps_;
-    const pb::Message* old_parent = old_root_;
-    const pb::Message* new_parent = new_root_;
-    for (size_t i = 0; i < path.size(); ++i) {
-      const Field& f = path[i];
-      const bool last = i + 1 == path.size();
-      Step step;
-      if (!d.path.empty()) d.path += ".";
-      if (f.field == nullptr) {
-        step.unknown_number = f.unknown_field_number;
-        step.old_index = f.unknown_field_index1;
-        step.new_index = f.unknown_field_index2;
-        d.path += std::to_string(f.unknown_field_number);
-        if (kind != Difference::kAdded) {
-          d.old_value =
-              UnknownValue(f.unknown_field_set1->field(f.unknown_field_index1));
-        }
-        if (kind != Difference::kRemoved) {
-          d.new_value =
-              UnknownValue(f.unknown_field_set2->field(f.unknown_field_index2));
-        }
-        d.steps.push_back(step);
-        break;  // nothing inside a record the schema does not know
-      }
-      step.field = f.field;
-      d.path += f.field->name();
-      if (f.field->is_repeated()) {
-        step.old_index = kind == Difference::kAdded && last ? -1 : f.index;
-        step.new_index = kind == Difference::kRemoved && last ? -1
-                         : f.new_index >= 0                   ? f.new_index
-                                                              : f.index;
-        d.path +=
-            step.old_index >= 0
-                ? ElementText(*old_parent, *f.field, step.old_index, "old")
-                : ElementText(*new_parent, *f.field, step.new_index, "new");
-      }
-      if (last) {
-        if (kind != Difference::kAdded) {
-          d.old_value =
-              FieldValue(*old_parent, *f.field, step.old_index, sink_.json);
-        }
-        if (kind != Difference::kRemoved) {
-          d.new_value =
-              FieldValue(*new_parent, *f.field, step.new_index, sink_.json);
-        }
-      } else if (f.field->message_type()) {
-        old_parent = Child(old_parent, *f.field, step.old_index);
-        new_parent = Child(new_parent, *f.field, step.new_index);
-      }
-      d.steps.push_back(step);
-    }
-    sink_.difference(d);
-  }
-
-  const Keys& keys_;
-  const Sink& sink_;
-  const pb::Message* old_root_ = nullptr;
-  const pb::Message* new_root_ = nullptr;
-  std::string prefix_;
-  std::vector<Step> prefix_steps_;
-  std::set<std::string> noted_;
-};
 
 // One list element of the old report: where its encoding is, and how the
 // new report's elements have matched it so far.
@@ -749,14 +1071,7 @@ bool Payload(std::string_view report, int64_t record, uint64_t* offset,
 class Comparison {
  public:
   Comparison(const pb::Descriptor& report, const Keys& keys, const Sink& sink)
-      : keys_(keys), reporter_(keys, sink), sink_(sink) {
-    differencer_.set_report_moves(false);
-    differencer_.set_report_matches(false);
-    comparator_.set_treat_nan_as_equal(true);
-    differencer_.set_field_comparator(&comparator_);
-    Configure(report);
-    differencer_.ReportDifferencesTo(&reporter_);
-  }
+      : keys_(keys), report_(&report), walker_(keys, sink), sink_(sink) {}
 
   bool Index(std::string_view old_report, ReadError* error) {
     old_report_ = old_report;
@@ -785,7 +1100,7 @@ class Comparison {
       } else {
         old_[slot.last_old].next_equal = id;
         if (Keyed(*reader.field())) {
-          reporter_.NoteDuplicate(
+          walker_.NoteDuplicate(
               *reader.field(), "old",
               ElementPath(*reader.field(), message, reader.element_string(),
                           reader.index(), element.rank));
@@ -816,31 +1131,13 @@ class Comparison {
     for (const OldElement& element : old_) {
       if (!element.matched) Removed(element);
     }
-    reporter_.Start(*old_header_, reader.header(), "", {});
-    differencer_.Compare(*old_header_, reader.header());
+    std::vector<Step> steps;
+    walker_.Compare(*old_header_, reader.header(), "", &steps);
     return true;
   }
 
  private:
   const pb::Descriptor& Descriptor() const { return *report_; }
-
-  // Tells the differencer how to match every list reachable from `type`.
-  void Configure(const pb::Descriptor& type) {
-    if (report_ == nullptr) report_ = &type;
-    if (!configured_.insert(&type).second) return;
-    for (int i = 0; i < type.field_count(); ++i) {
-      const pb::FieldDescriptor* field = type.field(i);
-      if (field->is_repeated()) {
-        const Keys::Key& key = keys_.For(*field);
-        if (key.by_value) {
-          differencer_.TreatAsSet(field);
-        } else if (!key.fields.empty()) {
-          differencer_.TreatAsMapWithMultipleFieldPathsAsKey(field, key.fields);
-        }
-      }
-      if (field->message_type()) Configure(*field->message_type());
-    }
-  }
 
   // The key of an element: which list, and the key fields' values.
   const std::string& KeyBytes(const pb::FieldDescriptor& list,
@@ -857,26 +1154,14 @@ class Comparison {
     return key_;
   }
 
-  // "route[network=10.1.0.0/16, next_hop=192.0.2.1]", "route[3]".
   std::string ElementPath(const pb::FieldDescriptor& list,
                           const pb::Message* element, std::string_view value,
                           int index, int rank) const {
-    const Keys::Key& key = keys_.For(list);
-    std::string text;
-    if (element != nullptr && !key.fields.empty()) {
-      text = KeyReader(key).Text(*element);
-    } else if (element == nullptr && key.by_value) {
-      text = KeyText(value);
-    } else {
-      return list.name() + "[" + std::to_string(index) + "]";
-    }
-    if (rank > 0) text += (text.empty() ? "#" : ", #") + std::to_string(rank);
-    return list.name() + "[" + text + "]";
+    return report_diff::ElementPath(keys_, list, element, value, index, rank);
   }
 
   bool Keyed(const pb::FieldDescriptor& list) const {
-    const Keys::Key& key = keys_.For(list);
-    return key.by_value || !key.fields.empty();
+    return report_diff::Keyed(keys_, list);
   }
 
   static const pb::Message* MessageOf(
@@ -921,7 +1206,7 @@ class Comparison {
     }
     const std::string path = ElementPath(list, element, reader.element_string(),
                                          reader.index(), rank);
-    if (rank > 0 && Keyed(list)) reporter_.NoteDuplicate(list, "new", path);
+    if (rank > 0 && Keyed(list)) walker_.NoteDuplicate(list, "new", path);
     if (old_id < 0) {
       Emit(Difference::kAdded, path, step, std::nullopt, NewValue(reader));
     } else if (element == nullptr) {
@@ -929,8 +1214,8 @@ class Comparison {
            NewValue(reader));
     } else {
       const pb::Message& old_element = OldMessage(old_[old_id]);
-      reporter_.Start(old_element, *element, path, {step});
-      differencer_.Compare(old_element, *element);
+      std::vector<Step> steps = {step};
+      walker_.Compare(old_element, *element, path, &steps);
     }
   }
 
@@ -950,14 +1235,12 @@ class Comparison {
     if (old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
       return MessageValue(OldMessage(old), sink_.json);
     }
-    const std::string s(old_report_.substr(old.offset, old.length));
-    return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
+    return StringValue(old_report_.substr(old.offset, old.length));
   }
 
   Value NewValue(const report_stream::ReportReader& reader) const {
     if (reader.field()->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return {"\"" + pb::CEscape(reader.element_string()) + "\"",
-              JsonString(reader.element_string())};
+      return StringValue(reader.element_string());
     }
     return MessageValue(reader.element(), sink_.json);
   }
@@ -977,21 +1260,13 @@ class Comparison {
 
   void Emit(Difference::Kind kind, const std::string& path, const Step& step,
             std::optional<Value> old_value, std::optional<Value> new_value) {
-    Difference d;
-    d.kind = kind;
-    d.path = path;
-    d.steps = {step};
-    d.old_value = std::move(old_value);
-    d.new_value = std::move(new_value);
-    sink_.difference(d);
+    walker_.Emit(kind, path, {step}, std::move(old_value),
+                 std::move(new_value));
   }
 
   const Keys& keys_;
-  const pb::Descriptor* report_ = nullptr;
-  std::set<const pb::Descriptor*> configured_;
-  pb::util::DefaultFieldComparator comparator_;
-  MessageDifferencer differencer_;
-  Reporter reporter_;
+  const pb::Descriptor* report_;
+  Walker walker_;
   const Sink& sink_;
   std::string_view old_report_;
   std::vector<OldElement> old_;

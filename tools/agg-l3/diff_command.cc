@@ -27,8 +27,9 @@ class Printer {
   void Print(const diff::Difference& d, int64_t record) {
     differ_ = true;
     std::string line = json_ ? diff::ToJson(d) : diff::ToLine(d);
-    // A string that is not UTF-8 would make the line no JSON at all.
-    if (json_ && FirstNonUtf8(line) != std::string::npos) {
+    // A value JSON cannot hold exactly is left out of the line.
+    if (json_ && ((d.old_value && !d.old_value->json_losses.empty()) ||
+                  (d.new_value && !d.new_value->json_losses.empty()))) {
       if (unholdable_.size() < 10) unholdable_.push_back(d.path);
       return;
     }

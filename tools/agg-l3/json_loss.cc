@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "json_exactness.h"
+
 namespace ostrel::agg_l3 {
 namespace {
 
@@ -16,7 +18,7 @@ using google::protobuf::Reflection;
 using google::protobuf::UnknownField;
 
 // The bit pattern "NaN" reads back as. (The schemas have no doubles.)
-constexpr uint32_t kJsonFloatNan = 0x7fc00000;
+constexpr uint32_t kJsonFloatNan = json_exactness::kFloatNanBits;
 
 uint32_t BitsOf(float value) {
   uint32_t bits;
@@ -121,11 +123,6 @@ void Collect(const Message& message, const std::string& root,
   }
 }
 
-// Whether `byte` lies in [low, high].
-bool In(unsigned char byte, unsigned char low, unsigned char high) {
-  return byte >= low && byte <= high;
-}
-
 }  // namespace
 
 std::vector<JsonLoss> JsonLosses(const Message& message,
@@ -183,39 +180,7 @@ void KeepNegativeZeros(std::string* json) {
 }
 
 size_t FirstNonUtf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t size = text.size();
-  size_t i = 0;
-  while (i < size) {
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    // The range the second byte must lie in, and the sequence's length,
-    // per lead byte (RFC 3629); the later bytes are all 80..BF.
-    unsigned char low = 0x80, high = 0xbf;
-    size_t length;
-    if (In(lead, 0xc2, 0xdf)) {
-      length = 2;
-    } else if (In(lead, 0xe0, 0xef)) {
-      length = 3;
-      if (lead == 0xe0) low = 0xa0;
-      if (lead == 0xed) high = 0x9f;
-    } else if (In(lead, 0xf0, 0xf4)) {
-      length = 4;
-      if (lead == 0xf0) low = 0x90;
-      if (lead == 0xf4) high = 0x8f;
-    } else {
-      return i;
-    }
-    if (i + length > size || !In(bytes[i + 1], low, high)) return i;
-    for (size_t k = 2; k < length; ++k) {
-      if (!In(bytes[i + k], 0x80, 0xbf)) return i;
-    }
-    i += length;
-  }
-  return std::string_view::npos;
+  return json_exactness::FirstNonUtf8(text);
 }
 
 }  // namespace ostrel::agg_l3

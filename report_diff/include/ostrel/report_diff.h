@@ -73,9 +73,23 @@ struct Step {
   int new_index = -1;
 };
 
+// Something the JSON form of a value cannot hold exactly: a string that is
+// not UTF-8, a NaN other than the one "NaN" reads back as, a record the
+// schema does not know.
+struct JsonLoss {
+  std::string path;  // within the value ("route_type", "nexthop[1].9"); ""
+                     // for the value itself
+  std::string what;
+};
+
 struct Value {
   std::string text;  // text format: 20, "static", ESTABLISHED, {left: 1}
-  std::string json;  // the JSON mapping: 20, "static", "ESTABLISHED", {...}
+  // The JSON mapping: 20, "static", "ESTABLISHED", {...}; without what it
+  // cannot hold, and empty when it cannot hold the value itself.
+  std::string json;
+  // What `json` leaves out; a caller that must not lose data refuses the
+  // difference when this is not empty.
+  std::vector<JsonLoss> json_losses;
 };
 
 struct Difference {
@@ -95,7 +109,8 @@ struct Difference {
 // "removed route[...]: {...}".
 std::string ToLine(const Difference& difference);
 // {"path":"...","kind":"changed","old":20,"new":1}; old or new is left out
-// where the difference has no such side.
+// where the difference has no such side, or JSON cannot hold it (see
+// Value::json_losses).
 std::string ToJson(const Difference& difference);
 
 struct Sink {

@@ -677,6 +677,18 @@ class Walker {
                    : std::string(StringOf(parent, list, index));
   }
 
+  // Whether two elements are equal, by their encodings where they are
+  // messages: most matched pairs are, and need no walk and no path.
+  bool Same(const pb::Message& old_parent, const pb::Message& new_parent,
+            const pb::FieldDescriptor& list, int old_index, int new_index) {
+    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return SameScalar(old_parent, new_parent, list, old_index, new_index);
+    }
+    ElementOf(old_parent, list, old_index)->SerializeToString(&old_bytes_);
+    ElementOf(new_parent, list, new_index)->SerializeToString(&new_bytes_);
+    return old_bytes_ == new_bytes_;
+  }
+
   // The pair of elements `old_index` and `new_index` (-1: that side lacks
   // it) of `list`, at `path`.
   void Pair(const pb::Message& old_parent, const pb::Message& new_parent,
@@ -737,10 +749,13 @@ class Walker {
       const int old_index = rank < static_cast<int>(equal.old_indices.size())
                                 ? equal.old_indices[rank]
                                 : -1;
-      const std::string element_path = path(new_parent, j, rank);
-      if (rank > 0) NoteDuplicate(list, "new", element_path);
-      if (old_index >= 0) matched[old_index] = true;
-      Pair(old_parent, new_parent, list, old_index, j, element_path, steps);
+      if (rank > 0) NoteDuplicate(list, "new", path(new_parent, j, rank));
+      if (old_index >= 0) {
+        matched[old_index] = true;
+        if (Same(old_parent, new_parent, list, old_index, j)) continue;
+      }
+      Pair(old_parent, new_parent, list, old_index, j,
+           path(new_parent, j, rank), steps);
     }
     for (int i = 0; i < old_size; ++i) {
       if (!matched[i]) {
@@ -793,7 +808,7 @@ class Walker {
   const Keys& keys_;
   const Sink& sink_;
   std::set<std::string> noted_;
-  std::string scratch_;
+  std::string scratch_, old_bytes_, new_bytes_;
 };
 
 }  // namespace

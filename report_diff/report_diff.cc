@@ -940,82 +940,80 @@ std::string ToJson(const Difference& d) {
 
 namespace {
 
-// One list element of the old report: where its encoding is, and how the
-// new report's elements have matched it so far.
-struct OldElement {
-  const pb::FieldDescriptor* list;
-  uint64_t offset;  // of the element's encoding in the old report
-  uint32_t length;
-  int32_t index;            // within its list
-  int32_t rank = 0;         // among the elements with an equal key
-  int32_t next_equal = -1;  // the next element with an equal key
-  int32_t slot = -1;        // of its key
-  bool matched = false;
+// A run of list elements of the old report that follow each other in one
+// list with one key, in 20 bytes whatever its length: the index of a report
+// of small elements must not cost many times the report. Elements with
+// equal keys are matched in order, so a run is matched from its start.
+struct OldRun {
+  static constexpr uint32_t kNone = ~uint32_t{0};
+  uint32_t record;              // offset of the first unmatched element's tag
+  uint32_t index;               // of that element within its list
+  uint32_t remaining;           // elements not matched yet
+  uint32_t next_equal = kNone;  // the next run with an equal key
+  uint32_t slot;                // of its key
 };
 
+// What the old report's elements with one key have met so far. Elements
+// with equal keys are matched in order, so the unmatched ones are the tail
+// of their chain.
 struct KeySlot {
-  int32_t next_unmatched = -1;  // first old element not matched yet
-  int32_t last_old = -1;        // the last old element with this key
+  uint32_t hash_high;       // the high half of the key's hash
+  uint32_t first_record;    // of the first old element with this key
+  uint32_t last;            // the last run; once indexed, how many were removed
+  uint32_t next_unmatched;  // the first run not wholly matched
   int32_t old_count = 0;
   int32_t new_count = 0;
 };
 
-// The key slots of a report's list elements, in flat arrays: a million-route
-// index costs a few allocations, and a lookup a few cache lines.
+// The distinct keys of the old report's elements, by hash, in flat arrays.
+// The keys themselves are not kept: where hashes agree, the key is read
+// again from an old element (`same_key`), which the comparison mostly
+// parses anyway.
 class KeyIndex {
  public:
-  // The id of the slot of `key`, added empty when new and `add`; else -1.
-  int32_t Find(std::string_view key, bool add = true) {
-    if ((slots_.size() + 1) * 2 > table_.size()) Grow();
-    const uint64_t hash = std::hash<std::string_view>()(key);
-    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+  static uint64_t Hash(std::string_view key) {
+    return std::hash<std::string_view>()(key);
+  }
+
+  // The slot of the key with `hash`, where `same_key(slot)` says whether a
+  // slot holds that very key; kNone if there is none and not `add`.
+  template <typename SameKey>
+  uint32_t Find(uint64_t hash, const SameKey& same_key, bool add) {
+    if ((slots_.size() + 1) * 4 > table_.size() * 3) Grow();
+    const uint32_t low = static_cast<uint32_t>(hash);
+    const uint32_t high = static_cast<uint32_t>(hash >> 32);
     const size_t mask = table_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (size_t i = low & mask;; i = (i + 1) & mask) {
       Entry& entry = table_[i];
-      if (entry.slot == 0) {
-        if (!add) return -1;
-        entry = {tag, static_cast<uint32_t>(slots_.size() + 1)};
-        slots_.push_back(
-            {hash, keys_.size(), static_cast<uint32_t>(key.size())});
-        keys_.append(key);
-        return static_cast<int32_t>(slots_.size() - 1);
+      if (entry.slot == OldRun::kNone) {
+        if (!add) return OldRun::kNone;
+        entry = {low, static_cast<uint32_t>(slots_.size())};
+        slots_.push_back({high, OldRun::kNone, OldRun::kNone, OldRun::kNone});
+        return entry.slot;
       }
-      if (entry.tag == tag && Holds(entry.slot - 1, key)) {
-        return static_cast<int32_t>(entry.slot - 1);
+      if (entry.hash_low == low && slots_[entry.slot].hash_high == high &&
+          same_key(slots_[entry.slot])) {
+        return entry.slot;
       }
     }
   }
 
-  // Whether slot `id` is the slot of `key`.
-  bool Holds(int32_t id, std::string_view key) const {
-    const Stored& stored = slots_[id];
-    return stored.length == key.size() &&
-           keys_.compare(stored.offset, stored.length, key) == 0;
-  }
+  KeySlot& operator[](uint32_t id) { return slots_[id]; }
+  uint32_t size() const { return static_cast<uint32_t>(slots_.size()); }
 
-  KeySlot& operator[](int32_t id) { return slots_[id].slot; }
-  size_t size() const { return slots_.size(); }
-
-  // Room for `keys` keys without growing: rehashing a million-key table as
-  // it grows costs more than all the lookups.
-  void Reserve(size_t keys) {
+  // Room for `keys` keys, and a table for `table_keys` without growing:
+  // rehashing a million-key table as it grows costs more than the lookups.
+  void Reserve(size_t keys, size_t table_keys) {
     slots_.reserve(keys);
     size_t size = 64;
-    while (size < 2 * keys) size *= 2;
+    while (size * 3 < table_keys * 4) size *= 2;
     if (size > table_.size()) Rehash(size);
   }
 
  private:
-  // Eight bytes, so that the table takes fewer cache lines and pages.
   struct Entry {
-    uint32_t tag = 0;   // the hash's high half
-    uint32_t slot = 0;  // 1 + index into slots_; 0 for none
-  };
-  struct Stored {
-    uint64_t hash;
-    size_t offset;
-    uint32_t length;
-    KeySlot slot;
+    uint32_t hash_low = 0;
+    uint32_t slot = OldRun::kNone;
   };
 
   void Grow() { Rehash(std::max<size_t>(64, table_.size() * 2)); }
@@ -1025,16 +1023,15 @@ class KeyIndex {
     table_.assign(size, Entry());
     const size_t mask = table_.size() - 1;
     for (const Entry& entry : old) {
-      if (entry.slot == 0) continue;
-      size_t i = slots_[entry.slot - 1].hash & mask;
-      while (table_[i].slot != 0) i = (i + 1) & mask;
+      if (entry.slot == OldRun::kNone) continue;
+      size_t i = entry.hash_low & mask;
+      while (table_[i].slot != OldRun::kNone) i = (i + 1) & mask;
       table_[i] = entry;
     }
   }
 
   std::vector<Entry> table_;
-  std::vector<Stored> slots_;
-  std::string keys_;
+  std::vector<KeySlot> slots_;
 };
 
 // The number of length-delimited records at the top level of `report`: at
@@ -1071,18 +1068,6 @@ size_t CountRecords(std::string_view report) {
   return count;
 }
 
-// Where a list element's encoding starts, given its record's offset.
-bool Payload(std::string_view report, int64_t record, uint64_t* offset,
-             uint32_t* length) {
-  pb::io::CodedInputStream in(
-      reinterpret_cast<const uint8_t*>(report.data() + record),
-      static_cast<int>(
-          std::min<size_t>(report.size() - record, wire::kMaxLength)));
-  if (in.ReadTag() == 0 || !in.ReadVarint32(length)) return false;
-  *offset = record + in.CurrentPosition();
-  return *offset + *length <= report.size();
-}
-
 class Comparison {
  public:
   Comparison(const pb::Descriptor& report, const Keys& keys, const Sink& sink)
@@ -1091,43 +1076,52 @@ class Comparison {
   bool Index(std::string_view old_report, ReadError* error) {
     old_report_ = old_report;
     const size_t records = CountRecords(old_report);
+    // Reserved, not touched: only the pages used count. The table is
+    // touched whole, and distinct keys are fewer where elements repeat one,
+    // so it grows past a quarter of the records only when they are that many.
     old_.reserve(records);
-    slots_.Reserve(records);
+    slots_.Reserve(records, records / 4);
     pb::io::ArrayInputStream input(old_report.data(),
                                    static_cast<int>(old_report.size()));
     report_stream::ReportReader reader(&input, Descriptor(), {});
     while (reader.Next()) {
       if (reader.event() != report_stream::ReportReader::kElement) continue;
-      OldElement element{reader.field(), 0, 0,
-                         static_cast<int32_t>(reader.index())};
-      if (!Payload(old_report, reader.offset(), &element.offset,
-                   &element.length)) {
-        break;  // the reader reports the same fault
-      }
+      const pb::FieldDescriptor& list = *reader.field();
       const pb::Message* message = MessageOf(reader);
-      element.slot = slots_.Find(
-          KeyBytes(*reader.field(), message, reader.element_string()));
-      KeySlot& slot = slots_[element.slot];
-      const int32_t id = static_cast<int32_t>(old_.size());
-      element.rank = slot.old_count++;
-      if (element.rank == 0) {
-        slot.next_unmatched = id;
-      } else {
-        old_[slot.last_old].next_equal = id;
-        if (Keyed(*reader.field())) {
-          walker_.NoteDuplicate(
-              *reader.field(), "old",
-              ElementPath(*reader.field(), message, reader.element_string(),
-                          reader.index(), element.rank));
-        }
+      const std::string& key = KeyBytes(list, message, reader.element_string());
+      const uint32_t record = static_cast<uint32_t>(reader.offset());
+      const uint32_t slot_id = slots_.Find(
+          KeyIndex::Hash(key),
+          [&](const KeySlot& slot) { return OldKey(slot.first_record) == key; },
+          true);
+      KeySlot& slot = slots_[slot_id];
+      const uint32_t index = static_cast<uint32_t>(reader.index());
+      if (slot.old_count++ == 0) {
+        slot.first_record = record;
+      } else if (Keyed(list)) {
+        walker_.NoteDuplicate(
+            list, "old",
+            ElementPath(list, message, reader.element_string(), index,
+                        slot.old_count - 1));
       }
-      slot.last_old = id;
-      old_.push_back(element);
+      OldRun* run = slot.last == OldRun::kNone ? nullptr : &old_[slot.last];
+      if (run && slot.last + 1 == old_.size() &&
+          run->index + run->remaining == index && run_end_ == record) {
+        ++run->remaining;
+      } else {
+        const uint32_t id = static_cast<uint32_t>(old_.size());
+        old_.push_back({record, index, 1, OldRun::kNone, slot_id});
+        if (run) run->next_equal = id;
+        if (slot.next_unmatched == OldRun::kNone) slot.next_unmatched = id;
+        slot.last = id;
+      }
+      run_end_ = record + Locate(record).end;
     }
     if (!reader.ok()) {
       *error = {false, reader.error()};
       return false;
     }
+    for (uint32_t id = 0; id < slots_.size(); ++id) slots_[id].last = 0;
     old_header_.reset(reader.header().New());
     old_header_->CopyFrom(reader.header());
     return true;
@@ -1136,15 +1130,16 @@ class Comparison {
   bool Stream(pb::io::ZeroCopyInputStream* new_report, ReadError* error) {
     report_stream::ReportReader reader(new_report, Descriptor(), {});
     while (reader.Next()) {
-      if (reader.event() == report_stream::ReportReader::kElement)
+      if (reader.event() == report_stream::ReportReader::kElement) {
         Element(reader);
+      }
     }
     if (!reader.ok()) {
       *error = {true, reader.error()};
       return false;
     }
-    for (const OldElement& element : old_) {
-      if (!element.matched) Removed(element);
+    for (OldRun& run : old_) {
+      while (run.remaining > 0) Removed(&run);
     }
     std::vector<Step> steps;
     walker_.Compare(*old_header_, reader.header(), "", &steps);
@@ -1152,21 +1147,59 @@ class Comparison {
   }
 
  private:
+  // Where an old element's encoding is, and its list.
+  struct Location {
+    const pb::FieldDescriptor* list = nullptr;
+    std::string_view bytes;
+    uint32_t end = 0;  // of the record, from its tag
+  };
+
   const pb::Descriptor& Descriptor() const { return *report_; }
+
+  // The old element whose tag is at `record`.
+  Location Locate(uint32_t record) {
+    // Read once already, by the index, so the tag and length are whole.
+    const auto* start =
+        reinterpret_cast<const uint8_t*>(old_report_.data()) + record;
+    const auto* at = start;
+    const auto varint = [&at] {
+      uint32_t value = 0;
+      for (int shift = 0;; shift += 7) {
+        value |= static_cast<uint32_t>(*at & 0x7f) << shift;
+        if (!(*at++ & 0x80)) return value;
+      }
+    };
+    const int number = wire::FieldNumber(varint());
+    const uint32_t length = varint();
+    if (located_ == nullptr || located_->number() != number) {
+      located_ = Descriptor().FindFieldByNumber(number);
+    }
+    return {located_,
+            std::string_view(reinterpret_cast<const char*>(at), length),
+            static_cast<uint32_t>(at - start + length)};
+  }
 
   // The key of an element: which list, and the key fields' values.
   const std::string& KeyBytes(const pb::FieldDescriptor& list,
                               const pb::Message* element,
-                              std::string_view value) {
-    const Keys::Key& key = keys_.For(list);
+                              std::string_view value,
+                              std::string* key = nullptr) {
+    if (key == nullptr) key = &key_;
+    const Keys::Key& fields = keys_.For(list);
     const int number = list.number();
-    key_.assign(reinterpret_cast<const char*>(&number), sizeof number);
+    key->assign(reinterpret_cast<const char*>(&number), sizeof number);
     if (element == nullptr) {
-      if (key.by_value) key_.append(value);
+      if (fields.by_value) key->append(value);
     } else {
-      KeyReader(key).Append(*element, &key_);
+      KeyReader(fields).Append(*element, key);
     }
-    return key_;
+    return *key;
+  }
+
+  // The key of the old element at `record`, read again.
+  const std::string& OldKey(uint32_t record) {
+    const Location at = Locate(record);
+    return KeyBytes(*at.list, OldMessage(record), at.bytes, &old_key_);
   }
 
   std::string ElementPath(const pb::FieldDescriptor& list,
@@ -1189,68 +1222,87 @@ class Comparison {
   void Element(const report_stream::ReportReader& reader) {
     const pb::FieldDescriptor& list = *reader.field();
     const pb::Message* element = MessageOf(reader);
-    const std::string& key = KeyBytes(list, element, reader.element_string());
-    // Reports list their elements in much the same order each time: the old
-    // element after the last one matched is worth a look before the index.
-    const size_t next = last_matched_ + 1;
-    // Keys only the new report has are kept to rank their repeats, up to a
-    // bound: a new report without end must not grow the index without end.
-    const int32_t id =
-        next < old_.size() && slots_.Holds(old_[next].slot, key)
-            ? old_[next].slot
-            : slots_.Find(key, slots_.size() < 2 * old_.size() + 4096);
-    KeySlot untracked;
-    KeySlot& slot = id >= 0 ? slots_[id] : untracked;
-    const int32_t rank = slot.new_count++;
-    const int32_t old_id = slot.next_unmatched;
-    if (old_id >= 0) last_matched_ = old_id;
-    Step step{&list, 0, -1, static_cast<int>(reader.index())};
-    if (old_id >= 0) {
-      OldElement& old = old_[old_id];
-      old.matched = true;
-      slot.next_unmatched = old.next_equal;
-      step.old_index = old.index;
-      const std::string_view old_bytes =
-          old_report_.substr(old.offset, old.length);
-      if (element == nullptr) {
-        if (old_bytes == reader.element_string()) return;
-      } else {
-        element->SerializeToString(&scratch_);
-        if (scratch_ == old_bytes) return;
-      }
+    std::string_view new_bytes = reader.element_string();
+    if (element != nullptr) {
+      element->SerializeToString(&scratch_);
+      new_bytes = scratch_;
     }
+    const std::string& key = KeyBytes(list, element, reader.element_string());
+    // An old element with the same bytes has the same key; else the key is
+    // read from the element the pair would be made with.
+    bool same_bytes = false;
+    const uint32_t slot_id = slots_.Find(
+        KeyIndex::Hash(key),
+        [&](const KeySlot& slot) {
+          const uint32_t record = slot.next_unmatched != OldRun::kNone
+                                      ? old_[slot.next_unmatched].record
+                                      : slot.first_record;
+          same_bytes = slot.next_unmatched != OldRun::kNone &&
+                       Locate(record).bytes == new_bytes;
+          return same_bytes || OldKey(record) == key;
+        },
+        false);
+    int32_t rank;
+    uint32_t old_record = OldRun::kNone;
+    Step step{&list, 0, -1, static_cast<int>(reader.index())};
+    if (slot_id != OldRun::kNone) {
+      KeySlot& slot = slots_[slot_id];
+      rank = slot.new_count++;
+      if (slot.next_unmatched != OldRun::kNone) {
+        OldRun& run = old_[slot.next_unmatched];
+        old_record = run.record;
+        step.old_index = static_cast<int>(run.index);
+        Advance(&run);
+        if (run.remaining == 0) slot.next_unmatched = run.next_equal;
+      }
+    } else if (new_only_.size() < old_.size() + 4096) {
+      // Keys only the new report has are kept to rank their repeats, up to
+      // a bound: a new report without end must not grow them without end.
+      rank = new_only_[key]++;
+    } else {
+      const auto known = new_only_.find(key);
+      rank = known == new_only_.end() ? 0 : known->second++;
+    }
+    if (same_bytes) return;
     const std::string path = ElementPath(list, element, reader.element_string(),
                                          reader.index(), rank);
     if (rank > 0 && Keyed(list)) walker_.NoteDuplicate(list, "new", path);
-    if (old_id < 0) {
+    if (old_record == OldRun::kNone) {
       Emit(Difference::kAdded, path, step, std::nullopt, NewValue(reader));
     } else if (element == nullptr) {
-      Emit(Difference::kChanged, path, step, OldValue(old_[old_id]),
+      Emit(Difference::kChanged, path, step, OldValue(old_record),
            NewValue(reader));
     } else {
-      const pb::Message& old_element = OldMessage(old_[old_id]);
       std::vector<Step> steps = {step};
-      walker_.Compare(old_element, *element, path, &steps);
+      walker_.Compare(*OldMessage(old_record), *element, path, &steps);
     }
   }
 
-  void Removed(const OldElement& old) {
-    const pb::Message* element =
-        old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
-            ? &OldMessage(old)
-            : nullptr;
-    const std::string path = ElementPath(
-        *old.list, element, old_report_.substr(old.offset, old.length),
-        old.index, old.rank);
-    Emit(Difference::kRemoved, path, Step{old.list, 0, old.index, -1},
-         OldValue(old), std::nullopt);
+  // Moves `run` past its first unmatched element.
+  void Advance(OldRun* run) {
+    run->record += Locate(run->record).end;
+    ++run->index;
+    --run->remaining;
   }
 
-  Value OldValue(const OldElement& old) {
-    if (old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return MessageValue(OldMessage(old), sink_.json);
-    }
-    return StringValue(old_report_.substr(old.offset, old.length));
+  void Removed(OldRun* run) {
+    const uint32_t record = run->record;
+    const Location at = Locate(record);
+    KeySlot& slot = slots_[run->slot];
+    // The unmatched elements of a key are the tail of its chain.
+    const int rank =
+        std::max(slot.new_count, 0) + static_cast<int>(slot.last++);
+    const int index = static_cast<int>(run->index);
+    Advance(run);
+    Emit(Difference::kRemoved,
+         ElementPath(*at.list, OldMessage(record), at.bytes, index, rank),
+         Step{at.list, 0, index, -1}, OldValue(record), std::nullopt);
+  }
+
+  Value OldValue(uint32_t record) {
+    const pb::Message* element = OldMessage(record);
+    return element ? MessageValue(*element, sink_.json)
+                   : StringValue(Locate(record).bytes);
   }
 
   Value NewValue(const report_stream::ReportReader& reader) const {
@@ -1260,17 +1312,25 @@ class Comparison {
     return MessageValue(reader.element(), sink_.json);
   }
 
-  const pb::Message& OldMessage(const OldElement& old) {
-    std::unique_ptr<pb::Message>& element = old_elements_[old.list];
+  // The old element at `record` parsed, or null for a string; parsed again
+  // only when another element was parsed since.
+  const pb::Message* OldMessage(uint32_t record) {
+    const Location at = Locate(record);
+    if (at.list->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return nullptr;
+    }
+    std::unique_ptr<pb::Message>& element = old_elements_[at.list];
     if (!element) {
       element.reset(pb::MessageFactory::generated_factory()
-                        ->GetPrototype(old.list->message_type())
+                        ->GetPrototype(at.list->message_type())
                         ->New());
     }
-    // Read once already, by the index, so it parses.
-    element->ParseFromArray(old_report_.data() + old.offset,
-                            static_cast<int>(old.length));
-    return *element;
+    if (parsed_ != record) {
+      element->ParseFromArray(at.bytes.data(),
+                              static_cast<int>(at.bytes.size()));
+      parsed_ = record;
+    }
+    return element.get();
   }
 
   void Emit(Difference::Kind kind, const std::string& path, const Step& step,
@@ -1284,14 +1344,16 @@ class Comparison {
   Walker walker_;
   const Sink& sink_;
   std::string_view old_report_;
-  std::vector<OldElement> old_;
+  std::vector<OldRun> old_;
+  uint32_t run_end_ = 0;  // where the last old element indexed ends
   KeyIndex slots_;
-  int64_t last_matched_ = -1;  // the old element matched last
-  std::string key_;            // scratch
+  std::unordered_map<std::string, int32_t> new_only_;  // key: new count
+  std::string key_, old_key_, scratch_;
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;
-  std::string scratch_;
+  uint32_t parsed_ = OldRun::kNone;  // the old element parsed last, by record
+  const pb::FieldDescriptor* located_ = nullptr;  // the list located last
 };
 
 }  // namespace

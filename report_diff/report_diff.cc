@@ -145,6 +145,28 @@ std::string KeyText(std::string_view value) {
               : "\"" + pb::strings::Utf8SafeCEscape(std::string(value)) + "\"";
 }
 
+// The steps of a printed path ("route[network=n, #1]", "admin_distance"):
+// dots and brackets inside quoted key values belong to the key.
+std::vector<std::string> PathSteps(std::string_view path) {
+  std::vector<std::string> steps(1);
+  bool quoted = false, bracket = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (quoted && c == '\\' && i + 1 < path.size()) {
+      steps.back() += path.substr(i++, 2);
+      continue;
+    }
+    quoted ^= c == '"';
+    bracket = quoted || (bracket ? c != ']' : c == '[');
+    if (c == '.' && !bracket) {
+      steps.emplace_back();
+    } else {
+      steps.back() += c;
+    }
+  }
+  return steps;
+}
+
 const pb::TextFormat::Printer& SingleLine() {
   static const pb::TextFormat::Printer* printer = [] {
     auto* p = new pb::TextFormat::Printer;
@@ -577,7 +599,8 @@ bool SameScalar(const pb::Message& a, const pb::Message& b,
 // size; reports each difference below a given path.
 class Walker {
  public:
-  Walker(const Keys& keys, const Sink& sink) : keys_(keys), sink_(sink) {}
+  Walker(const Keys& keys, const Ignore* ignore, const Sink& sink)
+      : keys_(keys), ignore_(ignore), sink_(sink) {}
 
   void Compare(const pb::Message& old_message, const pb::Message& new_message,
                const std::string& path, std::vector<Step>* steps) {
@@ -629,6 +652,7 @@ class Walker {
 
   void Emit(Difference::Kind kind, std::string path, std::vector<Step> steps,
             std::optional<Value> old_value, std::optional<Value> new_value) {
+    if (ignore_ && ignore_->Covers(path)) return;
     Difference d;
     d.kind = kind;
     d.path = std::move(path);
@@ -806,6 +830,7 @@ class Walker {
   }
 
   const Keys& keys_;
+  const Ignore* ignore_;
   const Sink& sink_;
   std::set<std::string> noted_;
   std::string scratch_, old_bytes_, new_bytes_;
@@ -906,6 +931,53 @@ const Keys::Key& Keys::For(const pb::FieldDescriptor& list) const {
   static const Key kByPosition;
   const auto key = keys_.find(&list);
   return key == keys_.end() ? kByPosition : key->second;
+}
+
+// ---------------------------------------------------------------- Ignore
+
+Ignore::Ignore(const pb::Descriptor& report) : report_(report) {}
+
+bool Ignore::Add(std::string_view path, std::string* error) {
+  std::vector<std::string> steps = PathSteps(path);
+  const pb::Descriptor* type = &report_;
+  for (const std::string& step : steps) {
+    const std::string name = step.substr(0, step.find('['));
+    const bool number =
+        !name.empty() && std::all_of(name.begin(), name.end(), ::isdigit);
+    const pb::FieldDescriptor* field =
+        type && !number ? type->FindFieldByName(name) : nullptr;
+    if (!number && field == nullptr) {
+      *error = "no field " + name + " in " +
+               (type ? type->name() : "a value that has no fields") +
+               " (ignoring " + std::string(path) + ")";
+      return false;
+    }
+    type = field ? field->message_type() : nullptr;
+  }
+  paths_.push_back(std::move(steps));
+  return true;
+}
+
+bool Ignore::Covers(std::string_view path) const {
+  if (paths_.empty()) return false;
+  const std::vector<std::string> steps = PathSteps(path);
+  for (const std::vector<std::string>& ignored : paths_) {
+    bool covers = ignored.size() <= steps.size();
+    for (size_t i = 0; covers && i < ignored.size(); ++i) {
+      const std::string& want = ignored[i];
+      const std::string& step = steps[i];
+      const size_t bracket = want.find('[');
+      const std::string_view name = std::string_view(step).substr(
+          0, std::min(step.find('['), step.find('#')));
+      covers = name == want.substr(0, bracket) &&
+               (bracket == std::string::npos ||
+                want.compare(bracket, std::string::npos, "[*]") == 0 ||
+                step.compare(name.size(), std::string::npos, want, bracket,
+                             std::string::npos) == 0);
+    }
+    if (covers) return true;
+  }
+  return false;
 }
 
 // ---------------------------------------------------------------- Lines
@@ -1070,8 +1142,12 @@ size_t CountRecords(std::string_view report) {
 
 class Comparison {
  public:
-  Comparison(const pb::Descriptor& report, const Keys& keys, const Sink& sink)
-      : keys_(keys), report_(&report), walker_(keys, sink), sink_(sink) {}
+  Comparison(const pb::Descriptor& report, const Keys& keys,
+             const Ignore* ignore, const Sink& sink)
+      : keys_(keys),
+        report_(&report),
+        walker_(keys, ignore, sink),
+        sink_(sink) {}
 
   bool Index(std::string_view old_report, ReadError* error) {
     old_report_ = old_report;
@@ -1362,7 +1438,16 @@ bool Compare(std::string_view old_report,
              pb::io::ZeroCopyInputStream* new_report,
              const pb::Descriptor& report, const Keys& keys, const Sink& sink,
              ReadError* error) {
-  Comparison comparison(report, keys, sink);
+  Comparison comparison(report, keys, nullptr, sink);
+  return comparison.Index(old_report, error) &&
+         comparison.Stream(new_report, error);
+}
+
+bool Compare(std::string_view old_report,
+             pb::io::ZeroCopyInputStream* new_report,
+             const pb::Descriptor& report, const Keys& keys,
+             const Ignore& ignore, const Sink& sink, ReadError* error) {
+  Comparison comparison(report, keys, &ignore, sink);
   return comparison.Index(old_report, error) &&
          comparison.Stream(new_report, error);
 }

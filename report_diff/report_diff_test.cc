@@ -48,6 +48,7 @@ struct PairCase {
   std::function<void(pb::Message*)> new_edit = nullptr;
   // ToJson of each difference, then what its JSON cannot hold, if given.
   std::vector<std::string> json = {};
+  std::vector<std::string> ignore = {};
 };
 
 void PrintTo(const PairCase& c, std::ostream* os) { *os << c.name; }
@@ -72,8 +73,25 @@ TEST_P(PairTest, ReportsTheseLines) {
     ASSERT_TRUE(keys.Set(entry.substr(0, equals), fields, &error)) << error;
   }
   std::vector<std::string> notes;
+  Ignore ignore(*c.type);
+  for (const std::string& path : c.ignore) {
+    std::string error;
+    ASSERT_TRUE(ignore.Add(path, &error)) << error;
+  }
+  std::string error;
+  EXPECT_FALSE(ignore.Add("error.nope", &error));
+  std::vector<Difference> differences;
+  const std::string old_bytes = old_report->SerializeAsString();
+  const std::string new_bytes = new_report->SerializeAsString();
+  pb::io::ArrayInputStream input(new_bytes.data(),
+                                 static_cast<int>(new_bytes.size()));
+  ReadError read_error;
+  ASSERT_TRUE(Compare(old_bytes, &input, *c.type, keys, ignore,
+                      {[&](const Difference& d) { differences.push_back(d); },
+                       [&](const std::string& note) { notes.push_back(note); }},
+                      &read_error));
   std::vector<std::string> lines, json;
-  for (const Difference& d : Compare(*old_report, *new_report, keys, &notes)) {
+  for (const Difference& d : differences) {
     lines.push_back(ToLine(d));
     json.push_back(ToJson(d));
     for (const auto& value : {d.old_value, d.new_value}) {
@@ -300,7 +318,33 @@ INSTANTIATE_TEST_SUITE_P(
               static_cast<l3::EdgeNodeStatusMsg*>(m)->set_w_await(payload);
             },
             {R"({"path":"r_await","kind":"changed","old":0,"new":-0.0})",
-             R"({"path":"w_await","kind":"changed","old":"NaN"} loses : a NaN with bits 0x7fc00001, which JSON writes as NaN)"}}));
+             R"({"path":"w_await","kind":"changed","old":"NaN"} loses : a NaN with bits 0x7fc00001, which JSON writes as NaN)"}},
+        PairCase{"IgnoredPaths",
+                 l3::BgpNeighborMsg::descriptor(),
+                 R"(timestamp: 1 bgp_neighbor_msg {
+                      neighbor_ip { address: "a.b" } time_since_established: 5
+                      address_family_info { addr_family_name: "v4"
+                                            count_in_prefixes: 1 } }
+                    bgp_neighbor_msg { neighbor_ip { address: "c" }
+                      address_family_info { addr_family_name: "v4" } })",
+                 R"(timestamp: 2 bgp_neighbor_msg {
+                      neighbor_ip { address: "a.b" } time_since_established: 9
+                      address_family_info { addr_family_name: "v4"
+                                            count_in_prefixes: 2 } }
+                    bgp_neighbor_msg { neighbor_ip { address: "c" }
+                      address_family_info { addr_family_name: "v4"
+                                            count_in_prefixes: 3 } })",
+                 {"added bgp_neighbor_msg[neighbor_ip.address=c]"
+                  ".address_family_info[addr_family_name=v4]"
+                  ".count_in_prefixes: 3"},
+                 {},
+                 "",
+                 nullptr,
+                 nullptr,
+                 {},
+                 {"timestamp", "bgp_neighbor_msg[*].time_since_established",
+                  "bgp_neighbor_msg[neighbor_ip.address=a.b]"
+                  ".address_family_info"}}));
 
 TEST(KeysTest, EveryListOfMessagesHasAKey) {
   const pb::FileDescriptor& file = *l3::RouteTableMsg::descriptor()->file();

@@ -63,6 +63,28 @@ class Keys {
   std::map<const google::protobuf::FieldDescriptor*, Key> keys_;
 };
 
+// Differences a comparison leaves out, such as the timestamp that differs
+// between any two reports.
+class Ignore {
+ public:
+  explicit Ignore(const google::protobuf::Descriptor& report);
+
+  // Leaves out every difference at `path` or below it: field names joined by
+  // dots ("timestamp"), a list element by its key as printed
+  // ("route[network=10.1.0.0/16]") or by "[*]" for any key or position
+  // ("bgp_neighbor_msg[*].time_since_established"); a list named without
+  // brackets means every element too. False with `error` when a name is no
+  // field where it stands.
+  bool Add(std::string_view path, std::string* error);
+
+  // Whether the difference at `path` (Difference::path) is left out.
+  bool Covers(std::string_view path) const;
+
+ private:
+  const google::protobuf::Descriptor& report_;
+  std::vector<std::vector<std::string>> paths_;  // the steps of each
+};
+
 // One step of a difference's path: a field, or a record the schema does not
 // know, and for list elements their positions in the old and new report
 // (-1 on the side that lacks the element).
@@ -138,6 +160,12 @@ bool Compare(std::string_view old_report,
              google::protobuf::io::ZeroCopyInputStream* new_report,
              const google::protobuf::Descriptor& report, const Keys& keys,
              const Sink& sink, ReadError* error);
+
+// The same, leaving out what `ignore` covers.
+bool Compare(std::string_view old_report,
+             google::protobuf::io::ZeroCopyInputStream* new_report,
+             const google::protobuf::Descriptor& report, const Keys& keys,
+             const Ignore& ignore, const Sink& sink, ReadError* error);
 
 // The same for two reports in memory.
 std::vector<Difference> Compare(const google::protobuf::Message& old_report,

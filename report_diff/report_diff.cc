@@ -438,6 +438,13 @@ void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
   bytes->append(*value);
 }
 
+// A key string in JSON: escaped as in the path where it is not UTF-8.
+std::string KeyStringJson(std::string_view value) {
+  return JsonString(json_exactness::FirstNonUtf8(value) == value.npos
+                        ? std::string(value)
+                        : pb::strings::Utf8SafeCEscape(std::string(value)));
+}
+
 // A UuidMsg with both halves and nothing else as a UUID, most significant
 // half first (3f2c9a1e-0000-0000-0000-00000000002a); false for anything
 // else, which is printed as a message so that unequal keys read unequal.
@@ -482,6 +489,39 @@ class KeyReader {
     std::string bytes;
     Append(element, &bytes);
     return bytes;
+  }
+
+  // {"network":"10.1.0.0/16","next_hop":"192.0.2.1"}; unset key fields
+  // left out.
+  std::string Json(const pb::Message& element) const {
+    std::string json;
+    for (const auto& path : key_.fields) {
+      const pb::Message* holder = &element;
+      for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
+        holder = Child(holder, *path[i], -1);
+      }
+      if (holder == nullptr ||
+          !holder->GetReflection()->HasField(*holder, path.back())) {
+        continue;
+      }
+      std::string name;
+      for (size_t i = 0; i < path.size(); ++i) {
+        name += (i ? "." : "") + path[i]->name();
+      }
+      const pb::FieldDescriptor& last = *path.back();
+      const pb::Reflection& r = *holder->GetReflection();
+      std::string value;
+      if (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING) {
+        value = KeyStringJson(r.GetStringReference(*holder, &last, &value));
+      } else if (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE &&
+                 UuidText(r.GetMessage(*holder, &last), &value)) {
+        value = JsonString(value);
+      } else {
+        value = FieldValue(*holder, last, -1).json;
+      }
+      json += (json.empty() ? "{" : ",") + JsonString(name) + ":" + value;
+    }
+    return json.empty() ? "{}" : json + "}";
   }
 
   // network=10.1.0.0/16, next_hop=192.0.2.1; unset key fields left out.
@@ -536,6 +576,22 @@ std::string ElementPath(const Keys& keys, const pb::FieldDescriptor& list,
   }
   if (rank > 0) text += (text.empty() ? "#" : ", #") + std::to_string(rank);
   return list.name() + "[" + text + "]";
+}
+
+// The step to an element of `list` (as for ElementPath), its key in JSON
+// only when `json`.
+Step ElementStep(const Keys& keys, const pb::FieldDescriptor& list,
+                 const pb::Message* element, std::string_view value,
+                 int old_index, int new_index, int rank, bool json) {
+  Step step{&list, 0, old_index, new_index, "", rank};
+  const Keys::Key& key = keys.For(list);
+  if (!json) return step;
+  if (element != nullptr && !key.fields.empty()) {
+    step.key_json = KeyReader(key).Json(*element);
+  } else if (element == nullptr && key.by_value) {
+    step.key_json = KeyStringJson(value);
+  }
+  return step;
 }
 
 bool Keyed(const Keys& keys, const pb::FieldDescriptor& list) {
@@ -717,8 +773,8 @@ class Walker {
   // it) of `list`, at `path`.
   void Pair(const pb::Message& old_parent, const pb::Message& new_parent,
             const pb::FieldDescriptor& list, int old_index, int new_index,
-            const std::string& path, std::vector<Step>* steps) {
-    steps->push_back({&list, 0, old_index, new_index});
+            const std::string& path, Step step, std::vector<Step>* steps) {
+    steps->push_back(std::move(step));
     if (old_index < 0 || new_index < 0) {
       Emit(old_index < 0 ? Difference::kAdded : Difference::kRemoved, path,
            *steps, old_parent, new_parent, list, old_index, new_index);
@@ -743,15 +799,23 @@ class Walker {
     const int new_size = r.FieldSize(new_parent, &list);
     if (!Keyed(keys_, list)) {
       for (int i = 0; i < std::max(old_size, new_size); ++i) {
-        Pair(old_parent, new_parent, list, i < old_size ? i : -1,
-             i < new_size ? i : -1,
-             prefix + list.name() + "[" + std::to_string(i) + "]", steps);
+        const int old_index = i < old_size ? i : -1;
+        const int new_index = i < new_size ? i : -1;
+        Pair(old_parent, new_parent, list, old_index, new_index,
+             prefix + list.name() + "[" + std::to_string(i) + "]",
+             {&list, 0, old_index, new_index}, steps);
       }
       return;
     }
     const auto path = [&](const pb::Message& parent, int index, int rank) {
       return prefix + ElementPath(keys_, list, ElementOf(parent, list, index),
                                   StringOf(parent, list, index), index, rank);
+    };
+    const auto step = [&](const pb::Message& parent, int index, int old_index,
+                          int new_index, int rank) {
+      return ElementStep(keys_, list, ElementOf(parent, list, index),
+                         StringOf(parent, list, index), old_index, new_index,
+                         rank, sink_.json);
     };
     struct Equal {
       std::vector<int> old_indices;
@@ -779,12 +843,14 @@ class Walker {
         if (Same(old_parent, new_parent, list, old_index, j)) continue;
       }
       Pair(old_parent, new_parent, list, old_index, j,
-           path(new_parent, j, rank), steps);
+           path(new_parent, j, rank), step(new_parent, j, old_index, j, rank),
+           steps);
     }
     for (int i = 0; i < old_size; ++i) {
       if (!matched[i]) {
         Pair(old_parent, new_parent, list, i, -1,
-             path(old_parent, i, old_rank[i]), steps);
+             path(old_parent, i, old_rank[i]),
+             step(old_parent, i, i, -1, old_rank[i]), steps);
       }
     }
   }
@@ -817,7 +883,8 @@ class Walker {
           continue;
         }
         std::vector<Step> record_steps = *steps;
-        record_steps.push_back({nullptr, number, old_index, new_index});
+        record_steps.push_back(
+            {nullptr, number, old_index, new_index, "", static_cast<int>(k)});
         Emit(!old_value   ? Difference::kAdded
              : !new_value ? Difference::kRemoved
                           : Difference::kChanged,
@@ -1006,6 +1073,32 @@ std::string ToJson(const Difference& d) {
     json += ",\"new\":" + d.new_value->json;
   }
   return json + "}";
+}
+
+std::string ToJson(const Difference& d, bool with_steps) {
+  std::string json = ToJson(d);
+  if (!with_steps) return json;
+  std::string steps;
+  for (const Step& step : d.steps) {
+    steps += steps.empty() ? "[" : ",";
+    if (step.field == nullptr) {
+      steps += "{\"unknown\":" + std::to_string(step.unknown_number);
+    } else {
+      steps += "{\"field\":" + JsonString(step.field->name());
+      if (step.field->is_repeated() && step.key_json.empty()) {
+        steps += ",\"index\":" + std::to_string(step.old_index >= 0
+                                                    ? step.old_index
+                                                    : step.new_index);
+      } else if (step.field->is_repeated()) {
+        steps += (step.key_json[0] == '{' ? ",\"key\":" : ",\"value\":") +
+                 step.key_json;
+      }
+    }
+    if (step.rank > 0) steps += ",\"rank\":" + std::to_string(step.rank);
+    steps += "}";
+  }
+  json.pop_back();
+  return json + ",\"steps\":" + steps + "]}";
 }
 
 // ---------------------------------------------------------------- Compare
@@ -1343,6 +1436,8 @@ class Comparison {
     const std::string path = ElementPath(list, element, reader.element_string(),
                                          reader.index(), rank);
     if (rank > 0 && Keyed(list)) walker_.NoteDuplicate(list, "new", path);
+    step = ElementStep(keys_, list, element, reader.element_string(),
+                       step.old_index, step.new_index, rank, sink_.json);
     if (old_record == OldRun::kNone) {
       Emit(Difference::kAdded, path, step, std::nullopt, NewValue(reader));
     } else if (element == nullptr) {
@@ -1370,9 +1465,12 @@ class Comparison {
         std::max(slot.new_count, 0) + static_cast<int>(slot.last++);
     const int index = static_cast<int>(run->index);
     Advance(run);
+    const pb::Message* element = OldMessage(record);
     Emit(Difference::kRemoved,
-         ElementPath(*at.list, OldMessage(record), at.bytes, index, rank),
-         Step{at.list, 0, index, -1}, OldValue(record), std::nullopt);
+         ElementPath(*at.list, element, at.bytes, index, rank),
+         ElementStep(keys_, *at.list, element, at.bytes, index, -1, rank,
+                     sink_.json),
+         OldValue(record), std::nullopt);
   }
 
   Value OldValue(uint32_t record) {

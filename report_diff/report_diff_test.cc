@@ -400,11 +400,13 @@ TEST(ToJsonTest, ValuesInTheJsonMapping) {
   for (const Difference& d :
        Compare(*old_report, *new_report, Keys(*old_report->GetDescriptor()))) {
     json.push_back(ToJson(d));
+    if (json.size() == 1) json.push_back(ToJson(d, true));
   }
   EXPECT_THAT(
       json,
       ElementsAreArray({
           R"({"path":"bgp_neighbor_msg[neighbor_ip.address=\"a\\\"b\"].bgp_connection_state","kind":"changed","old":"IDLE","new":"ACTIVE"})",
+          R"({"path":"bgp_neighbor_msg[neighbor_ip.address=\"a\\\"b\"].bgp_connection_state","kind":"changed","old":"IDLE","new":"ACTIVE","steps":[{"field":"bgp_neighbor_msg","key":{"neighbor_ip.address":"a\"b"}},{"field":"bgp_connection_state"}]})",
           R"({"path":"lrouter_id","kind":"added","new":"x"})",
           R"({"path":"local_as","kind":"removed","old":7})",
           R"({"path":"timestamp","kind":"changed","old":"1","new":"2"})",

@@ -93,6 +93,12 @@ struct Step {
   int unknown_number = 0;  // when field is null
   int old_index = -1;
   int new_index = -1;
+  // For an element of a keyed list, when the sink asked for JSON: its key
+  // in JSON, an object of the key fields set ({"network":"10.1.0.0/16"}) or
+  // the value of a string matched by value; key strings that are not UTF-8
+  // escaped as in the path. Empty for elements matched by position.
+  std::string key_json;
+  int rank = 0;  // among equal keys ("#1"), or records of one number
 };
 
 // Something the JSON form of a value cannot hold exactly: a string that is
@@ -160,6 +166,13 @@ bool Compare(std::string_view old_report,
              google::protobuf::io::ZeroCopyInputStream* new_report,
              const google::protobuf::Descriptor& report, const Keys& keys,
              const Sink& sink, ReadError* error);
+
+// ToJson with, beside the path, the path as steps:
+// "steps":[{"field":"route","key":{"network":"10.1.0.0/16"}},
+// {"field":"admin_distance"}]; a step also has "rank" when it is above 0,
+// "index" for an element matched by position, "value" for a string matched
+// by value, and "unknown" (the number) for a record the schema does not know.
+std::string ToJson(const Difference& difference, bool with_steps);
 
 // The same, leaving out what `ignore` covers.
 bool Compare(std::string_view old_report,

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -750,11 +751,15 @@ class Walker {
                                                               index, &scratch_);
   }
 
-  std::string KeyOf(const pb::Message& parent, const pb::FieldDescriptor& list,
-                    int index) {
+  // Appends the key of element `index` of `list` to `keys`.
+  void AppendKey(const pb::Message& parent, const pb::FieldDescriptor& list,
+                 int index, std::string* keys) {
     const pb::Message* element = ElementOf(parent, list, index);
-    return element ? KeyReader(keys_.For(list)).Bytes(*element)
-                   : std::string(StringOf(parent, list, index));
+    if (element) {
+      KeyReader(keys_.For(list)).Append(*element, keys);
+    } else {
+      keys->append(StringOf(parent, list, index));
+    }
   }
 
   // Whether two elements are equal, by their encodings where they are
@@ -817,26 +822,56 @@ class Walker {
                          StringOf(parent, list, index), old_index, new_index,
                          rank, sink_.json);
     };
+    // The distinct keys, in one open-addressed table over one string of
+    // all keys: a list of 64k elements costs a few allocations.
     struct Equal {
-      std::vector<int> old_indices;
+      uint32_t offset, length;  // of the key in `keys`
+      int next_unmatched = -1;  // old element
+      int last = -1;
       int new_count = 0;
     };
-    std::unordered_map<std::string, Equal> by_key;
-    by_key.reserve(old_size);
-    std::vector<int> old_rank(old_size);
+    std::string keys;
+    std::vector<Equal> equals;
+    // At most half full: a power of two above twice the keys.
+    std::vector<int> table(
+        size_t{4} << std::ilogb(std::max(1, old_size + new_size)), -1);
+    std::vector<int> next_equal(old_size, -1), old_rank(old_size);
+    const size_t mask = table.size() - 1;
+    // The equal-key entry of the key at `offset` in `keys`, added if new.
+    const auto find = [&](uint32_t offset) {
+      const std::string_view key =
+          std::string_view(keys).substr(offset, keys.size() - offset);
+      for (size_t i = std::hash<std::string_view>()(key) & mask;;
+           i = (i + 1) & mask) {
+        if (table[i] < 0) {
+          table[i] = static_cast<int>(equals.size());
+          equals.push_back({offset, static_cast<uint32_t>(key.size())});
+          return table[i];
+        }
+        const Equal& equal = equals[table[i]];
+        if (std::string_view(keys).substr(equal.offset, equal.length) == key) {
+          keys.resize(offset);  // known: its bytes are kept once
+          return table[i];
+        }
+      }
+    };
     for (int i = 0; i < old_size; ++i) {
-      std::vector<int>& equal = by_key[KeyOf(old_parent, list, i)].old_indices;
-      old_rank[i] = static_cast<int>(equal.size());
-      equal.push_back(i);
+      const uint32_t offset = static_cast<uint32_t>(keys.size());
+      AppendKey(old_parent, list, i, &keys);
+      Equal& equal = equals[find(offset)];
+      old_rank[i] = equal.last < 0 ? 0 : old_rank[equal.last] + 1;
+      (equal.last < 0 ? equal.next_unmatched : next_equal[equal.last]) = i;
+      equal.last = i;
       if (old_rank[i] == 1) NoteDuplicate(list, "old", path(old_parent, i, 1));
     }
     std::vector<bool> matched(old_size);
     for (int j = 0; j < new_size; ++j) {
-      Equal& equal = by_key[KeyOf(new_parent, list, j)];
+      const uint32_t offset = static_cast<uint32_t>(keys.size());
+      AppendKey(new_parent, list, j, &keys);
+      Equal& equal = equals[find(offset)];
       const int rank = equal.new_count++;
-      const int old_index = rank < static_cast<int>(equal.old_indices.size())
-                                ? equal.old_indices[rank]
-                                : -1;
+      const int old_index = equal.next_unmatched;
+      if (old_index >= 0) equal.next_unmatched = next_equal[old_index];
       if (rank > 0) NoteDuplicate(list, "new", path(new_parent, j, rank));
       if (old_index >= 0) {
         matched[old_index] = true;

@@ -146,28 +146,6 @@ std::string KeyText(std::string_view value) {
               : "\"" + pb::strings::Utf8SafeCEscape(std::string(value)) + "\"";
 }
 
-// The steps of a printed path ("route[network=n, #1]", "admin_distance"):
-// dots and brackets inside quoted key values belong to the key.
-std::vector<std::string> PathSteps(std::string_view path) {
-  std::vector<std::string> steps(1);
-  bool quoted = false, bracket = false;
-  for (size_t i = 0; i < path.size(); ++i) {
-    const char c = path[i];
-    if (quoted && c == '\\' && i + 1 < path.size()) {
-      steps.back() += path.substr(i++, 2);
-      continue;
-    }
-    quoted ^= c == '"';
-    bracket = quoted || (bracket ? c != ']' : c == '[');
-    if (c == '.' && !bracket) {
-      steps.emplace_back();
-    } else {
-      steps.back() += c;
-    }
-  }
-  return steps;
-}
-
 const pb::TextFormat::Printer& SingleLine() {
   static const pb::TextFormat::Printer* printer = [] {
     auto* p = new pb::TextFormat::Printer;
@@ -484,12 +462,6 @@ class KeyReader {
       }
       AppendValue(holder, *path.back(), bytes);
     }
-  }
-
-  std::string Bytes(const pb::Message& element) const {
-    std::string bytes;
-    Append(element, &bytes);
-    return bytes;
   }
 
   // {"network":"10.1.0.0/16","next_hop":"192.0.2.1"}; unset key fields
@@ -1036,6 +1008,26 @@ const Keys::Key& Keys::For(const pb::FieldDescriptor& list) const {
 }
 
 // ---------------------------------------------------------------- Ignore
+
+std::vector<std::string> PathSteps(std::string_view path) {
+  std::vector<std::string> steps(1);
+  bool quoted = false, bracket = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (quoted && c == '\\' && i + 1 < path.size()) {
+      steps.back() += path.substr(i++, 2);
+      continue;
+    }
+    quoted ^= c == '"';
+    bracket = quoted || (bracket ? c != ']' : c == '[');
+    if (c == '.' && !bracket) {
+      steps.emplace_back();
+    } else {
+      steps.back() += c;
+    }
+  }
+  return steps;
+}
 
 Ignore::Ignore(const pb::Descriptor& report) : report_(report) {}
 

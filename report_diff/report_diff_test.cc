@@ -433,28 +433,6 @@ TEST(CompareTest, SaysWhichReportIsMalformedAndWhere) {
   }
 }
 
-// The segments of a printed path: "route[network=n, #1]", "admin_distance",
-// "9#1"; dots and brackets inside quoted key values are not separators.
-std::vector<std::string> Segments(const std::string& path) {
-  std::vector<std::string> segments(1);
-  bool quoted = false, bracket = false;
-  for (size_t i = 0; i < path.size(); ++i) {
-    const char c = path[i];
-    if (quoted && c == '\\') {
-      segments.back() += path.substr(i++, 2);
-      continue;
-    }
-    quoted ^= c == '"';
-    bracket = quoted || (bracket ? c != ']' : c == '[');
-    if (c == '.' && !bracket) {
-      segments.emplace_back();
-    } else {
-      segments.back() += c;
-    }
-  }
-  return segments;
-}
-
 // The index of the element of `list` in `parent` that `selector` (the text
 // between the brackets) names: a position, or its key and rank, as a
 // consumer reads it with the list's key in hand.
@@ -546,7 +524,7 @@ void Apply(const std::vector<Difference>& differences, const Keys& keys,
       removed;
   std::vector<std::pair<pb::UnknownFieldSet*, int>> removed_records;
   for (const Difference& d : differences) {
-    const std::vector<std::string> segments = Segments(d.path);
+    const std::vector<std::string> segments = PathSteps(d.path);
     pb::Message* parent = report;
     const pb::FieldDescriptor* field = nullptr;
     int index = -1;

@@ -133,6 +133,11 @@ struct Difference {
   std::optional<Value> new_value;  // absent for kRemoved
 };
 
+// The steps of a printed path: "route[network=n, #1]", "admin_distance",
+// "9#1" for the second record 9 the schema does not know; dots and brackets
+// inside quoted key values belong to their key.
+std::vector<std::string> PathSteps(std::string_view path);
+
 // "changed route[...].admin_distance: 20 -> 1", "added route[...]: {...}",
 // "removed route[...]: {...}".
 std::string ToLine(const Difference& difference);

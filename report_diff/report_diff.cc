@@ -5,26 +5,25 @@
 #include <google/protobuf/stubs/strutil.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/unknown_field_set.h>
-#include <google/protobuf/util/field_comparator.h>
 #include <google/protobuf/util/json_util.h>
-#include <google/protobuf/util/message_differencer.h>
 #include <ostrel/report_stream.h>
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <set>
+#include <unordered_map>
 
+#include "json_exactness.h"
 #include "wire_rules.h"
 
 namespace ostrel::report_diff {
 namespace {
 
 namespace pb = ::google::protobuf;
-using ::google::protobuf::util::MessageDifferencer;
-using Field = MessageDifferencer::SpecificField;
 
 // The default key of each list of messages, from what its elements mean.
 // Lists of strings are matched by value; a list missing here, by position.
@@ -135,14 +134,16 @@ std::string JsonString(std::string_view text) {
   return out + "\"";
 }
 
-// Key values as operators write them: bare where that is unambiguous.
+// Key values as operators write them: bare where that is unambiguous, and
+// text that is UTF-8 as such (only other bytes escaped).
 std::string KeyText(std::string_view value) {
-  const bool bare = !value.empty() &&
-                    value.find_first_of("[],=\"\\# ") == value.npos &&
+  const bool utf8 = json_exactness::FirstNonUtf8(value) == value.npos;
+  const bool bare = utf8 && !value.empty() &&
+                    value.find_first_of("[],=\"\\# \x7f") == value.npos &&
                     std::all_of(value.begin(), value.end(),
-                                [](char c) { return c > 0x20 && c < 0x7f; });
+                                [](char c) { return c < 0 || c > 0x20; });
   return bare ? std::string(value)
-              : "\"" + pb::CEscape(std::string(value)) + "\"";
+              : "\"" + pb::strings::Utf8SafeCEscape(std::string(value)) + "\"";
 }
 
 const pb::TextFormat::Printer& SingleLine() {
@@ -161,14 +162,132 @@ std::string MessageText(const pb::Message& message) {
   return "{" + text + "}";
 }
 
+std::string Hex(uint64_t value) {
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%" PRIx64, value);
+  return text;
+}
+
+// Why JSON cannot hold string `value` exactly, or "".
+std::string StringLoss(std::string_view value) {
+  const size_t bad = json_exactness::FirstNonUtf8(value);
+  if (bad == value.npos) return "";
+  return "not UTF-8 from its byte " + std::to_string(bad) + " (" +
+         Hex(static_cast<unsigned char>(value[bad])) + ")";
+}
+
+template <typename Number>
+std::string NumberLoss(Number value) {
+  if (json_exactness::Holds(value)) return "";
+  uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof value);
+  return "a NaN with bits " + Hex(bits) + ", which JSON writes as NaN";
+}
+
+// Why JSON cannot hold element `index` (-1: the singular value) of scalar
+// `field` exactly, or "".
+std::string ScalarLoss(const pb::Message& message,
+                       const pb::FieldDescriptor& field, int index) {
+  const pb::Reflection& r = *message.GetReflection();
+  const bool list = index >= 0;
+  switch (field.cpp_type()) {
+    case pb::FieldDescriptor::CPPTYPE_STRING: {
+      if (field.type() == pb::FieldDescriptor::TYPE_BYTES) return "";
+      std::string scratch;
+      return StringLoss(
+          list ? r.GetRepeatedStringReference(message, &field, index, &scratch)
+               : r.GetStringReference(message, &field, &scratch));
+    }
+    case pb::FieldDescriptor::CPPTYPE_FLOAT:
+      return NumberLoss(list ? r.GetRepeatedFloat(message, &field, index)
+                             : r.GetFloat(message, &field));
+    case pb::FieldDescriptor::CPPTYPE_DOUBLE:
+      return NumberLoss(list ? r.GetRepeatedDouble(message, &field, index)
+                             : r.GetDouble(message, &field));
+    default:  // integers, booleans and enumerations read back exactly
+      return "";
+  }
+}
+
+// Names in `losses` what the JSON mapping of `message` cannot hold, paths
+// below `root`; with `strip`, a copy of `message`, removes it from the copy.
+void CollectLosses(const pb::Message& message, const std::string& root,
+                   std::vector<JsonLoss>* losses, pb::Message* strip) {
+  const pb::Reflection& r = *message.GetReflection();
+  const std::string prefix = root.empty() ? "" : root + ".";
+  std::vector<const pb::FieldDescriptor*> fields;
+  r.ListFields(message, &fields);
+  for (const pb::FieldDescriptor* field : fields) {
+    const bool list = field->is_repeated();
+    const int count = list ? r.FieldSize(message, field) : 1;
+    std::vector<int> lost;
+    for (int i = 0; i < count; ++i) {
+      const std::string path =
+          prefix + field->name() + (list ? "[" + std::to_string(i) + "]" : "");
+      if (field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+        CollectLosses(list ? r.GetRepeatedMessage(message, field, i)
+                           : r.GetMessage(message, field),
+                      path, losses,
+                      !strip ? nullptr
+                      : list ? r.MutableRepeatedMessage(strip, field, i)
+                             : r.MutableMessage(strip, field));
+        continue;
+      }
+      std::string what = ScalarLoss(message, *field, list ? i : -1);
+      if (what.empty()) continue;
+      losses->push_back({path, std::move(what)});
+      lost.push_back(i);
+    }
+    if (strip == nullptr || lost.empty()) continue;
+    if (!list) {
+      r.ClearField(strip, field);
+      continue;
+    }
+    for (auto i = lost.rbegin(); i != lost.rend(); ++i) {
+      for (int k = *i; k + 1 < count; ++k)
+        r.SwapElements(strip, field, k, k + 1);
+      r.RemoveLast(strip, field);
+    }
+  }
+  const pb::UnknownFieldSet& unknown = r.GetUnknownFields(message);
+  for (int i = 0; i < unknown.field_count(); ++i) {
+    losses->push_back({prefix + std::to_string(unknown.field(i).number()),
+                       "a record the schema does not know"});
+  }
+  if (strip) r.MutableUnknownFields(strip)->Clear();
+}
+
 // The JSON form only when asked for: it takes many times the text's time.
+// What JSON cannot hold is left out of it, and named.
 Value MessageValue(const pb::Message& message, bool json) {
   Value value{MessageText(message), {}};
   if (!json) return value;
   pb::util::JsonPrintOptions options;
   options.preserve_proto_field_names = true;
-  if (!pb::util::MessageToJsonString(message, &value.json, options).ok()) {
-    value.json = JsonString(value.text);  // not representable in JSON
+  CollectLosses(message, "", &value.json_losses, nullptr);
+  std::unique_ptr<pb::Message> exact;
+  if (!value.json_losses.empty()) {
+    exact.reset(message.New());
+    exact->CopyFrom(message);
+    std::vector<JsonLoss> again;
+    CollectLosses(message, "", &again, exact.get());
+  }
+  if (!pb::util::MessageToJsonString(exact ? *exact : message, &value.json,
+                                     options)
+           .ok()) {
+    value.json.clear();
+    value.json_losses.push_back({"", "not representable in JSON"});
+  }
+  return value;
+}
+
+// A string value; JSON holds it only when it is UTF-8.
+Value StringValue(std::string_view s) {
+  Value value{"\"" + pb::CEscape(std::string(s)) + "\"", JsonString(s)};
+  std::string what = StringLoss(s);
+  if (!what.empty()) {
+    value.json.clear();
+    value.json_losses.push_back({"", std::move(what)});
   }
   return value;
 }
@@ -189,7 +308,12 @@ Value FieldValue(const pb::Message& message, const pb::FieldDescriptor& field,
       const std::string& s =
           list ? r.GetRepeatedStringReference(message, &field, index, &scratch)
                : r.GetStringReference(message, &field, &scratch);
-      return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
+      if (field.type() == F::TYPE_BYTES) {
+        std::string base64;
+        pb::Base64Escape(s, &base64);
+        return {"\"" + pb::CEscape(s) + "\"", JsonString(base64)};
+      }
+      return StringValue(s);
     }
     default:
       break;
@@ -202,13 +326,17 @@ Value FieldValue(const pb::Message& message, const pb::FieldDescriptor& field,
     case F::CPPTYPE_ENUM:
       return {text, JsonString(text)};  // as the JSON mapping writes them
     case F::CPPTYPE_FLOAT:
-    case F::CPPTYPE_DOUBLE:
+    case F::CPPTYPE_DOUBLE: {
+      std::string what = ScalarLoss(message, field, index);
+      if (!what.empty()) return {text, "", {{"", std::move(what)}}};
       if (text == "nan" || text == "inf" || text == "-inf") {
         return {text, JsonString(text == "nan"   ? "NaN"
                                  : text == "inf" ? "Infinity"
                                                  : "-Infinity")};
       }
-      return {text, text};
+      // JSON parsers read -0 as the integer 0.
+      return {text, text == "-0" ? "-0.0" : text};
+    }
     default:
       return {text, text};
   }
@@ -219,7 +347,9 @@ Value UnknownValue(const pb::UnknownField& field) {
   switch (field.type()) {
     case pb::UnknownField::TYPE_VARINT:
       std::snprintf(text, sizeof text, "%" PRIu64, field.varint());
-      return {text, text};
+      // Above 2^53 a JSON number is not read back exactly.
+      return {text,
+              field.varint() > (uint64_t{1} << 53) ? JsonString(text) : text};
     case pb::UnknownField::TYPE_FIXED32:
       std::snprintf(text, sizeof text, "0x%08" PRIx32, field.fixed32());
       break;
@@ -239,6 +369,15 @@ Value UnknownValue(const pb::UnknownField& field) {
     }
   }
   return {text, JsonString(text)};
+}
+
+// The encoding of one record the schema does not know.
+std::string Encoded(const pb::UnknownField& field) {
+  pb::UnknownFieldSet set;
+  set.AddField(field);
+  std::string bytes;
+  set.SerializeToString(&bytes);
+  return bytes;
 }
 
 const pb::Message* Child(const pb::Message* parent,
@@ -278,6 +417,38 @@ void AppendValue(const pb::Message* holder, const pb::FieldDescriptor& field,
   bytes->append(*value);
 }
 
+// A key string in JSON: escaped as in the path where it is not UTF-8.
+std::string KeyStringJson(std::string_view value) {
+  return JsonString(json_exactness::FirstNonUtf8(value) == value.npos
+                        ? std::string(value)
+                        : pb::strings::Utf8SafeCEscape(std::string(value)));
+}
+
+// A UuidMsg with both halves and nothing else as a UUID, most significant
+// half first (3f2c9a1e-0000-0000-0000-00000000002a); false for anything
+// else, which is printed as a message so that unequal keys read unequal.
+bool UuidText(const pb::Message& message, std::string* text) {
+  const pb::Descriptor& type = *message.GetDescriptor();
+  const pb::Reflection& r = *message.GetReflection();
+  const pb::FieldDescriptor* left = type.FindFieldByName("left");
+  const pb::FieldDescriptor* right = type.FindFieldByName("right");
+  if (type.full_name() != "ostrel.ruk.UuidMsg" || !left || !right ||
+      !r.HasField(message, left) || !r.HasField(message, right) ||
+      !r.GetUnknownFields(message).empty()) {
+    return false;
+  }
+  const uint64_t high = r.GetUInt64(message, left);
+  const uint64_t low = r.GetUInt64(message, right);
+  char uuid[40];
+  std::snprintf(uuid, sizeof uuid,
+                "%08" PRIx64 "-%04" PRIx64 "-%04" PRIx64 "-%04" PRIx64
+                "-%012" PRIx64,
+                high >> 32, (high >> 16) & 0xffff, high & 0xffff, low >> 48,
+                low & 0xffffffffffff);
+  *text = uuid;
+  return true;
+}
+
 // What identifies elements: the key fields' values, with their presence.
 class KeyReader {
  public:
@@ -293,10 +464,37 @@ class KeyReader {
     }
   }
 
-  std::string Bytes(const pb::Message& element) const {
-    std::string bytes;
-    Append(element, &bytes);
-    return bytes;
+  // {"network":"10.1.0.0/16","next_hop":"192.0.2.1"}; unset key fields
+  // left out.
+  std::string Json(const pb::Message& element) const {
+    std::string json;
+    for (const auto& path : key_.fields) {
+      const pb::Message* holder = &element;
+      for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
+        holder = Child(holder, *path[i], -1);
+      }
+      if (holder == nullptr ||
+          !holder->GetReflection()->HasField(*holder, path.back())) {
+        continue;
+      }
+      std::string name;
+      for (size_t i = 0; i < path.size(); ++i) {
+        name += (i ? "." : "") + path[i]->name();
+      }
+      const pb::FieldDescriptor& last = *path.back();
+      const pb::Reflection& r = *holder->GetReflection();
+      std::string value;
+      if (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING) {
+        value = KeyStringJson(r.GetStringReference(*holder, &last, &value));
+      } else if (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE &&
+                 UuidText(r.GetMessage(*holder, &last), &value)) {
+        value = JsonString(value);
+      } else {
+        value = FieldValue(*holder, last, -1).json;
+      }
+      json += (json.empty() ? "{" : ",") + JsonString(name) + ":" + value;
+    }
+    return json.empty() ? "{}" : json + "}";
   }
 
   // network=10.1.0.0/16, next_hop=192.0.2.1; unset key fields left out.
@@ -317,16 +515,399 @@ class KeyReader {
       }
       const pb::FieldDescriptor& last = *path.back();
       std::string scratch;
-      text += "=" + (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING
-                         ? KeyText(holder->GetReflection()->GetStringReference(
-                               *holder, &last, &scratch))
-                         : FieldValue(*holder, last, -1).text);
+      const pb::Reflection& r = *holder->GetReflection();
+      std::string value;
+      if (last.cpp_type() == pb::FieldDescriptor::CPPTYPE_STRING) {
+        value = KeyText(r.GetStringReference(*holder, &last, &value));
+      } else if (last.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE ||
+                 !UuidText(r.GetMessage(*holder, &last), &value)) {
+        value = FieldValue(*holder, last, -1, false).text;
+      }
+      text += "=" + value;
     }
     return text;
   }
 
  private:
   const Keys::Key& key_;
+};
+
+// The path text of element `index` of `list`: its key (`element`'s fields,
+// or `value` for a list of strings matched by value) with its rank among
+// equal keys, or its position.
+std::string ElementPath(const Keys& keys, const pb::FieldDescriptor& list,
+                        const pb::Message* element, std::string_view value,
+                        int index, int rank) {
+  const Keys::Key& key = keys.For(list);
+  std::string text;
+  if (element != nullptr && !key.fields.empty()) {
+    text = KeyReader(key).Text(*element);
+  } else if (element == nullptr && key.by_value) {
+    text = KeyText(value);
+  } else {
+    return list.name() + "[" + std::to_string(index) + "]";
+  }
+  if (rank > 0) text += (text.empty() ? "#" : ", #") + std::to_string(rank);
+  return list.name() + "[" + text + "]";
+}
+
+// The step to an element of `list` (as for ElementPath), its key in JSON
+// only when `json`.
+Step ElementStep(const Keys& keys, const pb::FieldDescriptor& list,
+                 const pb::Message* element, std::string_view value,
+                 int old_index, int new_index, int rank, bool json) {
+  Step step{&list, 0, old_index, new_index, "", rank};
+  const Keys::Key& key = keys.For(list);
+  if (!json) return step;
+  if (element != nullptr && !key.fields.empty()) {
+    step.key_json = KeyReader(key).Json(*element);
+  } else if (element == nullptr && key.by_value) {
+    step.key_json = KeyStringJson(value);
+  }
+  return step;
+}
+
+bool Keyed(const Keys& keys, const pb::FieldDescriptor& list) {
+  const Keys::Key& key = keys.For(list);
+  return key.by_value || !key.fields.empty();
+}
+
+bool SameScalar(const pb::Message& a, const pb::Message& b,
+                const pb::FieldDescriptor& field, int a_index, int b_index) {
+  const pb::Reflection& r = *a.GetReflection();
+  const bool list = field.is_repeated();
+  using F = pb::FieldDescriptor;
+#define OSTREL_SAME(Type)                                   \
+  return list ? r.GetRepeated##Type(a, &field, a_index) ==  \
+                    r.GetRepeated##Type(b, &field, b_index) \
+              : r.Get##Type(a, &field) == r.Get##Type(b, &field)
+  switch (field.cpp_type()) {
+    case F::CPPTYPE_INT32:
+      OSTREL_SAME(Int32);
+    case F::CPPTYPE_INT64:
+      OSTREL_SAME(Int64);
+    case F::CPPTYPE_UINT32:
+      OSTREL_SAME(UInt32);
+    case F::CPPTYPE_UINT64:
+      OSTREL_SAME(UInt64);
+    case F::CPPTYPE_BOOL:
+      OSTREL_SAME(Bool);
+    case F::CPPTYPE_ENUM:
+      OSTREL_SAME(EnumValue);
+    case F::CPPTYPE_FLOAT: {
+      // By bits: 0 and -0, or two NaN payloads, are different bytes.
+      const float x =
+          list ? r.GetRepeatedFloat(a, &field, a_index) : r.GetFloat(a, &field);
+      const float y =
+          list ? r.GetRepeatedFloat(b, &field, b_index) : r.GetFloat(b, &field);
+      return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    case F::CPPTYPE_DOUBLE: {
+      const double x = list ? r.GetRepeatedDouble(a, &field, a_index)
+                            : r.GetDouble(a, &field);
+      const double y = list ? r.GetRepeatedDouble(b, &field, b_index)
+                            : r.GetDouble(b, &field);
+      return std::memcmp(&x, &y, sizeof x) == 0;
+    }
+    case F::CPPTYPE_STRING: {
+      std::string x, y;
+      return (list ? r.GetRepeatedStringReference(a, &field, a_index, &x)
+                   : r.GetStringReference(a, &field, &x)) ==
+             (list ? r.GetRepeatedStringReference(b, &field, b_index, &y)
+                   : r.GetStringReference(b, &field, &y));
+    }
+    case F::CPPTYPE_MESSAGE:
+      break;
+  }
+#undef OSTREL_SAME
+  return false;
+}
+
+// Compares two messages of one type field by field, lists matched by their
+// keys through hash tables, so that every depth costs time linear in its
+// size; reports each difference below a given path.
+class Walker {
+ public:
+  Walker(const Keys& keys, const Ignore* ignore, const Sink& sink)
+      : keys_(keys), ignore_(ignore), sink_(sink) {}
+
+  void Compare(const pb::Message& old_message, const pb::Message& new_message,
+               const std::string& path, std::vector<Step>* steps) {
+    const pb::Reflection& r = *old_message.GetReflection();
+    std::vector<const pb::FieldDescriptor*> old_fields, new_fields, fields;
+    r.ListFields(old_message, &old_fields);
+    r.ListFields(new_message, &new_fields);
+    const auto by_number = [](const pb::FieldDescriptor* a,
+                              const pb::FieldDescriptor* b) {
+      return a->number() < b->number();
+    };
+    std::set_union(old_fields.begin(), old_fields.end(), new_fields.begin(),
+                   new_fields.end(), std::back_inserter(fields), by_number);
+    const std::string prefix = path.empty() ? "" : path + ".";
+    for (const pb::FieldDescriptor* field : fields) {
+      if (field->is_repeated()) {
+        List(old_message, new_message, *field, prefix, steps);
+        continue;
+      }
+      const std::string field_path = prefix + field->name();
+      steps->push_back({field, 0, -1, -1});
+      const bool in_old = r.HasField(old_message, field);
+      const bool in_new = r.HasField(new_message, field);
+      if (in_old && in_new &&
+          field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+        Compare(r.GetMessage(old_message, field),
+                r.GetMessage(new_message, field), field_path, steps);
+      } else if (!in_old || !in_new ||
+                 !SameScalar(old_message, new_message, *field, -1, -1)) {
+        Emit(!in_old   ? Difference::kAdded
+             : !in_new ? Difference::kRemoved
+                       : Difference::kChanged,
+             field_path, *steps, old_message, new_message, *field, -1, -1);
+      }
+      steps->pop_back();
+    }
+    Unknown(r.GetUnknownFields(old_message), r.GetUnknownFields(new_message),
+            prefix, steps);
+  }
+
+  // Once per list and report: its keys are not unique.
+  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
+                     const std::string& example) {
+    if (!sink_.note || !noted_.insert(side + list.full_name()).second) return;
+    sink_.note(list.name() + ": keys are not unique in the " + side +
+               " report (" + example +
+               "); elements with equal keys are matched by position");
+  }
+
+  void Emit(Difference::Kind kind, std::string path, std::vector<Step> steps,
+            std::optional<Value> old_value, std::optional<Value> new_value) {
+    if (ignore_ && ignore_->Covers(path)) return;
+    Difference d;
+    d.kind = kind;
+    d.path = std::move(path);
+    d.steps = std::move(steps);
+    d.old_value = std::move(old_value);
+    d.new_value = std::move(new_value);
+    sink_.difference(d);
+  }
+
+ private:
+  // A field's values on the sides that have them (index -1: absent, or the
+  // singular value where the field is singular).
+  void Emit(Difference::Kind kind, const std::string& path,
+            const std::vector<Step>& steps, const pb::Message& old_message,
+            const pb::Message& new_message, const pb::FieldDescriptor& field,
+            int old_index, int new_index) {
+    std::optional<Value> old_value, new_value;
+    if (kind != Difference::kAdded) {
+      old_value = FieldValue(old_message, field, old_index, sink_.json);
+    }
+    if (kind != Difference::kRemoved) {
+      new_value = FieldValue(new_message, field, new_index, sink_.json);
+    }
+    Emit(kind, path, steps, std::move(old_value), std::move(new_value));
+  }
+
+  const pb::Message* ElementOf(const pb::Message& parent,
+                               const pb::FieldDescriptor& list, int index) {
+    return list.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
+               ? &parent.GetReflection()->GetRepeatedMessage(parent, &list,
+                                                             index)
+               : nullptr;
+  }
+
+  std::string_view StringOf(const pb::Message& parent,
+                            const pb::FieldDescriptor& list, int index) {
+    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_STRING) return {};
+    return parent.GetReflection()->GetRepeatedStringReference(parent, &list,
+                                                              index, &scratch_);
+  }
+
+  // Appends the key of element `index` of `list` to `keys`.
+  void AppendKey(const pb::Message& parent, const pb::FieldDescriptor& list,
+                 int index, std::string* keys) {
+    const pb::Message* element = ElementOf(parent, list, index);
+    if (element) {
+      KeyReader(keys_.For(list)).Append(*element, keys);
+    } else {
+      keys->append(StringOf(parent, list, index));
+    }
+  }
+
+  // Whether two elements are equal, by their encodings where they are
+  // messages: most matched pairs are, and need no walk and no path.
+  bool Same(const pb::Message& old_parent, const pb::Message& new_parent,
+            const pb::FieldDescriptor& list, int old_index, int new_index) {
+    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return SameScalar(old_parent, new_parent, list, old_index, new_index);
+    }
+    ElementOf(old_parent, list, old_index)->SerializeToString(&old_bytes_);
+    ElementOf(new_parent, list, new_index)->SerializeToString(&new_bytes_);
+    return old_bytes_ == new_bytes_;
+  }
+
+  // The pair of elements `old_index` and `new_index` (-1: that side lacks
+  // it) of `list`, at `path`.
+  void Pair(const pb::Message& old_parent, const pb::Message& new_parent,
+            const pb::FieldDescriptor& list, int old_index, int new_index,
+            const std::string& path, Step step, std::vector<Step>* steps) {
+    steps->push_back(std::move(step));
+    if (old_index < 0 || new_index < 0) {
+      Emit(old_index < 0 ? Difference::kAdded : Difference::kRemoved, path,
+           *steps, old_parent, new_parent, list, old_index, new_index);
+    } else if (list.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      Compare(*ElementOf(old_parent, list, old_index),
+              *ElementOf(new_parent, list, new_index), path, steps);
+    } else if (!SameScalar(old_parent, new_parent, list, old_index,
+                           new_index)) {
+      Emit(Difference::kChanged, path, *steps, old_parent, new_parent, list,
+           old_index, new_index);
+    }
+    steps->pop_back();
+  }
+
+  // Lists by key: the new elements in their order, matched or added, then
+  // the old ones left over, removed; by position where the list has no key.
+  void List(const pb::Message& old_parent, const pb::Message& new_parent,
+            const pb::FieldDescriptor& list, const std::string& prefix,
+            std::vector<Step>* steps) {
+    const pb::Reflection& r = *old_parent.GetReflection();
+    const int old_size = r.FieldSize(old_parent, &list);
+    const int new_size = r.FieldSize(new_parent, &list);
+    if (!Keyed(keys_, list)) {
+      for (int i = 0; i < std::max(old_size, new_size); ++i) {
+        const int old_index = i < old_size ? i : -1;
+        const int new_index = i < new_size ? i : -1;
+        Pair(old_parent, new_parent, list, old_index, new_index,
+             prefix + list.name() + "[" + std::to_string(i) + "]",
+             {&list, 0, old_index, new_index}, steps);
+      }
+      return;
+    }
+    const auto path = [&](const pb::Message& parent, int index, int rank) {
+      return prefix + ElementPath(keys_, list, ElementOf(parent, list, index),
+                                  StringOf(parent, list, index), index, rank);
+    };
+    const auto step = [&](const pb::Message& parent, int index, int old_index,
+                          int new_index, int rank) {
+      return ElementStep(keys_, list, ElementOf(parent, list, index),
+                         StringOf(parent, list, index), old_index, new_index,
+                         rank, sink_.json);
+    };
+    // The distinct keys, in one open-addressed table over one string of
+    // all keys: a list of 64k elements costs a few allocations.
+    struct Equal {
+      uint32_t offset, length;  // of the key in `keys`
+      int next_unmatched = -1;  // old element
+      int last = -1;
+      int new_count = 0;
+    };
+    std::string keys;
+    std::vector<Equal> equals;
+    // At most half full: a power of two above twice the keys.
+    std::vector<int> table(
+        size_t{4} << std::ilogb(std::max(1, old_size + new_size)), -1);
+    std::vector<int> next_equal(old_size, -1), old_rank(old_size);
+    const size_t mask = table.size() - 1;
+    // The equal-key entry of the key at `offset` in `keys`, added if new.
+    const auto find = [&](uint32_t offset) {
+      const std::string_view key =
+          std::string_view(keys).substr(offset, keys.size() - offset);
+      for (size_t i = std::hash<std::string_view>()(key) & mask;;
+           i = (i + 1) & mask) {
+        if (table[i] < 0) {
+          table[i] = static_cast<int>(equals.size());
+          equals.push_back({offset, static_cast<uint32_t>(key.size())});
+          return table[i];
+        }
+        const Equal& equal = equals[table[i]];
+        if (std::string_view(keys).substr(equal.offset, equal.length) == key) {
+          keys.resize(offset);  // known: its bytes are kept once
+          return table[i];
+        }
+      }
+    };
+    for (int i = 0; i < old_size; ++i) {
+      const uint32_t offset = static_cast<uint32_t>(keys.size());
+      AppendKey(old_parent, list, i, &keys);
+      Equal& equal = equals[find(offset)];
+      old_rank[i] = equal.last < 0 ? 0 : old_rank[equal.last] + 1;
+      (equal.last < 0 ? equal.next_unmatched : next_equal[equal.last]) = i;
+      equal.last = i;
+      if (old_rank[i] == 1) NoteDuplicate(list, "old", path(old_parent, i, 1));
+    }
+    std::vector<bool> matched(old_size);
+    for (int j = 0; j < new_size; ++j) {
+      const uint32_t offset = static_cast<uint32_t>(keys.size());
+      AppendKey(new_parent, list, j, &keys);
+      Equal& equal = equals[find(offset)];
+      const int rank = equal.new_count++;
+      const int old_index = equal.next_unmatched;
+      if (old_index >= 0) equal.next_unmatched = next_equal[old_index];
+      if (rank > 0) NoteDuplicate(list, "new", path(new_parent, j, rank));
+      if (old_index >= 0) {
+        matched[old_index] = true;
+        if (Same(old_parent, new_parent, list, old_index, j)) continue;
+      }
+      Pair(old_parent, new_parent, list, old_index, j,
+           path(new_parent, j, rank), step(new_parent, j, old_index, j, rank),
+           steps);
+    }
+    for (int i = 0; i < old_size; ++i) {
+      if (!matched[i]) {
+        Pair(old_parent, new_parent, list, i, -1,
+             path(old_parent, i, old_rank[i]),
+             step(old_parent, i, i, -1, old_rank[i]), steps);
+      }
+    }
+  }
+
+  // Records the schema does not know, as bytes: the k-th record of a number
+  // in one message against the k-th in the other ("9", then "9#1").
+  void Unknown(const pb::UnknownFieldSet& old_set,
+               const pb::UnknownFieldSet& new_set, const std::string& prefix,
+               std::vector<Step>* steps) {
+    if (old_set.empty() && new_set.empty()) return;
+    std::map<int, std::pair<std::vector<int>, std::vector<int>>> by_number;
+    for (int i = 0; i < old_set.field_count(); ++i) {
+      by_number[old_set.field(i).number()].first.push_back(i);
+    }
+    for (int i = 0; i < new_set.field_count(); ++i) {
+      by_number[new_set.field(i).number()].second.push_back(i);
+    }
+    for (const auto& [number, records] : by_number) {
+      const auto& [old_records, new_records] = records;
+      for (size_t k = 0; k < std::max(old_records.size(), new_records.size());
+           ++k) {
+        const int old_index = k < old_records.size() ? old_records[k] : -1;
+        const int new_index = k < new_records.size() ? new_records[k] : -1;
+        std::optional<Value> old_value, new_value;
+        if (old_index >= 0) old_value = UnknownValue(old_set.field(old_index));
+        if (new_index >= 0) new_value = UnknownValue(new_set.field(new_index));
+        if (old_value && new_value &&
+            Encoded(old_set.field(old_index)) ==
+                Encoded(new_set.field(new_index))) {
+          continue;
+        }
+        std::vector<Step> record_steps = *steps;
+        record_steps.push_back(
+            {nullptr, number, old_index, new_index, "", static_cast<int>(k)});
+        Emit(!old_value   ? Difference::kAdded
+             : !new_value ? Difference::kRemoved
+                          : Difference::kChanged,
+             prefix + std::to_string(number) +
+                 (k ? "#" + std::to_string(k) : ""),
+             std::move(record_steps), std::move(old_value),
+             std::move(new_value));
+      }
+    }
+  }
+
+  const Keys& keys_;
+  const Ignore* ignore_;
+  const Sink& sink_;
+  std::set<std::string> noted_;
+  std::string scratch_, old_bytes_, new_bytes_;
 };
 
 }  // namespace
@@ -426,6 +1007,73 @@ const Keys::Key& Keys::For(const pb::FieldDescriptor& list) const {
   return key == keys_.end() ? kByPosition : key->second;
 }
 
+// ---------------------------------------------------------------- Ignore
+
+std::vector<std::string> PathSteps(std::string_view path) {
+  std::vector<std::string> steps(1);
+  bool quoted = false, bracket = false;
+  for (size_t i = 0; i < path.size(); ++i) {
+    const char c = path[i];
+    if (quoted && c == '\\' && i + 1 < path.size()) {
+      steps.back() += path.substr(i++, 2);
+      continue;
+    }
+    quoted ^= c == '"';
+    bracket = quoted || (bracket ? c != ']' : c == '[');
+    if (c == '.' && !bracket) {
+      steps.emplace_back();
+    } else {
+      steps.back() += c;
+    }
+  }
+  return steps;
+}
+
+Ignore::Ignore(const pb::Descriptor& report) : report_(report) {}
+
+bool Ignore::Add(std::string_view path, std::string* error) {
+  std::vector<std::string> steps = PathSteps(path);
+  const pb::Descriptor* type = &report_;
+  for (const std::string& step : steps) {
+    const std::string name = step.substr(0, step.find('['));
+    const bool number =
+        !name.empty() && std::all_of(name.begin(), name.end(), ::isdigit);
+    const pb::FieldDescriptor* field =
+        type && !number ? type->FindFieldByName(name) : nullptr;
+    if (!number && field == nullptr) {
+      *error = "no field " + name + " in " +
+               (type ? type->name() : "a value that has no fields") +
+               " (ignoring " + std::string(path) + ")";
+      return false;
+    }
+    type = field ? field->message_type() : nullptr;
+  }
+  paths_.push_back(std::move(steps));
+  return true;
+}
+
+bool Ignore::Covers(std::string_view path) const {
+  if (paths_.empty()) return false;
+  const std::vector<std::string> steps = PathSteps(path);
+  for (const std::vector<std::string>& ignored : paths_) {
+    bool covers = ignored.size() <= steps.size();
+    for (size_t i = 0; covers && i < ignored.size(); ++i) {
+      const std::string& want = ignored[i];
+      const std::string& step = steps[i];
+      const size_t bracket = want.find('[');
+      const std::string_view name = std::string_view(step).substr(
+          0, std::min(step.find('['), step.find('#')));
+      covers = name == want.substr(0, bracket) &&
+               (bracket == std::string::npos ||
+                want.compare(bracket, std::string::npos, "[*]") == 0 ||
+                step.compare(name.size(), std::string::npos, want, bracket,
+                             std::string::npos) == 0);
+    }
+    if (covers) return true;
+  }
+  return false;
+}
+
 // ---------------------------------------------------------------- Lines
 
 std::string ToLine(const Difference& d) {
@@ -445,240 +1093,119 @@ std::string ToJson(const Difference& d) {
   static const char* const kKinds[] = {"added", "removed", "changed"};
   std::string json = "{\"path\":" + JsonString(d.path) + ",\"kind\":\"" +
                      kKinds[d.kind] + "\"";
-  if (d.old_value) json += ",\"old\":" + d.old_value->json;
-  if (d.new_value) json += ",\"new\":" + d.new_value->json;
+  if (d.old_value && !d.old_value->json.empty()) {
+    json += ",\"old\":" + d.old_value->json;
+  }
+  if (d.new_value && !d.new_value->json.empty()) {
+    json += ",\"new\":" + d.new_value->json;
+  }
   return json + "}";
+}
+
+std::string ToJson(const Difference& d, bool with_steps) {
+  std::string json = ToJson(d);
+  if (!with_steps) return json;
+  std::string steps;
+  for (const Step& step : d.steps) {
+    steps += steps.empty() ? "[" : ",";
+    if (step.field == nullptr) {
+      steps += "{\"unknown\":" + std::to_string(step.unknown_number);
+    } else {
+      steps += "{\"field\":" + JsonString(step.field->name());
+      if (step.field->is_repeated() && step.key_json.empty()) {
+        steps += ",\"index\":" + std::to_string(step.old_index >= 0
+                                                    ? step.old_index
+                                                    : step.new_index);
+      } else if (step.field->is_repeated()) {
+        steps += (step.key_json[0] == '{' ? ",\"key\":" : ",\"value\":") +
+                 step.key_json;
+      }
+    }
+    if (step.rank > 0) steps += ",\"rank\":" + std::to_string(step.rank);
+    steps += "}";
+  }
+  json.pop_back();
+  return json + ",\"steps\":" + steps + "]}";
 }
 
 // ---------------------------------------------------------------- Compare
 
 namespace {
 
-// Turns MessageDifferencer's field paths into keyed Differences, below the
-// path of the element pair being compared.
-class Reporter : public MessageDifferencer::Reporter {
- public:
-  Reporter(const Keys& keys, const Sink& sink) : keys_(keys), sink_(sink) {}
-
-  // The next comparison's pair, and its path in the report. Differences
-  // are reported relative to the innermost messages; keys along the path
-  // are read from the pair.
-  void Start(const pb::Message& old_root, const pb::Message& new_root,
-             std::string path, std::vector<Step> steps) {
-    old_root_ = &old_root;
-    new_root_ = &new_root;
-    prefix_ = std::move(path);
-    prefix_steps_ = std::move(steps);
-  }
-
-  void ReportAdded(const pb::Message& m1, const pb::Message& m2,
-                   const std::vector<Field>& path) override {
-    Report(Difference::kAdded, m1, m2, path);
-  }
-  void ReportDeleted(const pb::Message& m1, const pb::Message& m2,
-                     const std::vector<Field>& path) override {
-    Report(Difference::kRemoved, m1, m2, path);
-  }
-  void ReportModified(const pb::Message& m1, const pb::Message& m2,
-                      const std::vector<Field>& path) override {
-    // A message that changed is also reported by what changed inside it.
-    const pb::FieldDescriptor* field = path.back().field;
-    if (field && field->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return;
-    }
-    Report(Difference::kChanged, m1, m2, path);
-  }
-
-  // The text of element `index` of `list` in `parent`: its key, with its
-  // rank among equal keys, or its position.
-  std::string ElementText(const pb::Message& parent,
-                          const pb::FieldDescriptor& list, int index,
-                          const char* side) {
-    const Keys::Key& key = keys_.For(list);
-    const pb::Reflection& r = *parent.GetReflection();
-    if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      if (!key.by_value) return "[" + std::to_string(index) + "]";
-      std::string scratch;
-      return "[" +
-             KeyText(
-                 r.GetRepeatedStringReference(parent, &list, index, &scratch)) +
-             "]";
-    }
-    if (key.fields.empty()) return "[" + std::to_string(index) + "]";
-    const KeyReader reader(key);
-    const pb::Message& element = r.GetRepeatedMessage(parent, &list, index);
-    const std::string bytes = reader.Bytes(element);
-    int rank = 0, equal = 0;
-    for (int i = 0, n = r.FieldSize(parent, &list); i < n; ++i) {
-      if (reader.Bytes(r.GetRepeatedMessage(parent, &list, i)) != bytes) {
-        continue;
-      }
-      rank += i < index;
-      ++equal;
-    }
-    const std::string text =
-        "[" + reader.Text(element) +
-        (rank ? (key.fields.empty() ? "#" : ", #") + std::to_string(rank)
-              : "") +
-        "]";
-    if (equal > 1) NoteDuplicate(list, side, list.name() + text);
-    return text;
-  }
-
-  // Once per list and report: its keys are not unique.
-  void NoteDuplicate(const pb::FieldDescriptor& list, const char* side,
-                     const std::string& example) {
-    if (!sink_.note || !noted_.insert(side + list.full_name()).second) return;
-    sink_.note(list.name() + ": keys are not unique in the " + side +
-               " report (" + example +
-               "); elements with equal keys are matched by position");
-  }
-
- private:
-  void Report(Difference::Kind kind, const pb::Message&, const pb::Message&,
-              const std::vector<Field>& path) {
-    Difference d;
-    d.kind = kind;
-    d.path = prefix_;
-    d.steps = prefix_steps_;
-    const pb::Message* old_parent = old_root_;
-    const pb::Message* new_parent = new_root_;
-    for (size_t i = 0; i < path.size(); ++i) {
-      const Field& f = path[i];
-      const bool last = i + 1 == path.size();
-      Step step;
-      if (!d.path.empty()) d.path += ".";
-      if (f.field == nullptr) {
-        step.unknown_number = f.unknown_field_number;
-        step.old_index = f.unknown_field_index1;
-        step.new_index = f.unknown_field_index2;
-        d.path += std::to_string(f.unknown_field_number);
-        if (kind != Difference::kAdded) {
-          d.old_value =
-              UnknownValue(f.unknown_field_set1->field(f.unknown_field_index1));
-        }
-        if (kind != Difference::kRemoved) {
-          d.new_value =
-              UnknownValue(f.unknown_field_set2->field(f.unknown_field_index2));
-        }
-        d.steps.push_back(step);
-        break;  // nothing inside a record the schema does not know
-      }
-      step.field = f.field;
-      d.path += f.field->name();
-      if (f.field->is_repeated()) {
-        step.old_index = kind == Difference::kAdded && last ? -1 : f.index;
-        step.new_index = kind == Difference::kRemoved && last ? -1
-                         : f.new_index >= 0                   ? f.new_index
-                                                              : f.index;
-        d.path +=
-            step.old_index >= 0
-                ? ElementText(*old_parent, *f.field, step.old_index, "old")
-                : ElementText(*new_parent, *f.field, step.new_index, "new");
-      }
-      if (last) {
-        if (kind != Difference::kAdded) {
-          d.old_value =
-              FieldValue(*old_parent, *f.field, step.old_index, sink_.json);
-        }
-        if (kind != Difference::kRemoved) {
-          d.new_value =
-              FieldValue(*new_parent, *f.field, step.new_index, sink_.json);
-        }
-      } else if (f.field->message_type()) {
-        old_parent = Child(old_parent, *f.field, step.old_index);
-        new_parent = Child(new_parent, *f.field, step.new_index);
-      }
-      d.steps.push_back(step);
-    }
-    sink_.difference(d);
-  }
-
-  const Keys& keys_;
-  const Sink& sink_;
-  const pb::Message* old_root_ = nullptr;
-  const pb::Message* new_root_ = nullptr;
-  std::string prefix_;
-  std::vector<Step> prefix_steps_;
-  std::set<std::string> noted_;
+// A run of list elements of the old report that follow each other in one
+// list with one key, in 20 bytes whatever its length: the index of a report
+// of small elements must not cost many times the report. Elements with
+// equal keys are matched in order, so a run is matched from its start.
+struct OldRun {
+  static constexpr uint32_t kNone = ~uint32_t{0};
+  uint32_t record;              // offset of the first unmatched element's tag
+  uint32_t index;               // of that element within its list
+  uint32_t remaining;           // elements not matched yet
+  uint32_t next_equal = kNone;  // the next run with an equal key
+  uint32_t slot;                // of its key
 };
 
-// One list element of the old report: where its encoding is, and how the
-// new report's elements have matched it so far.
-struct OldElement {
-  const pb::FieldDescriptor* list;
-  uint64_t offset;  // of the element's encoding in the old report
-  uint32_t length;
-  int32_t index;            // within its list
-  int32_t rank = 0;         // among the elements with an equal key
-  int32_t next_equal = -1;  // the next element with an equal key
-  int32_t slot = -1;        // of its key
-  bool matched = false;
-};
-
+// What the old report's elements with one key have met so far. Elements
+// with equal keys are matched in order, so the unmatched ones are the tail
+// of their chain.
 struct KeySlot {
-  int32_t next_unmatched = -1;  // first old element not matched yet
-  int32_t last_old = -1;        // the last old element with this key
+  uint32_t hash_high;       // the high half of the key's hash
+  uint32_t first_record;    // of the first old element with this key
+  uint32_t last;            // the last run; once indexed, how many were removed
+  uint32_t next_unmatched;  // the first run not wholly matched
   int32_t old_count = 0;
   int32_t new_count = 0;
 };
 
-// The key slots of a report's list elements, in flat arrays: a million-route
-// index costs a few allocations, and a lookup a few cache lines.
+// The distinct keys of the old report's elements, by hash, in flat arrays.
+// The keys themselves are not kept: where hashes agree, the key is read
+// again from an old element (`same_key`), which the comparison mostly
+// parses anyway.
 class KeyIndex {
  public:
-  // The id of the slot of `key`, added empty when new and `add`; else -1.
-  int32_t Find(std::string_view key, bool add = true) {
-    if ((slots_.size() + 1) * 2 > table_.size()) Grow();
-    const uint64_t hash = std::hash<std::string_view>()(key);
-    const uint32_t tag = static_cast<uint32_t>(hash >> 32);
+  static uint64_t Hash(std::string_view key) {
+    return std::hash<std::string_view>()(key);
+  }
+
+  // The slot of the key with `hash`, where `same_key(slot)` says whether a
+  // slot holds that very key; kNone if there is none and not `add`.
+  template <typename SameKey>
+  uint32_t Find(uint64_t hash, const SameKey& same_key, bool add) {
+    if ((slots_.size() + 1) * 4 > table_.size() * 3) Grow();
+    const uint32_t low = static_cast<uint32_t>(hash);
+    const uint32_t high = static_cast<uint32_t>(hash >> 32);
     const size_t mask = table_.size() - 1;
-    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+    for (size_t i = low & mask;; i = (i + 1) & mask) {
       Entry& entry = table_[i];
-      if (entry.slot == 0) {
-        if (!add) return -1;
-        entry = {tag, static_cast<uint32_t>(slots_.size() + 1)};
-        slots_.push_back(
-            {hash, keys_.size(), static_cast<uint32_t>(key.size())});
-        keys_.append(key);
-        return static_cast<int32_t>(slots_.size() - 1);
+      if (entry.slot == OldRun::kNone) {
+        if (!add) return OldRun::kNone;
+        entry = {low, static_cast<uint32_t>(slots_.size())};
+        slots_.push_back({high, OldRun::kNone, OldRun::kNone, OldRun::kNone});
+        return entry.slot;
       }
-      if (entry.tag == tag && Holds(entry.slot - 1, key)) {
-        return static_cast<int32_t>(entry.slot - 1);
+      if (entry.hash_low == low && slots_[entry.slot].hash_high == high &&
+          same_key(slots_[entry.slot])) {
+        return entry.slot;
       }
     }
   }
 
-  // Whether slot `id` is the slot of `key`.
-  bool Holds(int32_t id, std::string_view key) const {
-    const Stored& stored = slots_[id];
-    return stored.length == key.size() &&
-           keys_.compare(stored.offset, stored.length, key) == 0;
-  }
+  KeySlot& operator[](uint32_t id) { return slots_[id]; }
+  uint32_t size() const { return static_cast<uint32_t>(slots_.size()); }
 
-  KeySlot& operator[](int32_t id) { return slots_[id].slot; }
-  size_t size() const { return slots_.size(); }
-
-  // Room for `keys` keys without growing: rehashing a million-key table as
-  // it grows costs more than all the lookups.
-  void Reserve(size_t keys) {
+  // Room for `keys` keys, and a table for `table_keys` without growing:
+  // rehashing a million-key table as it grows costs more than the lookups.
+  void Reserve(size_t keys, size_t table_keys) {
     slots_.reserve(keys);
     size_t size = 64;
-    while (size < 2 * keys) size *= 2;
+    while (size * 3 < table_keys * 4) size *= 2;
     if (size > table_.size()) Rehash(size);
   }
 
  private:
-  // Eight bytes, so that the table takes fewer cache lines and pages.
   struct Entry {
-    uint32_t tag = 0;   // the hash's high half
-    uint32_t slot = 0;  // 1 + index into slots_; 0 for none
-  };
-  struct Stored {
-    uint64_t hash;
-    size_t offset;
-    uint32_t length;
-    KeySlot slot;
+    uint32_t hash_low = 0;
+    uint32_t slot = OldRun::kNone;
   };
 
   void Grow() { Rehash(std::max<size_t>(64, table_.size() * 2)); }
@@ -688,16 +1215,15 @@ class KeyIndex {
     table_.assign(size, Entry());
     const size_t mask = table_.size() - 1;
     for (const Entry& entry : old) {
-      if (entry.slot == 0) continue;
-      size_t i = slots_[entry.slot - 1].hash & mask;
-      while (table_[i].slot != 0) i = (i + 1) & mask;
+      if (entry.slot == OldRun::kNone) continue;
+      size_t i = entry.hash_low & mask;
+      while (table_[i].slot != OldRun::kNone) i = (i + 1) & mask;
       table_[i] = entry;
     }
   }
 
   std::vector<Entry> table_;
-  std::vector<Stored> slots_;
-  std::string keys_;
+  std::vector<KeySlot> slots_;
 };
 
 // The number of length-delimited records at the top level of `report`: at
@@ -734,70 +1260,64 @@ size_t CountRecords(std::string_view report) {
   return count;
 }
 
-// Where a list element's encoding starts, given its record's offset.
-bool Payload(std::string_view report, int64_t record, uint64_t* offset,
-             uint32_t* length) {
-  pb::io::CodedInputStream in(
-      reinterpret_cast<const uint8_t*>(report.data() + record),
-      static_cast<int>(
-          std::min<size_t>(report.size() - record, wire::kMaxLength)));
-  if (in.ReadTag() == 0 || !in.ReadVarint32(length)) return false;
-  *offset = record + in.CurrentPosition();
-  return *offset + *length <= report.size();
-}
-
 class Comparison {
  public:
-  Comparison(const pb::Descriptor& report, const Keys& keys, const Sink& sink)
-      : keys_(keys), reporter_(keys, sink), sink_(sink) {
-    differencer_.set_report_moves(false);
-    differencer_.set_report_matches(false);
-    comparator_.set_treat_nan_as_equal(true);
-    differencer_.set_field_comparator(&comparator_);
-    Configure(report);
-    differencer_.ReportDifferencesTo(&reporter_);
-  }
+  Comparison(const pb::Descriptor& report, const Keys& keys,
+             const Ignore* ignore, const Sink& sink)
+      : keys_(keys),
+        report_(&report),
+        walker_(keys, ignore, sink),
+        sink_(sink) {}
 
   bool Index(std::string_view old_report, ReadError* error) {
     old_report_ = old_report;
     const size_t records = CountRecords(old_report);
+    // Reserved, not touched: only the pages used count. The table is
+    // touched whole, and distinct keys are fewer where elements repeat one,
+    // so it grows past a quarter of the records only when they are that many.
     old_.reserve(records);
-    slots_.Reserve(records);
+    slots_.Reserve(records, records / 4);
     pb::io::ArrayInputStream input(old_report.data(),
                                    static_cast<int>(old_report.size()));
     report_stream::ReportReader reader(&input, Descriptor(), {});
     while (reader.Next()) {
       if (reader.event() != report_stream::ReportReader::kElement) continue;
-      OldElement element{reader.field(), 0, 0,
-                         static_cast<int32_t>(reader.index())};
-      if (!Payload(old_report, reader.offset(), &element.offset,
-                   &element.length)) {
-        break;  // the reader reports the same fault
-      }
+      const pb::FieldDescriptor& list = *reader.field();
       const pb::Message* message = MessageOf(reader);
-      element.slot = slots_.Find(
-          KeyBytes(*reader.field(), message, reader.element_string()));
-      KeySlot& slot = slots_[element.slot];
-      const int32_t id = static_cast<int32_t>(old_.size());
-      element.rank = slot.old_count++;
-      if (element.rank == 0) {
-        slot.next_unmatched = id;
-      } else {
-        old_[slot.last_old].next_equal = id;
-        if (Keyed(*reader.field())) {
-          reporter_.NoteDuplicate(
-              *reader.field(), "old",
-              ElementPath(*reader.field(), message, reader.element_string(),
-                          reader.index(), element.rank));
-        }
+      const std::string& key = KeyBytes(list, message, reader.element_string());
+      const uint32_t record = static_cast<uint32_t>(reader.offset());
+      const uint32_t slot_id = slots_.Find(
+          KeyIndex::Hash(key),
+          [&](const KeySlot& slot) { return OldKey(slot.first_record) == key; },
+          true);
+      KeySlot& slot = slots_[slot_id];
+      const uint32_t index = static_cast<uint32_t>(reader.index());
+      if (slot.old_count++ == 0) {
+        slot.first_record = record;
+      } else if (Keyed(list)) {
+        walker_.NoteDuplicate(
+            list, "old",
+            ElementPath(list, message, reader.element_string(), index,
+                        slot.old_count - 1));
       }
-      slot.last_old = id;
-      old_.push_back(element);
+      OldRun* run = slot.last == OldRun::kNone ? nullptr : &old_[slot.last];
+      if (run && slot.last + 1 == old_.size() &&
+          run->index + run->remaining == index && run_end_ == record) {
+        ++run->remaining;
+      } else {
+        const uint32_t id = static_cast<uint32_t>(old_.size());
+        old_.push_back({record, index, 1, OldRun::kNone, slot_id});
+        if (run) run->next_equal = id;
+        if (slot.next_unmatched == OldRun::kNone) slot.next_unmatched = id;
+        slot.last = id;
+      }
+      run_end_ = record + Locate(record).end;
     }
     if (!reader.ok()) {
       *error = {false, reader.error()};
       return false;
     }
+    for (uint32_t id = 0; id < slots_.size(); ++id) slots_[id].last = 0;
     old_header_.reset(reader.header().New());
     old_header_->CopyFrom(reader.header());
     return true;
@@ -806,77 +1326,86 @@ class Comparison {
   bool Stream(pb::io::ZeroCopyInputStream* new_report, ReadError* error) {
     report_stream::ReportReader reader(new_report, Descriptor(), {});
     while (reader.Next()) {
-      if (reader.event() == report_stream::ReportReader::kElement)
+      if (reader.event() == report_stream::ReportReader::kElement) {
         Element(reader);
+      }
     }
     if (!reader.ok()) {
       *error = {true, reader.error()};
       return false;
     }
-    for (const OldElement& element : old_) {
-      if (!element.matched) Removed(element);
+    for (OldRun& run : old_) {
+      while (run.remaining > 0) Removed(&run);
     }
-    reporter_.Start(*old_header_, reader.header(), "", {});
-    differencer_.Compare(*old_header_, reader.header());
+    std::vector<Step> steps;
+    walker_.Compare(*old_header_, reader.header(), "", &steps);
     return true;
   }
 
  private:
+  // Where an old element's encoding is, and its list.
+  struct Location {
+    const pb::FieldDescriptor* list = nullptr;
+    std::string_view bytes;
+    uint32_t end = 0;  // of the record, from its tag
+  };
+
   const pb::Descriptor& Descriptor() const { return *report_; }
 
-  // Tells the differencer how to match every list reachable from `type`.
-  void Configure(const pb::Descriptor& type) {
-    if (report_ == nullptr) report_ = &type;
-    if (!configured_.insert(&type).second) return;
-    for (int i = 0; i < type.field_count(); ++i) {
-      const pb::FieldDescriptor* field = type.field(i);
-      if (field->is_repeated()) {
-        const Keys::Key& key = keys_.For(*field);
-        if (key.by_value) {
-          differencer_.TreatAsSet(field);
-        } else if (!key.fields.empty()) {
-          differencer_.TreatAsMapWithMultipleFieldPathsAsKey(field, key.fields);
-        }
+  // The old element whose tag is at `record`.
+  Location Locate(uint32_t record) {
+    // Read once already, by the index, so the tag and length are whole.
+    const auto* start =
+        reinterpret_cast<const uint8_t*>(old_report_.data()) + record;
+    const auto* at = start;
+    const auto varint = [&at] {
+      uint32_t value = 0;
+      for (int shift = 0;; shift += 7) {
+        value |= static_cast<uint32_t>(*at & 0x7f) << shift;
+        if (!(*at++ & 0x80)) return value;
       }
-      if (field->message_type()) Configure(*field->message_type());
+    };
+    const int number = wire::FieldNumber(varint());
+    const uint32_t length = varint();
+    if (located_ == nullptr || located_->number() != number) {
+      located_ = Descriptor().FindFieldByNumber(number);
     }
+    return {located_,
+            std::string_view(reinterpret_cast<const char*>(at), length),
+            static_cast<uint32_t>(at - start + length)};
   }
 
   // The key of an element: which list, and the key fields' values.
   const std::string& KeyBytes(const pb::FieldDescriptor& list,
                               const pb::Message* element,
-                              std::string_view value) {
-    const Keys::Key& key = keys_.For(list);
+                              std::string_view value,
+                              std::string* key = nullptr) {
+    if (key == nullptr) key = &key_;
+    const Keys::Key& fields = keys_.For(list);
     const int number = list.number();
-    key_.assign(reinterpret_cast<const char*>(&number), sizeof number);
+    key->assign(reinterpret_cast<const char*>(&number), sizeof number);
     if (element == nullptr) {
-      if (key.by_value) key_.append(value);
+      if (fields.by_value) key->append(value);
     } else {
-      KeyReader(key).Append(*element, &key_);
+      KeyReader(fields).Append(*element, key);
     }
-    return key_;
+    return *key;
   }
 
-  // "route[network=10.1.0.0/16, next_hop=192.0.2.1]", "route[3]".
+  // The key of the old element at `record`, read again.
+  const std::string& OldKey(uint32_t record) {
+    const Location at = Locate(record);
+    return KeyBytes(*at.list, OldMessage(record), at.bytes, &old_key_);
+  }
+
   std::string ElementPath(const pb::FieldDescriptor& list,
                           const pb::Message* element, std::string_view value,
                           int index, int rank) const {
-    const Keys::Key& key = keys_.For(list);
-    std::string text;
-    if (element != nullptr && !key.fields.empty()) {
-      text = KeyReader(key).Text(*element);
-    } else if (element == nullptr && key.by_value) {
-      text = KeyText(value);
-    } else {
-      return list.name() + "[" + std::to_string(index) + "]";
-    }
-    if (rank > 0) text += (text.empty() ? "#" : ", #") + std::to_string(rank);
-    return list.name() + "[" + text + "]";
+    return report_diff::ElementPath(keys_, list, element, value, index, rank);
   }
 
   bool Keyed(const pb::FieldDescriptor& list) const {
-    const Keys::Key& key = keys_.For(list);
-    return key.by_value || !key.fields.empty();
+    return report_diff::Keyed(keys_, list);
   }
 
   static const pb::Message* MessageOf(
@@ -889,119 +1418,143 @@ class Comparison {
   void Element(const report_stream::ReportReader& reader) {
     const pb::FieldDescriptor& list = *reader.field();
     const pb::Message* element = MessageOf(reader);
-    const std::string& key = KeyBytes(list, element, reader.element_string());
-    // Reports list their elements in much the same order each time: the old
-    // element after the last one matched is worth a look before the index.
-    const size_t next = last_matched_ + 1;
-    // Keys only the new report has are kept to rank their repeats, up to a
-    // bound: a new report without end must not grow the index without end.
-    const int32_t id =
-        next < old_.size() && slots_.Holds(old_[next].slot, key)
-            ? old_[next].slot
-            : slots_.Find(key, slots_.size() < 2 * old_.size() + 4096);
-    KeySlot untracked;
-    KeySlot& slot = id >= 0 ? slots_[id] : untracked;
-    const int32_t rank = slot.new_count++;
-    const int32_t old_id = slot.next_unmatched;
-    if (old_id >= 0) last_matched_ = old_id;
-    Step step{&list, 0, -1, static_cast<int>(reader.index())};
-    if (old_id >= 0) {
-      OldElement& old = old_[old_id];
-      old.matched = true;
-      slot.next_unmatched = old.next_equal;
-      step.old_index = old.index;
-      const std::string_view old_bytes =
-          old_report_.substr(old.offset, old.length);
-      if (element == nullptr) {
-        if (old_bytes == reader.element_string()) return;
-      } else {
-        element->SerializeToString(&scratch_);
-        if (scratch_ == old_bytes) return;
-      }
+    std::string_view new_bytes = reader.element_string();
+    if (element != nullptr) {
+      element->SerializeToString(&scratch_);
+      new_bytes = scratch_;
     }
+    const std::string& key = KeyBytes(list, element, reader.element_string());
+    // An old element with the same bytes has the same key; else the key is
+    // read from the element the pair would be made with.
+    bool same_bytes = false;
+    const uint32_t slot_id = slots_.Find(
+        KeyIndex::Hash(key),
+        [&](const KeySlot& slot) {
+          const uint32_t record = slot.next_unmatched != OldRun::kNone
+                                      ? old_[slot.next_unmatched].record
+                                      : slot.first_record;
+          same_bytes = slot.next_unmatched != OldRun::kNone &&
+                       Locate(record).bytes == new_bytes;
+          return same_bytes || OldKey(record) == key;
+        },
+        false);
+    int32_t rank;
+    uint32_t old_record = OldRun::kNone;
+    Step step{&list, 0, -1, static_cast<int>(reader.index())};
+    if (slot_id != OldRun::kNone) {
+      KeySlot& slot = slots_[slot_id];
+      rank = slot.new_count++;
+      if (slot.next_unmatched != OldRun::kNone) {
+        OldRun& run = old_[slot.next_unmatched];
+        old_record = run.record;
+        step.old_index = static_cast<int>(run.index);
+        Advance(&run);
+        if (run.remaining == 0) slot.next_unmatched = run.next_equal;
+      }
+    } else if (new_only_.size() < old_.size() + 4096) {
+      // Keys only the new report has are kept to rank their repeats, up to
+      // a bound: a new report without end must not grow them without end.
+      rank = new_only_[key]++;
+    } else {
+      const auto known = new_only_.find(key);
+      rank = known == new_only_.end() ? 0 : known->second++;
+    }
+    if (same_bytes) return;
     const std::string path = ElementPath(list, element, reader.element_string(),
                                          reader.index(), rank);
-    if (rank > 0 && Keyed(list)) reporter_.NoteDuplicate(list, "new", path);
-    if (old_id < 0) {
+    if (rank > 0 && Keyed(list)) walker_.NoteDuplicate(list, "new", path);
+    step = ElementStep(keys_, list, element, reader.element_string(),
+                       step.old_index, step.new_index, rank, sink_.json);
+    if (old_record == OldRun::kNone) {
       Emit(Difference::kAdded, path, step, std::nullopt, NewValue(reader));
     } else if (element == nullptr) {
-      Emit(Difference::kChanged, path, step, OldValue(old_[old_id]),
+      Emit(Difference::kChanged, path, step, OldValue(old_record),
            NewValue(reader));
     } else {
-      const pb::Message& old_element = OldMessage(old_[old_id]);
-      reporter_.Start(old_element, *element, path, {step});
-      differencer_.Compare(old_element, *element);
+      std::vector<Step> steps = {step};
+      walker_.Compare(*OldMessage(old_record), *element, path, &steps);
     }
   }
 
-  void Removed(const OldElement& old) {
-    const pb::Message* element =
-        old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE
-            ? &OldMessage(old)
-            : nullptr;
-    const std::string path = ElementPath(
-        *old.list, element, old_report_.substr(old.offset, old.length),
-        old.index, old.rank);
-    Emit(Difference::kRemoved, path, Step{old.list, 0, old.index, -1},
-         OldValue(old), std::nullopt);
+  // Moves `run` past its first unmatched element.
+  void Advance(OldRun* run) {
+    run->record += Locate(run->record).end;
+    ++run->index;
+    --run->remaining;
   }
 
-  Value OldValue(const OldElement& old) {
-    if (old.list->cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return MessageValue(OldMessage(old), sink_.json);
-    }
-    const std::string s(old_report_.substr(old.offset, old.length));
-    return {"\"" + pb::CEscape(s) + "\"", JsonString(s)};
+  void Removed(OldRun* run) {
+    const uint32_t record = run->record;
+    const Location at = Locate(record);
+    KeySlot& slot = slots_[run->slot];
+    // The unmatched elements of a key are the tail of its chain.
+    const int rank =
+        std::max(slot.new_count, 0) + static_cast<int>(slot.last++);
+    const int index = static_cast<int>(run->index);
+    Advance(run);
+    const pb::Message* element = OldMessage(record);
+    Emit(Difference::kRemoved,
+         ElementPath(*at.list, element, at.bytes, index, rank),
+         ElementStep(keys_, *at.list, element, at.bytes, index, -1, rank,
+                     sink_.json),
+         OldValue(record), std::nullopt);
+  }
+
+  Value OldValue(uint32_t record) {
+    const pb::Message* element = OldMessage(record);
+    return element ? MessageValue(*element, sink_.json)
+                   : StringValue(Locate(record).bytes);
   }
 
   Value NewValue(const report_stream::ReportReader& reader) const {
     if (reader.field()->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
-      return {"\"" + pb::CEscape(reader.element_string()) + "\"",
-              JsonString(reader.element_string())};
+      return StringValue(reader.element_string());
     }
     return MessageValue(reader.element(), sink_.json);
   }
 
-  const pb::Message& OldMessage(const OldElement& old) {
-    std::unique_ptr<pb::Message>& element = old_elements_[old.list];
+  // The old element at `record` parsed, or null for a string; parsed again
+  // only when another element was parsed since.
+  const pb::Message* OldMessage(uint32_t record) {
+    const Location at = Locate(record);
+    if (at.list->cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+      return nullptr;
+    }
+    std::unique_ptr<pb::Message>& element = old_elements_[at.list];
     if (!element) {
       element.reset(pb::MessageFactory::generated_factory()
-                        ->GetPrototype(old.list->message_type())
+                        ->GetPrototype(at.list->message_type())
                         ->New());
     }
-    // Read once already, by the index, so it parses.
-    element->ParseFromArray(old_report_.data() + old.offset,
-                            static_cast<int>(old.length));
-    return *element;
+    if (parsed_ != record) {
+      element->ParseFromArray(at.bytes.data(),
+                              static_cast<int>(at.bytes.size()));
+      parsed_ = record;
+    }
+    return element.get();
   }
 
   void Emit(Difference::Kind kind, const std::string& path, const Step& step,
             std::optional<Value> old_value, std::optional<Value> new_value) {
-    Difference d;
-    d.kind = kind;
-    d.path = path;
-    d.steps = {step};
-    d.old_value = std::move(old_value);
-    d.new_value = std::move(new_value);
-    sink_.difference(d);
+    walker_.Emit(kind, path, {step}, std::move(old_value),
+                 std::move(new_value));
   }
 
   const Keys& keys_;
-  const pb::Descriptor* report_ = nullptr;
-  std::set<const pb::Descriptor*> configured_;
-  pb::util::DefaultFieldComparator comparator_;
-  MessageDifferencer differencer_;
-  Reporter reporter_;
+  const pb::Descriptor* report_;
+  Walker walker_;
   const Sink& sink_;
   std::string_view old_report_;
-  std::vector<OldElement> old_;
+  std::vector<OldRun> old_;
+  uint32_t run_end_ = 0;  // where the last old element indexed ends
   KeyIndex slots_;
-  int64_t last_matched_ = -1;  // the old element matched last
-  std::string key_;            // scratch
+  std::unordered_map<std::string, int32_t> new_only_;  // key: new count
+  std::string key_, old_key_, scratch_;
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;
-  std::string scratch_;
+  uint32_t parsed_ = OldRun::kNone;  // the old element parsed last, by record
+  const pb::FieldDescriptor* located_ = nullptr;  // the list located last
 };
 
 }  // namespace
@@ -1010,7 +1563,16 @@ bool Compare(std::string_view old_report,
              pb::io::ZeroCopyInputStream* new_report,
              const pb::Descriptor& report, const Keys& keys, const Sink& sink,
              ReadError* error) {
-  Comparison comparison(report, keys, sink);
+  Comparison comparison(report, keys, nullptr, sink);
+  return comparison.Index(old_report, error) &&
+         comparison.Stream(new_report, error);
+}
+
+bool Compare(std::string_view old_report,
+             pb::io::ZeroCopyInputStream* new_report,
+             const pb::Descriptor& report, const Keys& keys,
+             const Ignore& ignore, const Sink& sink, ReadError* error) {
+  Comparison comparison(report, keys, &ignore, sink);
   return comparison.Index(old_report, error) &&
          comparison.Stream(new_report, error);
 }

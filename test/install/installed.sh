@@ -21,12 +21,14 @@ fail() {
 
 # What the install holds, relative to the prefix.
 runtime_files() {
-  for lib in "${SCHEMAS[@]##*/}" report_diff; do
+  for lib in "${SCHEMAS[@]##*/}"; do
     echo "$LIBDIR/libostrel_$lib.so.1"
     echo "$LIBDIR/libostrel_$lib.so.$VERSION"
   done
-  echo "$LIBDIR/libostrel_report_stream.so.2"
-  echo "$LIBDIR/libostrel_report_stream.so.2.0.0"
+  for lib in report_stream report_diff; do
+    echo "$LIBDIR/libostrel_$lib.so.2"
+    echo "$LIBDIR/libostrel_$lib.so.2.0.0"
+  done
 }
 development_files() {
   for s in "${SCHEMAS[@]}"; do

@@ -6,6 +6,8 @@
 
 #include <ostrel/report_diff.h>
 
+#include <map>
+
 #include "commands.h"
 #include "delimited.h"
 #include "drift_check.h"
@@ -24,9 +26,12 @@ class Printer {
  public:
   // Nothing is printed once either input failed: its end was no end, and
   // what seems removed may only be unread.
-  Printer(bool json, Output& output, const Input& old_input,
+  Printer(const Options& options, Output& output, const Input& old_input,
           const Input& new_input)
-      : json_(json),
+      : json_(options.format == Format::kJson),
+        accept_loss_(options.accept_loss),
+        quiet_(options.quiet),
+        summary_(options.summary),
         out_({}, output.stream()),
         old_input_(old_input),
         new_input_(new_input) {}
@@ -34,12 +39,33 @@ class Printer {
   void Print(const report_diff::Difference& d, int64_t record) {
     if (old_input_.failed() || new_input_.failed()) return;
     differ_ = true;
-    std::string line = json_ ? report_diff::ToJson(d) : report_diff::ToLine(d);
-    // A string that is not UTF-8 would make the line no JSON at all.
-    if (json_ && FirstNonUtf8(line) != std::string::npos) {
-      if (unholdable_.size() < 10) unholdable_.push_back(d.path);
+    if (quiet_) return;
+    if (summary_) {
+      const std::string list = d.path.substr(0, d.path.find_first_of(".["));
+      ++counts_[list][d.kind];
       return;
     }
+    // The library leaves out of the JSON what it cannot hold exactly; such
+    // a difference is refused, or with --accept-loss printed without it.
+    if (json_) {
+      bool lossy = false;
+      for (const auto* value : {&d.old_value, &d.new_value}) {
+        if (!*value) continue;
+        for (const report_diff::JsonLoss& loss : (*value)->json_losses) {
+          lossy = true;
+          const std::string path =
+              loss.path.empty() ? d.path : d.path + "." + loss.path;
+          if (losses_.size() < Exactness::kMaxListed) {
+            losses_.push_back(path + ": " + loss.what);
+          } else {
+            ++unlisted_;
+          }
+        }
+      }
+      if (lossy && !accept_loss_) return;
+    }
+    std::string line =
+        json_ ? report_diff::ToJson(d, true) : report_diff::ToLine(d);
     if (record > 0) {
       const std::string number = std::to_string(record);
       line = json_ ? "{\"record\":" + number + "," + line.substr(1)
@@ -48,9 +74,18 @@ class Printer {
     out_.Write(line + "\n");
   }
 
+  // Whether more differences can change nothing printed.
+  bool done() const { return failed() || (quiet_ && differ_); }
+
   // A record that only one of two delimited streams has.
   void PrintRecordOnlyIn(bool added, int64_t record) {
     differ_ = true;
+    if (quiet_) return;
+    if (summary_) {
+      ++counts_["record"][added ? report_diff::Difference::kAdded
+                                : report_diff::Difference::kRemoved];
+      return;
+    }
     const std::string number = std::to_string(record);
     const char* kind = added ? "added" : "removed";
     out_.Write(json_ ? "{\"record\":" + number + ",\"kind\":\"" + kind + "\"}\n"
@@ -59,29 +94,54 @@ class Printer {
 
   bool failed() const { return out_.failed(); }
 
-  // The exit status once everything was compared.
-  Status Outcome() {
-    if (!out_.Flush()) return {kCannotRun, "cannot write the output"};
-    if (!unholdable_.empty()) {
-      std::string paths;
-      for (const std::string& path : unholdable_) {
-        paths += (paths.empty() ? "" : ", ") + path;
+  // The exit status once everything was compared; with --accept-loss,
+  // what was left out goes to `warnings`.
+  Status Outcome(Warnings* warnings) {
+    for (const auto& [list, kinds] : counts_) {
+      static constexpr const char* kKinds[] = {"added", "removed", "changed"};
+      std::string line = list + ":";
+      for (int kind = 0; kind < 3; ++kind) {
+        const auto found = kinds.find(kind);
+        if (found == kinds.end()) continue;
+        line += " " + std::to_string(found->second) + " " + kKinds[kind] + ",";
       }
+      line.back() = '\n';
+      out_.Write(line);
+    }
+    if (!out_.Flush()) return {kCannotRun, "cannot write the output"};
+    std::string listed;
+    for (const std::string& loss : losses_) {
+      if (accept_loss_) {
+        warnings->push_back("JSON does not hold " + loss + "; left out");
+      } else {
+        listed += "\n  " + loss;
+      }
+    }
+    const std::string more =
+        unlisted_ > 0 ? "and " + std::to_string(unlisted_) + " more" : "";
+    if (accept_loss_ && !more.empty()) warnings->push_back(more);
+    if (!accept_loss_ && !losses_.empty()) {
       return {kCannotHold,
-              "JSON cannot hold strings that are not UTF-8; "
-              "left out the differences at " +
-                  paths + " (the text lines show them)"};
+              "JSON cannot hold these values exactly, so their differences "
+              "were not written; the text lines show them, and --accept-loss "
+              "writes the JSON without them:" +
+                  listed + (more.empty() ? "" : "\n  " + more)};
     }
     return differ_ ? Status(kDiffer, "") : Status();
   }
 
  private:
   const bool json_;
+  const bool accept_loss_;
+  const bool quiet_;
+  const bool summary_;
+  std::map<std::string, std::map<int, int64_t>> counts_;  // list, kind
   JsonPrinter out_;  // for its buffered writing
   const Input& old_input_;
   const Input& new_input_;
   bool differ_ = false;
-  std::vector<std::string> unholdable_;  // paths of values JSON cannot hold
+  std::vector<std::string> losses_;  // what JSON cannot hold, listed
+  int64_t unlisted_ = 0;
 };
 
 Status ReadKeys(const Options& options, report_diff::Keys* keys) {
@@ -110,7 +170,7 @@ Status Malformed(const Input& input, const std::string& error) {
 }
 
 Status DiffWhole(const Options& options, const report_diff::Keys& keys,
-                 Input& old_input, Input& new_input, Printer& printer,
+                 const report_diff::Ignore& ignore, Input& old_input, Input& new_input, Printer& printer,
                  Warnings* notes) {
   for (Input* input : {&old_input, &new_input}) {
     input->Limit(wire::kMaxLength, "the 2 GiB a report can take");
@@ -139,7 +199,7 @@ Status DiffWhole(const Options& options, const report_diff::Keys& keys,
 }
 
 Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
-                     Input& old_input, Input& new_input, Printer& printer,
+                     const report_diff::Ignore& ignore, Input& old_input, Input& new_input, Printer& printer,
                      Warnings* notes) {
   const auto& type = *options.type;
   DelimitedReader old_log(old_input.stream(), old_input.size());
@@ -147,7 +207,7 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
   // One record of each at a time: the old one held as bytes, the new one
   // streamed against it, so memory does not grow with the number of records.
   std::string old_report;
-  while (!printer.failed()) {
+  while (!printer.done()) {
     TopLevelRecords records;
     const bool has_old =
         old_log.NextRecord() &&
@@ -188,8 +248,9 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
         [&](const std::string& note) { notes->push_back(prefix + note); },
         options.format == Format::kJson};
     report_diff::ReadError error;
-    const bool compared = report_diff::Compare(
-        old_report, new_log.RecordStream(), type, keys, sink, &error);
+    const bool compared =
+        report_diff::Compare(old_report, new_log.RecordStream(), type, keys,
+                             ignore, sink, &error);
     if (!new_log.FinishRecordStream()) {
       return Malformed(new_input, new_log.error());
     }
@@ -214,13 +275,21 @@ Status Diff(const Options& options, Input& old_input, Input& new_input,
             Output& output, Warnings* notes) {
   report_diff::Keys keys(*options.type);
   if (Status read = ReadKeys(options, &keys); !read.ok()) return read;
-  Printer printer(options.format == Format::kJson, output, old_input,
-                  new_input);
+  report_diff::Ignore ignore(*options.type);
+  for (const std::string& path : options.ignore) {
+    std::string error;
+    if (!ignore.Add(path, &error)) {
+      return {kCannotRun, "--ignore " + path + ": " + error};
+    }
+  }
+  Printer printer(options, output, old_input, new_input);
   const Status compared =
       options.delimited
-          ? DiffDelimited(options, keys, old_input, new_input, printer, notes)
-          : DiffWhole(options, keys, old_input, new_input, printer, notes);
-  const Status printed = printer.Outcome();
+          ? DiffDelimited(options, keys, ignore, old_input, new_input, printer,
+                          notes)
+          : DiffWhole(options, keys, ignore, old_input, new_input, printer,
+                      notes);
+  const Status printed = printer.Outcome(notes);
   if (printed.code() == kCannotRun) return printed;
   return compared.ok() ? printed : compared;
 }

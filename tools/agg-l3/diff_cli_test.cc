@@ -157,7 +157,7 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
        ".admin_distance: 20 -> 1\n",
        truncated + ": RouteTableMsg: element 2 of route at byte"},
       {truncated + " " + new_file, 2, "", truncated + ": "},
-      {old_file, 3, "", "diff needs TYPE OLD NEW"},
+      {old_file, 3, "", "NEW is required"},
       {old_file + " " + new_file + " --key route=metric", 3, "",
        "no singular field metric in RouteEntryMsg"},
       {old_file + " " + (dir_ / "missing").string(), 3, "", "missing"},

@@ -18,8 +18,8 @@ using google::protobuf::Reflection;
 using google::protobuf::UnknownField;
 
 // The bit patterns "NaN" (JSON) and nan (text format) read back as.
-constexpr uint32_t kFloatNan = 0x7fc00000;
-constexpr uint64_t kDoubleNan = 0x7ff8000000000000;
+constexpr uint32_t kFloatNan = json_exactness::kFloatNanBits;
+constexpr uint64_t kDoubleNan = json_exactness::kDoubleNanBits;
 
 template <typename Bits, typename Number>
 Bits BitsOf(Number value) {
@@ -272,51 +272,6 @@ void Exactness::ListLosses(Warnings* warnings) const {
     warnings->push_back("and " + std::to_string(unlisted_) + " more values " +
                         FormatName(format_) + " does not hold, left out");
   }
-}
-
-namespace {
-
-// Whether `byte` lies in [low, high].
-bool In(unsigned char byte, unsigned char low, unsigned char high) {
-  return byte >= low && byte <= high;
-}
-
-}  // namespace
-
-size_t FirstNonUtf8(std::string_view text) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t size = text.size();
-  size_t i = 0;
-  while (i < size) {
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    // The range the second byte must lie in, and the sequence's length,
-    // per lead byte (RFC 3629); the later bytes are all 80..BF.
-    unsigned char low = 0x80, high = 0xbf;
-    size_t length;
-    if (In(lead, 0xc2, 0xdf)) {
-      length = 2;
-    } else if (In(lead, 0xe0, 0xef)) {
-      length = 3;
-      if (lead == 0xe0) low = 0xa0;
-      if (lead == 0xed) high = 0x9f;
-    } else if (In(lead, 0xf0, 0xf4)) {
-      length = 4;
-      if (lead == 0xf0) low = 0x90;
-      if (lead == 0xf4) high = 0x8f;
-    } else {
-      return i;
-    }
-    if (i + length > size || !In(bytes[i + 1], low, high)) return i;
-    for (size_t k = 2; k < length; ++k) {
-      if (!In(bytes[i + k], 0x80, 0xbf)) return i;
-    }
-    i += length;
-  }
-  return std::string_view::npos;
 }
 
 }  // namespace ostrel::agg_l3

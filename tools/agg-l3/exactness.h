@@ -21,6 +21,7 @@
 #include <string_view>
 #include <vector>
 
+#include "json_exactness.h"
 #include "status.h"
 
 namespace ostrel::agg_l3 {
@@ -66,10 +67,7 @@ class Exactness {
   int64_t unlisted_ = 0;
 };
 
-// The offset of the first byte of `text` that does not belong to a
-// well-formed UTF-8 sequence (overlong forms, surrogates and code points
-// past U+10FFFF included), or npos.
-size_t FirstNonUtf8(std::string_view text);
+using json_exactness::FirstNonUtf8;
 
 }  // namespace ostrel::agg_l3
 

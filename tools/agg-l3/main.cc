@@ -251,8 +251,24 @@ int main(int argc, char** argv) {
                    "them by position")
       ->allow_extra_args(false)
       ->type_name("LIST=FIELDS");
+  diff->add_option("--ignore", options.ignore,
+                   "Leave out differences at PATH and below (repeatable): "
+                   "timestamp, route[*].admin_distance; [*] is any key or "
+                   "position")
+      ->allow_extra_args(false)
+      ->type_name("PATH");
   diff->add_flag("--json", args.json,
-                 "One JSON object per difference: path, kind, old, new");
+                 "One JSON object per difference: path, its steps with each "
+                 "element's key, kind, old, new");
+  diff->add_flag("--accept-loss", options.accept_loss,
+                 "With --json: print differences whose values JSON cannot "
+                 "hold exactly without those values, listing each on "
+                 "standard error");
+  diff->add_flag("--summary", options.summary,
+                 "Counts per list and kind instead of the differences");
+  diff->add_flag("-q,--quiet", options.quiet,
+                 "Print nothing; the exit status tells whether the reports "
+                 "differ, from the first difference on");
   diff->add_flag("--delimited", options.delimited,
                  "OLD and NEW are length-delimited streams of reports: "
                  "compare record N of each, in constant memory; lines name "

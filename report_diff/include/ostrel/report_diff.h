@@ -63,6 +63,28 @@ class Keys {
   std::map<const google::protobuf::FieldDescriptor*, Key> keys_;
 };
 
+// Differences a comparison leaves out, such as the timestamp that differs
+// between any two reports.
+class Ignore {
+ public:
+  explicit Ignore(const google::protobuf::Descriptor& report);
+
+  // Leaves out every difference at `path` or below it: field names joined by
+  // dots ("timestamp"), a list element by its key as printed
+  // ("route[network=10.1.0.0/16]") or by "[*]" for any key or position
+  // ("bgp_neighbor_msg[*].time_since_established"); a list named without
+  // brackets means every element too. False with `error` when a name is no
+  // field where it stands.
+  bool Add(std::string_view path, std::string* error);
+
+  // Whether the difference at `path` (Difference::path) is left out.
+  bool Covers(std::string_view path) const;
+
+ private:
+  const google::protobuf::Descriptor& report_;
+  std::vector<std::vector<std::string>> paths_;  // the steps of each
+};
+
 // One step of a difference's path: a field, or a record the schema does not
 // know, and for list elements their positions in the old and new report
 // (-1 on the side that lacks the element).
@@ -71,11 +93,31 @@ struct Step {
   int unknown_number = 0;  // when field is null
   int old_index = -1;
   int new_index = -1;
+  // For an element of a keyed list, when the sink asked for JSON: its key
+  // in JSON, an object of the key fields set ({"network":"10.1.0.0/16"}) or
+  // the value of a string matched by value; key strings that are not UTF-8
+  // escaped as in the path. Empty for elements matched by position.
+  std::string key_json;
+  int rank = 0;  // among equal keys ("#1"), or records of one number
+};
+
+// Something the JSON form of a value cannot hold exactly: a string that is
+// not UTF-8, a NaN other than the one "NaN" reads back as, a record the
+// schema does not know.
+struct JsonLoss {
+  std::string path;  // within the value ("route_type", "nexthop[1].9"); ""
+                     // for the value itself
+  std::string what;
 };
 
 struct Value {
   std::string text;  // text format: 20, "static", ESTABLISHED, {left: 1}
-  std::string json;  // the JSON mapping: 20, "static", "ESTABLISHED", {...}
+  // The JSON mapping: 20, "static", "ESTABLISHED", {...}; without what it
+  // cannot hold, and empty when it cannot hold the value itself.
+  std::string json;
+  // What `json` leaves out; a caller that must not lose data refuses the
+  // difference when this is not empty.
+  std::vector<JsonLoss> json_losses;
 };
 
 struct Difference {
@@ -91,11 +133,17 @@ struct Difference {
   std::optional<Value> new_value;  // absent for kRemoved
 };
 
+// The steps of a printed path: "route[network=n, #1]", "admin_distance",
+// "9#1" for the second record 9 the schema does not know; dots and brackets
+// inside quoted key values belong to their key.
+std::vector<std::string> PathSteps(std::string_view path);
+
 // "changed route[...].admin_distance: 20 -> 1", "added route[...]: {...}",
 // "removed route[...]: {...}".
 std::string ToLine(const Difference& difference);
 // {"path":"...","kind":"changed","old":20,"new":1}; old or new is left out
-// where the difference has no such side.
+// where the difference has no such side, or JSON cannot hold it (see
+// Value::json_losses).
 std::string ToJson(const Difference& difference);
 
 struct Sink {
@@ -123,6 +171,19 @@ bool Compare(std::string_view old_report,
              google::protobuf::io::ZeroCopyInputStream* new_report,
              const google::protobuf::Descriptor& report, const Keys& keys,
              const Sink& sink, ReadError* error);
+
+// ToJson with, beside the path, the path as steps:
+// "steps":[{"field":"route","key":{"network":"10.1.0.0/16"}},
+// {"field":"admin_distance"}]; a step also has "rank" when it is above 0,
+// "index" for an element matched by position, "value" for a string matched
+// by value, and "unknown" (the number) for a record the schema does not know.
+std::string ToJson(const Difference& difference, bool with_steps);
+
+// The same, leaving out what `ignore` covers.
+bool Compare(std::string_view old_report,
+             google::protobuf::io::ZeroCopyInputStream* new_report,
+             const google::protobuf::Descriptor& report, const Keys& keys,
+             const Ignore& ignore, const Sink& sink, ReadError* error);
 
 // The same for two reports in memory.
 std::vector<Difference> Compare(const google::protobuf::Message& old_report,

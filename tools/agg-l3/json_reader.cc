@@ -2,6 +2,7 @@
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/stubs/common.h>
 #include <google/protobuf/stubs/strutil.h>
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
@@ -201,7 +202,15 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     if (skip_depth_ > 0) return true;
     const std::string_view key(text, size);
     Frame& top = frames_.back();
-    top.field = FieldNamed(*top.message->GetDescriptor(), key);
+    const Descriptor& type = *top.message->GetDescriptor();
+    // Printers write fields in the order declared: try the next one first.
+    const int next = top.field != nullptr ? top.field->index() + 1 : 0;
+    if (next < type.field_count() && (type.field(next)->json_name() == key ||
+                                      type.field(next)->name() == key)) {
+      top.field = type.field(next);
+      return true;
+    }
+    top.field = FieldNamed(type, key);
     if (top.field != nullptr) return true;
     if (!options_.ignore_unknown_fields) {
       return Fail(Path(false, key) + ": " +
@@ -223,7 +232,9 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     NextElement();
     const Frame& top = frames_.back();
     if (top.field->cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
-      return FailValue("an object");
+      kind_ = Kind::kBool;  // shown as it is
+      text_ = "an object";
+      return FailValue();
     }
     const Reflection& reflection = *top.message->GetReflection();
     Message* child = top.field->is_repeated()
@@ -249,7 +260,9 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     NextElement();
     const Frame& top = frames_.back();
     if (!top.field->is_repeated()) {
-      return FailValue("a list", "for a field that is not repeated");
+      kind_ = Kind::kBool;
+      text_ = "a list";
+      return FailValue("for a field that is not repeated");
     }
     frames_.push_back({top.message, top.field, 0});
     return true;
@@ -328,9 +341,9 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     return Fail(input_->Where(input_->Tell()) + ": " + why);
   }
   bool NotAnObject() { return FailHere("expected a JSON object"); }
-  // "route[2].admin_distance: <what> <why>", by default that `what` is no
+  // "route[2].admin_distance: <the value> <why>", by default that it is no
   // value for the field's type.
-  bool FailValue(std::string_view what, std::string why = {}) {
+  bool FailValue(std::string why = {}) {
     const FieldDescriptor& field = *frames_.back().field;
     if (why.empty()) {
       why = std::string("is no value for ") +
@@ -338,21 +351,29 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
              : field.enum_type() != nullptr  ? field.enum_type()->name()
                                              : field.type_name());
     }
-    return Fail(Path(true) + ": " + std::string(what) + " " + why);
+    const std::string what = kind_ == Kind::kString
+                                 ? "\"" + std::string(text_) + "\""
+                                 : std::string(text_);
+    return Fail(Path(true) + ": " + what + " " + why);
   }
 
-  // rapidjson takes \udc00 alone for a character; the runtime does not.
+  // The runtime refuses strings that are not UTF-8, and takes none of the
+  // characters set apart for UTF-16 (ED A0..BF ..), which rapidjson makes of
+  // a \udc00 alone. Checked here, once a string is whole, rather than byte
+  // by byte in rapidjson: strings are mostly ASCII.
   bool ValidText(const char* text, size_t size) {
-    for (const char* at =
-             static_cast<const char*>(std::memchr(text, '\xED', size));
-         at != nullptr && at + 1 < text + size;
-         at = static_cast<const char*>(
-             std::memchr(at + 1, '\xED', text + size - at - 1))) {
-      if (static_cast<unsigned char>(at[1]) >= 0xA0) {
-        return FailHere("invalid unicode code point");
-      }
+    size_t ascii = 0;
+    while (ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80) {
+      ++ascii;
     }
-    return true;
+    if (ascii == size) return true;
+    bool valid = google::protobuf::internal::IsStructurallyValidUTF8(
+        text + ascii, static_cast<int>(size - ascii));
+    for (size_t i = ascii; valid && i + 1 < size; ++i) {
+      valid = !(text[i] == '\xED' &&
+                static_cast<unsigned char>(text[i + 1]) >= 0xA0);
+    }
+    return valid || FailHere("a string that is not UTF-8");
   }
 
   bool Scalar(Kind kind, std::string_view text) {
@@ -364,13 +385,12 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     const FieldDescriptor* field = top.field;
     const Reflection& reflection = *message->GetReflection();
     const bool add = field->is_repeated();
-    const std::string shown = kind == Kind::kString
-                                  ? "\"" + std::string(text) + "\""
-                                  : std::string(text);
+    kind_ = kind;
+    text_ = text;
     switch (field->cpp_type()) {
       case FieldDescriptor::CPPTYPE_INT32: {
         int64_t value;
-        if (!Integer(kind, text, shown, &value, INT32_MIN, INT32_MAX)) {
+        if (!Integer(kind, text, &value, INT32_MIN, INT32_MAX)) {
           return false;
         }
         add ? reflection.AddInt32(message, field, value)
@@ -379,7 +399,7 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       }
       case FieldDescriptor::CPPTYPE_INT64: {
         int64_t value;
-        if (!Integer(kind, text, shown, &value, INT64_MIN, INT64_MAX)) {
+        if (!Integer(kind, text, &value, INT64_MIN, INT64_MAX)) {
           return false;
         }
         add ? reflection.AddInt64(message, field, value)
@@ -388,28 +408,28 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       }
       case FieldDescriptor::CPPTYPE_UINT32: {
         uint64_t value;
-        if (!Unsigned(kind, text, shown, &value, UINT32_MAX)) return false;
+        if (!Unsigned(kind, text, &value, UINT32_MAX)) return false;
         add ? reflection.AddUInt32(message, field, value)
             : reflection.SetUInt32(message, field, value);
         return true;
       }
       case FieldDescriptor::CPPTYPE_UINT64: {
         uint64_t value;
-        if (!Unsigned(kind, text, shown, &value, UINT64_MAX)) return false;
+        if (!Unsigned(kind, text, &value, UINT64_MAX)) return false;
         add ? reflection.AddUInt64(message, field, value)
             : reflection.SetUInt64(message, field, value);
         return true;
       }
       case FieldDescriptor::CPPTYPE_DOUBLE: {
         double value;
-        if (!Floating(kind, text, shown, &value)) return false;
+        if (!Floating(kind, text, &value)) return false;
         add ? reflection.AddDouble(message, field, value)
             : reflection.SetDouble(message, field, value);
         return true;
       }
       case FieldDescriptor::CPPTYPE_FLOAT: {
         double value;
-        if (!Floating(kind, text, shown, &value)) return false;
+        if (!Floating(kind, text, &value)) return false;
         add ? reflection.AddFloat(message, field, static_cast<float>(value))
             : reflection.SetFloat(message, field, static_cast<float>(value));
         return true;
@@ -420,102 +440,99 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
             !google::protobuf::safe_strtob(
                 google::protobuf::StringPiece(text.data(), text.size()),
                 &value)) {
-          return FailValue(shown);
+          return FailValue();
         }
         add ? reflection.AddBool(message, field, value)
             : reflection.SetBool(message, field, value);
         return true;
       }
       case FieldDescriptor::CPPTYPE_STRING: {
-        if (kind != Kind::kString) return FailValue(shown);
+        if (kind != Kind::kString) return FailValue();
         std::string value(text);
         const google::protobuf::StringPiece base64(text.data(), text.size());
         if (field->type() == FieldDescriptor::TYPE_BYTES &&
             !google::protobuf::WebSafeBase64Unescape(base64, &value) &&
             !google::protobuf::Base64Unescape(base64, &value)) {
-          return FailValue(shown, "is not base64");
+          return FailValue("is not base64");
         }
         add ? reflection.AddString(message, field, std::move(value))
             : reflection.SetString(message, field, std::move(value));
         return true;
       }
       case FieldDescriptor::CPPTYPE_ENUM:
-        return Enum(kind, text, shown, message, field);
+        return Enum(kind, text, message, field);
       case FieldDescriptor::CPPTYPE_MESSAGE:
-        return FailValue(shown);
+        return FailValue();
     }
     return true;
   }
 
   // A number is read as the integer it denotes; a string as the runtime
   // reads one, which takes neither fractions nor exponents.
-  bool Integer(Kind kind, std::string_view text, const std::string& shown,
-               int64_t* value, int64_t lowest, int64_t highest) {
+  bool Integer(Kind kind, std::string_view text, int64_t* value, int64_t lowest,
+               int64_t highest) {
     if (kind == Kind::kString) {
       if (text.empty() || text.front() == ' ' || text.back() == ' ' ||
           !google::protobuf::safe_strto64(std::string(text), value) ||
           *value < lowest || *value > highest) {
-        return FailValue(shown);
+        return FailValue();
       }
       return true;
     }
     bool negative;
     uint64_t magnitude;
-    if (!Exact(kind, text, shown, &negative, &magnitude)) return false;
+    if (!Exact(kind, text, &negative, &magnitude)) return false;
     const uint64_t limit = negative ? static_cast<uint64_t>(-(lowest + 1)) + 1
                                     : static_cast<uint64_t>(highest);
-    if (magnitude > limit) return OutOfRange(shown);
+    if (magnitude > limit) return OutOfRange();
     *value = negative ? static_cast<int64_t>(0 - magnitude)
                       : static_cast<int64_t>(magnitude);
     return true;
   }
-  bool Unsigned(Kind kind, std::string_view text, const std::string& shown,
-                uint64_t* value, uint64_t highest) {
+  bool Unsigned(Kind kind, std::string_view text, uint64_t* value,
+                uint64_t highest) {
     if (kind == Kind::kString) {
       if (text.empty() || text.front() == ' ' || text.back() == ' ' ||
           !google::protobuf::safe_strtou64(std::string(text), value) ||
           *value > highest) {
-        return FailValue(shown);
+        return FailValue();
       }
       return true;
     }
     bool negative;
-    if (!Exact(kind, text, shown, &negative, value)) return false;
-    if ((negative && *value != 0) || *value > highest) return OutOfRange(shown);
+    if (!Exact(kind, text, &negative, value)) return false;
+    if ((negative && *value != 0) || *value > highest) return OutOfRange();
     return true;
   }
-  bool Exact(Kind kind, std::string_view text, const std::string& shown,
-             bool* negative, uint64_t* magnitude) {
-    if (kind != Kind::kNumber) return FailValue(shown);
+  bool Exact(Kind kind, std::string_view text, bool* negative,
+             uint64_t* magnitude) {
+    if (kind != Kind::kNumber) return FailValue();
     switch (ExactInteger(text, negative, magnitude)) {
       case Exactness::kInteger:
         return true;
       case Exactness::kFraction:
-        return FailValue(shown, "is not an integer");
+        return FailValue("is not an integer");
       case Exactness::kTooLarge:
-        return OutOfRange(shown);
+        return OutOfRange();
       case Exactness::kRounded:
-        return FailValue(shown,
-                         "is rounded when read as a double: write its digits");
+        return FailValue("is rounded when read as a double: write its digits");
     }
     return true;
   }
-  bool OutOfRange(const std::string& shown) {
+  bool OutOfRange() {
     const FieldDescriptor& field = *frames_.back().field;
     return FailValue(
-        shown,
         std::string("is out of range for ") +
-            (field.enum_type() != nullptr ? "int32" : field.type_name()));
+        (field.enum_type() != nullptr ? "int32" : field.type_name()));
   }
 
   // As the runtime: a number, or a string holding one, or "NaN",
   // "Infinity", "-Infinity". An integer is converted from its 64-bit value,
   // anything else from a double.
-  bool Floating(Kind kind, std::string_view text, const std::string& shown,
-                double* value) {
+  bool Floating(Kind kind, std::string_view text, double* value) {
     const bool is_float =
         frames_.back().field->cpp_type() == FieldDescriptor::CPPTYPE_FLOAT;
-    if (kind == Kind::kBool) return FailValue(shown);
+    if (kind == Kind::kBool) return FailValue();
     const std::string copy(text);
     if (kind == Kind::kString) {
       if (text == "NaN") {
@@ -527,11 +544,11 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
         if (text.empty() || text.front() == ' ' || text.back() == ' ' ||
             !(is_float ? google::protobuf::safe_strtof(copy.c_str(), &single)
                        : google::protobuf::safe_strtod(copy.c_str(), value))) {
-          return FailValue(shown);
+          return FailValue();
         }
         if (is_float) *value = single;
         // Only the three names above stand for these.
-        if (!std::isfinite(*value)) return FailValue(shown);
+        if (!std::isfinite(*value)) return FailValue();
       }
       return true;
     }
@@ -550,23 +567,23 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     *value = std::strtod(copy.c_str(), nullptr);
     if (std::isinf(*value) ||
         (is_float && std::isinf(static_cast<float>(*value)))) {
-      return OutOfRange(shown);
+      return OutOfRange();
     }
     return true;
   }
 
-  bool Enum(Kind kind, std::string_view text, const std::string& shown,
-            Message* message, const FieldDescriptor* field) {
+  bool Enum(Kind kind, std::string_view text, Message* message,
+            const FieldDescriptor* field) {
     const Reflection& reflection = *message->GetReflection();
     int number;
     if (kind == Kind::kNumber) {
       int64_t value;
-      if (!Integer(kind, text, shown, &value, INT32_MIN, INT32_MAX)) {
+      if (!Integer(kind, text, &value, INT32_MIN, INT32_MAX)) {
         return false;
       }
       number = static_cast<int>(value);  // unknown numbers are kept too
     } else {
-      if (kind != Kind::kString) return FailValue(shown);
+      if (kind != Kind::kString) return FailValue();
       const auto* known =
           field->enum_type()->FindValueByName(std::string(text));
       int32_t parsed;
@@ -576,8 +593,7 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       }
       if (known == nullptr) {
         if (options_.ignore_unknown_fields) return true;
-        return FailValue(shown,
-                         "is not a value of " + field->enum_type()->name());
+        return FailValue("is not a value of " + field->enum_type()->name());
       }
       number = known->number();
     }
@@ -593,6 +609,9 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
   int objects_ = 0;
   int skip_depth_ = 0;      // how deep in a skipped value
   bool skip_next_ = false;  // whether the next value is skipped
+  // The value being read, for errors.
+  Kind kind_ = Kind::kBool;
+  std::string_view text_;
   std::string error_;
   std::set<std::string> skipped_;
 };
@@ -606,7 +625,6 @@ Status ReadJson(google::protobuf::io::ZeroCopyInputStream* json,
   Reader reader(message, &input, options);
   // Iterative, so that lists nested without end cannot exhaust the stack.
   constexpr unsigned kFlags = rapidjson::kParseIterativeFlag |
-                              rapidjson::kParseValidateEncodingFlag |
                               rapidjson::kParseNumbersAsStringsFlag |
                               rapidjson::kParseTrailingCommasFlag;
   rapidjson::Reader parser;

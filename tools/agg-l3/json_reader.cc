@@ -540,15 +540,16 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       } else if (text == "Infinity" || text == "-Infinity") {
         *value = text[0] == '-' ? -HUGE_VAL : HUGE_VAL;
       } else {
-        float single;
+        // As a double, then held to a float's range as a number is; only
+        // the three names above stand for what is not finite.
         if (text.empty() || text.front() == ' ' || text.back() == ' ' ||
-            !(is_float ? google::protobuf::safe_strtof(copy.c_str(), &single)
-                       : google::protobuf::safe_strtod(copy.c_str(), value))) {
+            !google::protobuf::safe_strtod(copy.c_str(), value) ||
+            !std::isfinite(*value)) {
           return FailValue();
         }
-        if (is_float) *value = single;
-        // Only the three names above stand for these.
-        if (!std::isfinite(*value)) return FailValue();
+        if (is_float && std::isinf(static_cast<float>(*value))) {
+          return OutOfRange();
+        }
       }
       return true;
     }

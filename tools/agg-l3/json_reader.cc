@@ -201,6 +201,9 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     if (!ValidText(text, size)) return false;
     if (skip_depth_ > 0) return true;
     const std::string_view key(text, size);
+    if (key.empty()) {  // refused by the runtime even when skipping unknowns
+      return Fail(Path(false, "\"\"") + ": an empty name names no field");
+    }
     Frame& top = frames_.back();
     const Descriptor& type = *top.message->GetDescriptor();
     // Printers write fields in the order declared: try the next one first.

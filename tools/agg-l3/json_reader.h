@@ -5,9 +5,11 @@
 // exactly an integer of its field's type, or that only a double's rounding
 // makes one (9007199254740993.0), is refused with its field's path.
 //
-// Also unlike the runtime's parser, the text must be JSON: it does not take
-// single-quoted strings, bare keys, or numbers such as "5." (trailing
-// commas it does take, as the runtime does).
+// Also unlike the runtime's parser, the text must be JSON as rapidjson reads
+// it: no single-quoted strings, bare keys, raw control characters in
+// strings, form feeds or vertical tabs between tokens, numbers such as "5."
+// or an exponent past a double's (0e400). Trailing commas it takes, as the
+// runtime does.
 
 #ifndef OSTREL_TOOLS_AGG_L3_JSON_READER_H_
 #define OSTREL_TOOLS_AGG_L3_JSON_READER_H_

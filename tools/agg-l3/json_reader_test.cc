@@ -133,6 +133,8 @@ TEST(ReadJson, AgreesWithTheRuntimeOnEdgeCases) {
       {"RouteEntryMsg", R"({"lrouter_port_uuid": []})"},
       {"RouteEntryMsg", R"({"lrouter_port_uuid": 1})"},
       {"RouteEntryMsg", R"({"color": 1})"},
+      {"RouteEntryMsg", R"({"": 1})"},
+      {"RouteEntryMsg", R"({"zz": [{"": 1}]})"},
       {"RouteTableMsg", R"({"route": {"network": "a"}})"},
       {"RouteTableMsg", R"({"route": [{"network": "a"}, null, [[{}]]]})"},
       {"RouteTableMsg", R"({"route": [], "route": [{}], "route": null})"},
@@ -197,7 +199,8 @@ TEST(ReadJson, AgreesWithTheRuntimeOnEdgeCases) {
 }
 
 // Where the reader refuses what the runtime takes: numbers the runtime
-// would round, and text that is not JSON. The error names where.
+// would round, an empty name (the runtime reads {"": {}} in a list's element
+// as some other field), and text that is not JSON. The error names where.
 TEST(ReadJson, RefusesWhatTheRuntimeWouldRoundOrGuess) {
   const struct {
     const char* type;
@@ -222,6 +225,10 @@ TEST(ReadJson, RefusesWhatTheRuntimeWouldRoundOrGuess) {
        "hold_time: 18446744073709551616 is out of range for uint64"},
       {"BgpNeighborEntryMsg", R"({"hold_time": 1.8446744073709552e19})",
        "hold_time: 1.8446744073709552e19 is out of range for uint64"},
+      {"OspfDatabaseMsg", R"({"ospf_database": [{"": {}}]})",
+       "ospf_database[0].\"\": an empty name names no field"},
+      {"BgpNeighborEntryMsg", R"({"hold_time": 1e-400})",
+       "hold_time: 1e-400 is not an integer"},
       {"RouteTableMsg", "{\n  \"lrouter_id\": 'x'}",
        "line 2, column 17: Invalid value."},
       {"RouteTableMsg", "{lrouter_id: \"x\"}",

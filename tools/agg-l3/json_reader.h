@@ -34,7 +34,7 @@ struct JsonReadOptions {
 // text, the field's path for a value ("route[2].admin_distance: 2147483648
 // is out of range for int32"). With ignore_unknown_fields, names the type
 // has no field for are skipped, each listed once in `skipped` by its path
-// ("route[].color"), in the order first met.
+// ("route[].color"), sorted.
 Status ReadJson(std::string_view json, google::protobuf::Message* message,
                 const JsonReadOptions& options = {},
                 std::vector<std::string>* skipped = nullptr);

@@ -198,10 +198,10 @@ TEST(ReadJson, AgreesWithTheRuntimeOnEdgeCases) {
   }
 }
 
-// Where the reader refuses what the runtime takes: numbers the runtime
-// would round, an empty name (the runtime reads {"": {}} in a list's element
-// as some other field), and text that is not JSON. The error names where.
-TEST(ReadJson, RefusesWhatTheRuntimeWouldRoundOrGuess) {
+// The errors, placed; first where the reader refuses what the runtime takes:
+// numbers the runtime would round, an empty name (the runtime reads {"": {}}
+// in a list's element as some other field), and text that is not JSON.
+TEST(ReadJson, NamesWhereAndWhy) {
   const struct {
     const char* type;
     const char* json;
@@ -240,36 +240,23 @@ TEST(ReadJson, RefusesWhatTheRuntimeWouldRoundOrGuess) {
        "line 1, column 17: Miss fraction part in number."},
       {"RouteTableMsg", "{\"lrouter_id\": \"a\tb\"}",
        "line 1, column 18: Invalid escape character in string."},
-  };
-  for (const auto& c : kCases) {
-    for (int chunk : {0, 1}) {
-      EXPECT_EQ(Ours(c.type, c.json, false, chunk).error, c.error) << c.json;
-    }
-  }
-}
-
-TEST(ReadJson, PlacesErrors) {
-  const struct {
-    const char* json;
-    const char* error;
-  } kCases[] = {
-      {"{\n\n  \"route\": [{\"network\": 1}]}",
+      // The errors every reading gives, placed.
+      {"RouteTableMsg", "{\n\n  \"route\": [{\"network\": 1}]}",
        "route[0].network: 1 is no value for string"},
-      {"{\"route\": [{}, {\"colour\": 1}]}",
+      {"RouteTableMsg", "{\"route\": [{}, {\"colour\": 1}]}",
        "route[1].colour: RouteEntryMsg has no such field"},
-      {"{\n  \"route\": [\n    {},\n    {\"network\" \"x\"}]}",
+      {"RouteTableMsg", "{\n  \"route\": [\n    {},\n    {\"network\" \"x\"}]}",
        "line 4, column 16: Missing a colon after a name of object member."},
-      {"{\"route\": [\n{}\n",
+      {"RouteTableMsg", "{\"route\": [\n{}\n",
        "line 3, column 1: Missing a comma or ']' after "
        "an array element."},
-      {"[1]", "line 1, column 1: expected a JSON object"},
-      {"{\"lrouter_uuid\": {\"x\": {}}}",
+      {"RouteTableMsg", "[1]", "line 1, column 1: expected a JSON object"},
+      {"RouteTableMsg", "{\"lrouter_uuid\": {\"x\": {}}}",
        "lrouter_uuid.x: UuidMsg has no such field"},
   };
   for (const auto& c : kCases) {
     for (int chunk : {0, 1}) {
-      EXPECT_EQ(Ours("RouteTableMsg", c.json, false, chunk).error, c.error)
-          << c.json;
+      EXPECT_EQ(Ours(c.type, c.json, false, chunk).error, c.error) << c.json;
     }
   }
 }

@@ -50,6 +50,8 @@ class ChunkStream {
     return c;
   }
   size_t Tell() const { return before_ + (next_ - begin_); }
+  // Whether all was read: a NUL byte looks like the end to rapidjson.
+  bool AtEnd() const { return next_ == end_; }
 
   // "line 3, column 14": where the byte at `offset` is, at most a few bytes
   // before the one read last.
@@ -635,6 +637,11 @@ Status ReadJson(google::protobuf::io::ZeroCopyInputStream* json,
   const rapidjson::ParseResult result = parser.Parse<kFlags>(input, reader);
   if (skipped != nullptr) {
     skipped->assign(reader.skipped().begin(), reader.skipped().end());
+  }
+  if (result && !input.AtEnd()) {
+    return {kMalformed, input.Where(input.Tell()) + ": " +
+                            rapidjson::GetParseError_En(
+                                rapidjson::kParseErrorDocumentRootNotSingular)};
   }
   if (result) return {};
   if (result.Code() == rapidjson::kParseErrorTermination) {

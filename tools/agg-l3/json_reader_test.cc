@@ -106,7 +106,7 @@ TEST(ReadJson, ReadsWhatTheRuntimePrintsAsTheRuntimeDoes) {
 TEST(ReadJson, AgreesWithTheRuntimeOnEdgeCases) {
   const struct {
     const char* type;
-    const char* json;
+    std::string json;
   } kCases[] = {
       {"RouteEntryMsg", R"({"adminDistance": 5, "admin_distance": 6})"},
       {"RouteEntryMsg", R"({"AdminDistance": 5})"},
@@ -151,6 +151,7 @@ TEST(ReadJson, AgreesWithTheRuntimeOnEdgeCases) {
       {"RouteTableMsg", "null"},
       {"RouteTableMsg", ""},
       {"RouteTableMsg", "{} {}"},
+      {"RouteTableMsg", std::string("{}\0", 3)},
       {"RouteTableMsg", "{,}"},
       {"BgpNeighborEntryMsg", R"({"bgp_connection_state": "IDLE"})"},
       {"BgpNeighborEntryMsg", R"({"bgpConnectionState": 1.0})"},

@@ -116,6 +116,13 @@ Exactness ExactInteger(std::string_view text, bool* negative,
                        uint64_t* magnitude) {
   *negative = text.front() == '-';
   if (*negative) text.remove_prefix(1);
+  // Most are digits alone, fewer than any 64-bit integer overflows with.
+  if (text.size() <= 19 &&
+      text.find_first_not_of("0123456789") == std::string_view::npos) {
+    *magnitude = 0;
+    for (char c : text) *magnitude = *magnitude * 10 + (c - '0');
+    return Exactness::kInteger;
+  }
   const size_t mantissa_end = text.find_first_of("eE");
   const std::string_view mantissa = text.substr(0, mantissa_end);
   long exponent = 0;
@@ -207,19 +214,20 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       return Fail(Path(false, "\"\"") + ": an empty name names no field");
     }
     Frame& top = frames_.back();
-    const Descriptor& type = *top.message->GetDescriptor();
-    // Printers write fields in the order declared: try the next one first.
-    const int next = top.field != nullptr ? top.field->index() + 1 : 0;
-    if (next < type.field_count() && (type.field(next)->json_name() == key ||
-                                      type.field(next)->name() == key)) {
-      top.field = type.field(next);
-      return true;
+    const Descriptor& type = *top.type;
+    // Printers write fields in the order declared, leaving out those unset:
+    // look after the last one first.
+    for (int i = top.field != nullptr ? top.field->index() + 1 : 0;
+         i < type.field_count(); ++i) {
+      if (type.field(i)->json_name() == key || type.field(i)->name() == key) {
+        top.field = type.field(i);
+        return true;
+      }
     }
     top.field = FieldNamed(type, key);
     if (top.field != nullptr) return true;
     if (!options_.ignore_unknown_fields) {
-      return Fail(Path(false, key) + ": " +
-                  top.message->GetDescriptor()->name() + " has no such field");
+      return Fail(Path(false, key) + ": " + type.name() + " has no such field");
     }
     skipped_.insert(Path(false, key, "[]"));
     skip_next_ = true;
@@ -231,7 +239,8 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     }
     if (SkipContainer()) return true;
     if (frames_.empty()) {
-      frames_.push_back({root_, nullptr, kObject});
+      frames_.push_back({root_, root_->GetDescriptor(), root_->GetReflection(),
+                         nullptr, kObject});
       return true;
     }
     NextElement();
@@ -241,11 +250,12 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       text_ = "an object";
       return FailValue();
     }
-    const Reflection& reflection = *top.message->GetReflection();
-    Message* child = top.field->is_repeated()
-                         ? reflection.AddMessage(top.message, top.field)
-                         : reflection.MutableMessage(top.message, top.field);
-    frames_.push_back({child, nullptr, kObject});
+    Message* child =
+        top.field->is_repeated()
+            ? top.reflection->AddMessage(top.message, top.field)
+            : top.reflection->MutableMessage(top.message, top.field);
+    frames_.push_back({child, top.field->message_type(), child->GetReflection(),
+                       nullptr, kObject});
     return true;
   }
   bool EndObject(rapidjson::SizeType) {
@@ -269,7 +279,7 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
       text_ = "a list";
       return FailValue("for a field that is not repeated");
     }
-    frames_.push_back({top.message, top.field, 0});
+    frames_.push_back({top.message, top.type, top.reflection, top.field, 0});
     return true;
   }
   bool EndArray(rapidjson::SizeType) {
@@ -289,6 +299,9 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
 
   struct Frame {
     Message* message;
+    // The message's, looked up once: each lookup costs a call_once.
+    const Descriptor* type;
+    const Reflection* reflection;
     // In an object, the field whose value comes next; in a list, the list's.
     const FieldDescriptor* field;
     // In a list, how many elements have begun; kObject in an object.
@@ -388,7 +401,7 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     const Frame& top = frames_.back();
     Message* message = top.message;
     const FieldDescriptor* field = top.field;
-    const Reflection& reflection = *message->GetReflection();
+    const Reflection& reflection = *top.reflection;
     const bool add = field->is_repeated();
     kind_ = kind;
     text_ = text;
@@ -580,7 +593,7 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
 
   bool Enum(Kind kind, std::string_view text, Message* message,
             const FieldDescriptor* field) {
-    const Reflection& reflection = *message->GetReflection();
+    const Reflection& reflection = *frames_.back().reflection;
     int number;
     if (kind == Kind::kNumber) {
       int64_t value;

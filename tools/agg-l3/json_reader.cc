@@ -90,19 +90,15 @@ class ChunkStream {
   size_t line_start_ = 0;
 };
 
-// The field a JSON name stands for: the runtime takes the JSON name and the
-// name as declared.
-const FieldDescriptor* FieldNamed(const Descriptor& type,
-                                  std::string_view key) {
-  thread_local std::string name;
-  name.assign(key.data(), key.size());
-  if (const FieldDescriptor* field = type.FindFieldByName(name)) return field;
-  if (const FieldDescriptor* field = type.FindFieldByCamelcaseName(name);
-      field != nullptr && field->json_name() == key) {
-    return field;
-  }
-  for (int i = 0; i < type.field_count(); ++i) {
-    if (type.field(i)->json_name() == key) return type.field(i);
+// The field `key` names, by its JSON name or its own: the runtime takes
+// both. Printers write fields in the order declared, leaving out those
+// unset, so the search starts at `start`, after the field read last.
+const FieldDescriptor* FieldNamed(const Descriptor& type, std::string_view key,
+                                  int start) {
+  const int count = type.field_count();
+  for (int i = 0; i < count; ++i) {
+    const FieldDescriptor* field = type.field((start + i) % count);
+    if (field->json_name() == key || field->name() == key) return field;
   }
   return nullptr;
 }
@@ -215,16 +211,8 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     }
     Frame& top = frames_.back();
     const Descriptor& type = *top.type;
-    // Printers write fields in the order declared, leaving out those unset:
-    // look after the last one first.
-    for (int i = top.field != nullptr ? top.field->index() + 1 : 0;
-         i < type.field_count(); ++i) {
-      if (type.field(i)->json_name() == key || type.field(i)->name() == key) {
-        top.field = type.field(i);
-        return true;
-      }
-    }
-    top.field = FieldNamed(type, key);
+    top.field = FieldNamed(type, key,
+                           top.field != nullptr ? top.field->index() + 1 : 0);
     if (top.field != nullptr) return true;
     if (!options_.ignore_unknown_fields) {
       return Fail(Path(false, key) + ": " + type.name() + " has no such field");

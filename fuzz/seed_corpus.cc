@@ -1,9 +1,11 @@
 // Writes the seed corpus: every wire vector of the tests and every example
-// report, each behind the byte that selects its type.
+// report, each behind the byte that selects its type; and the same reports
+// as JSON, for the JSON reader's fuzzer.
 //
-//   seed_corpus OUT_DIR [EXAMPLE.txtpb ...]
+//   seed_corpus OUT_DIR JSON_OUT_DIR [EXAMPLE.txtpb ...]
 
 #include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
 
 #include <fstream>
 #include <iostream>
@@ -23,22 +25,41 @@ int TypeIndex(const std::string& name) {
   return -1;
 }
 
-bool Write(const std::string& dir, const std::string& name, int type,
-           const std::string& bytes) {
-  std::ofstream out(dir + "/" + name, std::ios::binary);
+bool WriteSeed(const std::string& path, int type, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
   out.put(static_cast<char>(type));
   out << bytes;
   return static_cast<bool>(out);
 }
 
+std::string json_dir;
+
+// The report's bytes to `dir`, and the runtime's JSON of them to json_dir.
+bool Write(const std::string& dir, const std::string& name, int type,
+           const std::string& bytes) {
+  std::unique_ptr<google::protobuf::Message> message(
+      google::protobuf::MessageFactory::generated_factory()
+          ->GetPrototype(ostrel::fuzz::ReportFile().message_type(type))
+          ->New());
+  std::string json;
+  if (message->ParseFromString(bytes) &&
+      google::protobuf::util::MessageToJsonString(*message, &json).ok() &&
+      !WriteSeed(json_dir + "/" + name, type, json)) {
+    return false;
+  }
+  return WriteSeed(dir + "/" + name, type, bytes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::cerr << "usage: seed_corpus OUT_DIR [EXAMPLE.txtpb ...]\n";
+  if (argc < 3) {
+    std::cerr
+        << "usage: seed_corpus OUT_DIR JSON_OUT_DIR [EXAMPLE.txtpb ...]\n";
     return 2;
   }
   const std::string dir = argv[1];
+  json_dir = argv[2];
   int written = 0;
   for (const auto& v : ostrel::testdata::EveryFieldVectors()) {
     written += Write(dir, std::string("every_") + v.type, TypeIndex(v.type),
@@ -49,7 +70,7 @@ int main(int argc, char** argv) {
                      ostrel::testdata::FromHex(v.input ? v.input : v.hex));
   }
   // Examples name their type in their first line: "# proto-message: T".
-  for (int i = 2; i < argc; ++i) {
+  for (int i = 3; i < argc; ++i) {
     std::ifstream in(argv[i]);
     std::string text((std::istreambuf_iterator<char>(in)),
                      std::istreambuf_iterator<char>());

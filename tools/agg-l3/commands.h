@@ -42,10 +42,10 @@ struct Options {
   bool ignore_unknown = false;                    // encode --json
   bool enums = false;                             // types --enums
   bool list_keys = false;                         // diff --keys
-  std::vector<std::string> keys;    // diff --key LIST=FIELD,...
-  std::vector<std::string> ignore;  // diff --ignore PATH
-  bool summary = false;             // diff --summary
-  bool quiet = false;               // diff -q
+  std::vector<std::string> keys;                  // diff --key LIST=FIELD,...
+  std::vector<std::string> ignore;                // diff --ignore PATH
+  bool summary = false;                           // diff --summary
+  bool quiet = false;                             // diff -q
   bool progress = false;  // on a terminal: show how far a long input is
 };
 

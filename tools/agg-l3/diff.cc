@@ -170,8 +170,8 @@ Status Malformed(const Input& input, const std::string& error) {
 }
 
 Status DiffWhole(const Options& options, const report_diff::Keys& keys,
-                 const report_diff::Ignore& ignore, Input& old_input, Input& new_input, Printer& printer,
-                 Warnings* notes) {
+                 const report_diff::Ignore& ignore, Input& old_input,
+                 Input& new_input, Printer& printer, Warnings* notes) {
   for (Input* input : {&old_input, &new_input}) {
     input->Limit(wire::kMaxLength, "the 2 GiB a report can take");
   }
@@ -199,8 +199,8 @@ Status DiffWhole(const Options& options, const report_diff::Keys& keys,
 }
 
 Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
-                     const report_diff::Ignore& ignore, Input& old_input, Input& new_input, Printer& printer,
-                     Warnings* notes) {
+                     const report_diff::Ignore& ignore, Input& old_input,
+                     Input& new_input, Printer& printer, Warnings* notes) {
   const auto& type = *options.type;
   DelimitedReader old_log(old_input.stream(), old_input.size());
   DelimitedReader new_log(new_input.stream(), new_input.size());
@@ -248,9 +248,8 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
         [&](const std::string& note) { notes->push_back(prefix + note); },
         options.format == Format::kJson};
     report_diff::ReadError error;
-    const bool compared =
-        report_diff::Compare(old_report, new_log.RecordStream(), type, keys,
-                             ignore, sink, &error);
+    const bool compared = report_diff::Compare(
+        old_report, new_log.RecordStream(), type, keys, ignore, sink, &error);
     if (!new_log.FinishRecordStream()) {
       return Malformed(new_input, new_log.error());
     }
@@ -283,12 +282,11 @@ Status Diff(const Options& options, Input& old_input, Input& new_input,
     }
   }
   Printer printer(options, output, old_input, new_input);
-  const Status compared =
-      options.delimited
-          ? DiffDelimited(options, keys, ignore, old_input, new_input, printer,
-                          notes)
-          : DiffWhole(options, keys, ignore, old_input, new_input, printer,
-                      notes);
+  const Status compared = options.delimited
+                              ? DiffDelimited(options, keys, ignore, old_input,
+                                              new_input, printer, notes)
+                              : DiffWhole(options, keys, ignore, old_input,
+                                          new_input, printer, notes);
   const Status printed = printer.Outcome(notes);
   if (printed.code() == kCannotRun) return printed;
   return compared.ok() ? printed : compared;

@@ -9,9 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "element_batch.h"
-#include "json_integers.h"
 #include "json_printer.h"
+#include "json_reader.h"
 #include "lines.h"
 #include "report_codec.h"
 
@@ -190,48 +189,20 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
     (writer ? late : header)->MergeFrom(*parsed);
     return {};
   };
-  const auto parse_line = [&](const std::string& text,
-                              int64_t number) -> Status {
-    line->Clear();
-    const auto status =
-        google::protobuf::util::JsonStringToMessage(text, line.get());
-    std::string error = status.ok() ? CheckJsonIntegers(type, text)
-                                    : status.message().ToString();
-    if (!error.empty()) {
-      return {kMalformed, std::string(source) + ", line " +
-                              std::to_string(number) + ": " + error};
-    }
-    return take(line.get(), text.size());
-  };
-  ElementBatch batch(*field);
-  const auto parse_batch = [&]() -> Status {
-    if (batch.empty()) return {};
-    if (batch.Parse(line.get()) &&
-        CheckJsonIntegers(type, batch.document()).empty()) {
-      take(line.get(), 0);
-    } else {  // line by line, for the error and its line
-      for (const auto& [number, text] : batch.lines()) {
-        if (Status parsed = parse_line(text, number); !parsed.ok()) {
-          return parsed;
-        }
-      }
-    }
-    batch.Clear();
-    return {};
-  };
   std::string text;
   LineReader lines(input, source);
   while (lines.Next(&text)) {
     if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
-    const bool gathered = batch.Take(text, lines.number());
-    if (gathered && !batch.full()) continue;
-    if (Status parsed = parse_batch(); !parsed.ok()) return parsed;
-    if (gathered) continue;
-    if (Status parsed = parse_line(text, lines.number()); !parsed.ok()) {
-      return parsed;
+    line->Clear();
+    if (Status read = ReadJson(text, line.get()); !read.ok()) {
+      return {kMalformed, std::string(source) + ", line " +
+                              std::to_string(lines.number()) + ": " +
+                              read.message()};
+    }
+    if (Status taken = take(line.get(), text.size()); !taken.ok()) {
+      return taken;
     }
   }
-  if (Status parsed = parse_batch(); !parsed.ok()) return parsed;
   if (Status read = lines.status(); !read.ok()) return read;
   if (!writer) writer.emplace(output, *header, *field);
   bool ok = writer->Finish();

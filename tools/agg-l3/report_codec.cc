@@ -5,17 +5,15 @@
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
-#include <google/protobuf/util/type_resolver_util.h>
 
 #include <algorithm>
 #include <cctype>
 #include <numeric>
 
 #include "drift_check.h"
-#include "json_integers.h"
 #include "json_printer.h"
+#include "json_reader.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
-#include "unknown_json.h"
 #include "wire_rules.h"
 
 namespace ostrel::agg_l3 {
@@ -46,14 +44,6 @@ size_t EditDistance(std::string_view a, std::string_view b) {
   return row[b.size()];
 }
 
-std::string Position(std::string_view text, size_t offset) {
-  const std::string_view before = text.substr(0, offset);
-  const size_t line_start = before.rfind('\n') + 1;  // npos + 1 is 0
-  return "line " +
-         std::to_string(std::count(before.begin(), before.end(), '\n') + 1) +
-         ", column " + std::to_string(offset - line_start + 1);
-}
-
 class FirstError : public google::protobuf::io::ErrorCollector {
  public:
   void AddError(int line, google::protobuf::io::ColumnNumber column,
@@ -67,67 +57,6 @@ class FirstError : public google::protobuf::io::ErrorCollector {
  private:
   std::string error_;
 };
-
-// Hands out its input one byte at a time, for LocateJsonError.
-class ByteByByte : public google::protobuf::io::ZeroCopyInputStream {
- public:
-  explicit ByteByByte(std::string_view input) : input_(input) {}
-
-  bool Next(const void** data, int* size) override {
-    if (position_ >= input_.size()) return false;
-    *data = input_.data() + position_++;
-    *size = 1;
-    return true;
-  }
-  void BackUp(int count) override { position_ -= count; }
-  bool Skip(int count) override {
-    position_ = std::min(position_ + count, input_.size());
-    return position_ < input_.size();
-  }
-  int64_t ByteCount() const override { return position_; }
-
- private:
-  std::string_view input_;
-  size_t position_ = 0;
-};
-
-// The runtime's JSON message for a syntax error is the reason, then a line
-// with a snippet of the input around the failing byte, then a caret line
-// under that byte; for any other error it names the field's path instead.
-// Fed the input byte by byte, the parser holds little more than the last
-// byte, so the snippet ends where the input fed so far ends, which places
-// the caret in the whole input.
-std::string LocateJsonError(const Descriptor& type, std::string_view json,
-                            const std::string& error) {
-  const size_t reason_end = error.find('\n');
-  if (reason_end == std::string::npos) return error;
-  std::unique_ptr<google::protobuf::util::TypeResolver> resolver(
-      google::protobuf::util::NewTypeResolverForDescriptorPool(
-          "type.googleapis.com", type.file()->pool()));
-  ByteByByte input(json);
-  std::string ignored;
-  google::protobuf::io::StringOutputStream output(&ignored);
-  const std::string located =
-      google::protobuf::util::JsonToBinaryStream(
-          resolver.get(), "type.googleapis.com/" + type.full_name(), &input,
-          &output)
-          .message()
-          .ToString();
-  const size_t fed = static_cast<size_t>(input.ByteCount());
-  size_t offset = fed == 0 ? 0 : fed - 1;
-  const size_t snippet_start = located.find('\n') + 1;
-  const size_t caret_line = located.rfind('\n');
-  if (snippet_start > 0 && caret_line >= snippet_start) {
-    const std::string_view snippet = std::string_view(located).substr(
-        snippet_start, caret_line - snippet_start);
-    const size_t caret = located.size() - caret_line - 2;
-    if (snippet.size() <= fed && caret <= snippet.size() &&
-        json.substr(fed - snippet.size(), snippet.size()) == snippet) {
-      offset = fed - snippet.size() + caret;
-    }
-  }
-  return Position(json, offset) + ": " + error.substr(0, reason_end);
-}
 
 Status Malformed(std::string why) { return {kMalformed, std::move(why)}; }
 
@@ -211,25 +140,11 @@ Status Encode(const Descriptor& type, std::string_view text, Format format,
                                                  static_cast<int>(text.size()));
     if (!parser.Parse(&input, report.get())) return Malformed(errors.error());
   } else {
-    const google::protobuf::StringPiece json(text.data(), text.size());
-    auto status =
-        google::protobuf::util::JsonStringToMessage(json, report.get());
-    if (!status.ok() && skipped != nullptr) {
-      // Names are looked for only when the strict parse failed: finding
-      // them holds the whole document as generic JSON.
-      google::protobuf::util::JsonParseOptions lenient;
-      lenient.ignore_unknown_fields = true;
-      report->Clear();
-      status = google::protobuf::util::JsonStringToMessage(json, report.get(),
-                                                           lenient);
-      if (status.ok()) *skipped = UnknownJsonNames(type, text);
-    }
-    if (!status.ok()) {
-      return Malformed(
-          LocateJsonError(type, text, status.message().ToString()));
-    }
-    if (std::string finding = CheckJsonIntegers(type, text); !finding.empty()) {
-      return Malformed(finding);
+    JsonReadOptions options;
+    options.ignore_unknown_fields = skipped != nullptr;
+    if (Status read = ReadJson(text, report.get(), options, skipped);
+        !read.ok()) {
+      return read;
     }
   }
   *output = report->SerializeAsString();

@@ -495,7 +495,7 @@ TEST_F(AggL3Test, IntegersOutOfRangeAreRefusedWithTheirPath) {
       {"encode --each route RouteTableMsg",
        "{\"timestamp\": \"1\"}\n{\"route\": [{\"adminDistance\": "
        "-2147483649}]}\n",
-       "line 2: (route[0].admin_distance)"},
+       "line 2: route[0].admin_distance: "},
       {"encode --each route RouteTableMsg",
        "{\"timestamp\": -9.223372036854775809e18}\n", "line 1: timestamp"},
   };

@@ -125,8 +125,11 @@ TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
       {"--json " + new_log + " " + old_log, 1,
        "{\"record\":2,\"path\":\"route[network=10.1.0.0/16, "
        "next_hop=192.0.2.1].admin_distance\",\"kind\":\"changed\",\"old\":1,"
-       "\"new\":20}\n{\"record\":2,\"path\":\"timestamp\",\"kind\":\"changed\","
-       "\"old\":\"2\",\"new\":\"1\"}\n{\"record\":3,\"kind\":\"removed\"}\n",
+       "\"new\":20,\"steps\":[{\"field\":\"route\",\"key\":{\"network\":"
+       "\"10.1.0.0/16\",\"next_hop\":\"192.0.2.1\"}},{\"field\":"
+       "\"admin_distance\"}]}\n{\"record\":2,\"path\":\"timestamp\",\"kind\":"
+       "\"changed\",\"old\":\"2\",\"new\":\"1\",\"steps\":[{\"field\":"
+       "\"timestamp\"}]}\n{\"record\":3,\"kind\":\"removed\"}\n",
        ""},
       // A cut last record: the differences before it, then where.
       {old_log + " " + cut_log, 2, "?", cut_log + ": record 2"},
@@ -209,8 +212,7 @@ TEST_F(DiffCliTest, JsonLinesParseBack) {
           Routes("new", kOld + std::string("lrouter_id: \"\\377\"")));
   EXPECT_EQ(loss.exit_code, 4);
   EXPECT_EQ(loss.out, "");
-  EXPECT_THAT(loss.err, HasSubstr("not UTF-8; left out the differences at "
-                                  "lrouter_id"));
+  EXPECT_THAT(loss.err, HasSubstr("\n  lrouter_id: not UTF-8 from its byte 0"));
 }
 
 }  // namespace

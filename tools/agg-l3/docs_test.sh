@@ -63,12 +63,12 @@ case $1 in
       [[ ${found% } == "$expected" ]] || fail "[$line]: [${found% }], not [$expected]"
     done <<'EOF_CASES'
 agg-l3 |types schema decode encode check diff --help --version
-agg-l3 diff --|--json --delimited --key --keys --help
+agg-l3 diff --|--json --accept-loss --delimited --decompress --key --keys --ignore --summary --quiet --help
 agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
 agg-l3 --|--help --version
 agg-l3 types --|--enums --help
-agg-l3 encode --|--json --ignore-unknown --each --delimited --gzip --output --help
+agg-l3 encode --|--json --ignore-unknown --each --delimited --decompress --gzip --output --help
 agg-l3 decode --a|--accept-loss
 agg-l3 decode RouteTa|RouteTableMsg
 agg-l3 check --help BgpNeighborS|BgpNeighborStatusMsg BgpNeighborStatusPerNodeMsg BgpNeighborStatusPerLrMsg

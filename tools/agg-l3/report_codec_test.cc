@@ -89,14 +89,15 @@ INSTANTIATE_TEST_SUITE_P(
                         Format::kJson,
                         "{\"lrouterId\": \"t0-gw\",\n"
                         " \"route\": [{\"network\": \"a\",, }]}",
-                        "line 2, column 28: Expected an object key or }."},
+                        "line 2, column 28: Missing a name for object member."},
         EncodeErrorCase{"JsonCutOff", l3::RouteTableMsg::descriptor(),
                         Format::kJson, "{\n  \"lrouterId\": \"t0-gw\"",
-                        "line 2, column 23: Unexpected end of string."},
+                        "line 2, column 23: Missing a comma or '}' after an "
+                        "object member."},
         EncodeErrorCase{"JsonUnknownFieldIsNamedByPath",
                         l3::RouteTableMsg::descriptor(), Format::kJson,
                         "{\"route\": [{\"netwrk\": \"a\"}]}",
-                        "(route[0]) netwrk: Cannot find field."}),
+                        "route[0].netwrk: RouteEntryMsg has no such field"}),
     [](const auto& test) { return test.param.name; });
 
 }  // namespace

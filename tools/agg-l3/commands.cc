@@ -118,6 +118,18 @@ Status Run(const Options& options, Warnings* warnings) {
 Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
            Output& output, Warnings* warnings) {
   if (Status usable = CheckOptions(options); !usable.ok()) return usable;
+  // Streamed modes count their records or elements; a whole report shows
+  // its bytes.
+  std::vector<std::unique_ptr<Progress>> progress;
+  if (options.each.empty() && !options.delimited) {
+    for (const auto& input : inputs) {
+      progress.push_back(
+          std::make_unique<Progress>(options.progress, *input, ""));
+      input->Watch([shown = progress.back().get()](int64_t bytes) {
+        shown->Update(bytes, -1);
+      });
+    }
+  }
   Status status;
   switch (options.command) {
     case Command::kTypes:
@@ -179,11 +191,13 @@ Progress::~Progress() {
 void Progress::Update(int64_t bytes, int64_t count) {
   bytes_ = bytes;
   count_ = count;
-  if (!enabled_) return;
+  // A stream of unknown size is worth showing once it is large.
+  if (!enabled_ || (!shown_ && total_ < 0 && bytes < (64 << 20))) return;
   shown_ = true;
   std::cerr << "\r" << (bytes >> 20) << " MiB";
   if (total_ > 0) std::cerr << " of " << (total_ >> 20) << " MiB";
-  std::cerr << ", " << count << " " << unit_ << " " << std::flush;
+  if (count >= 0) std::cerr << ", " << count << " " << unit_;
+  std::cerr << " " << std::flush;
 }
 
 }  // namespace ostrel::agg_l3

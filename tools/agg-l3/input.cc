@@ -201,10 +201,36 @@ class Input::Head : public ZeroCopyInputStream {
   std::string copy_;
 };
 
+// Tells a watcher how far the stream has come, every few MiB and at its end.
+class Input::Watched : public ZeroCopyInputStream {
+ public:
+  Watched(ZeroCopyInputStream* input, std::function<void(int64_t)> seen)
+      : input_(input), seen_(std::move(seen)) {}
+
+  bool Next(const void** data, int* size) override {
+    const bool more = input_->Next(data, size);
+    const int64_t bytes = input_->ByteCount();
+    if (!more || bytes >= next_) {
+      seen_(bytes);
+      next_ = bytes + (4 << 20);
+    }
+    return more;
+  }
+  void BackUp(int count) override { input_->BackUp(count); }
+  bool Skip(int count) override { return input_->Skip(count); }
+  int64_t ByteCount() const override { return input_->ByteCount(); }
+
+ private:
+  ZeroCopyInputStream* const input_;
+  const std::function<void(int64_t)> seen_;
+  int64_t next_ = 0;
+};
+
 Input::Input() = default;
 
 Input::~Input() {
   limited_.reset();
+  watched_.reset();
   head_copy_.reset();
   gunzip_.reset();
   joined_.reset();
@@ -271,6 +297,11 @@ Status Input::ReadAgain(std::string* bytes) const {
 }
 
 ZeroCopyInputStream* Input::stream() { return top_; }
+
+void Input::Watch(std::function<void(int64_t)> seen) {
+  watched_ = std::make_unique<Watched>(top_, std::move(seen));
+  top_ = watched_.get();
+}
 
 void Input::Limit(int64_t bytes, std::string what) {
   limited_ = std::make_unique<Limited>(top_, bytes, std::move(what));

@@ -59,6 +59,10 @@ class Input {
   // take").
   void Limit(int64_t bytes, std::string what);
 
+  // Calls `seen` with the bytes delivered so far, every few MiB and at the
+  // end, for progress on a terminal.
+  void Watch(std::function<void(int64_t bytes)> seen);
+
   // Everything that kept the stream from delivering all of the input.
   Status status() const;
   bool failed() const;  // status() is not ok
@@ -90,6 +94,7 @@ class Input {
   class Gunzip;
   class Limited;
   class Head;
+  class Watched;
 
   void StartDecompressing();
 
@@ -105,6 +110,7 @@ class Input {
   std::unique_ptr<Gunzip> gunzip_;
   std::unique_ptr<Head> head_copy_;
   std::unique_ptr<Limited> limited_;
+  std::unique_ptr<Watched> watched_;
   google::protobuf::io::ZeroCopyInputStream* top_ = nullptr;
 };
 

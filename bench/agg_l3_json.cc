@@ -5,7 +5,7 @@
 #include <map>
 #include <memory>
 
-#include "commands.h"
+#include "commands/commands.h"
 
 namespace ostrel::bench {
 namespace {

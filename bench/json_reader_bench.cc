@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "json_reader.h"
+#include "format/json_reader.h"
 #include "route_data.h"
 
 namespace {

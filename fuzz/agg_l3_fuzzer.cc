@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "commands.h"
+#include "commands/commands.h"
 #include "fuzz_input.h"
 
 namespace {

@@ -14,7 +14,7 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "json_reader.h"
+#include "format/json_reader.h"
 
 namespace {
 

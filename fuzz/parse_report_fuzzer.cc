@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "drift_check.h"
+#include "format/drift_check.h"
 #include "fuzz_input.h"
 
 namespace {

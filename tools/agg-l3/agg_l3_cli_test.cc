@@ -20,7 +20,7 @@
 #include <set>
 #include <sstream>
 
-#include "report_codec.h"
+#include "format/report_codec.h"
 #include "version.h"
 
 namespace {

@@ -9,8 +9,8 @@
 #include <iostream>
 #include <string>
 
-#include "commands.h"
-#include "report_codec.h"
+#include "commands/commands.h"
+#include "format/report_codec.h"
 #include "status.h"
 #include "version.h"
 

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "report_codec.h"
+#include "format/report_codec.h"
 
 namespace ostrel::agg_l3 {
 namespace {

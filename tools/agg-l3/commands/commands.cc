@@ -1,0 +1,203 @@
+#include "commands/commands.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <iostream>
+
+#include "format/report_codec.h"
+
+namespace ostrel::agg_l3 {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::EnumDescriptor;
+
+std::string Plural(int64_t count, const char* noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
+}
+
+// The enumerations of the file and of its messages, in declaration order.
+std::vector<const EnumDescriptor*> Enumerations() {
+  std::vector<const EnumDescriptor*> enums;
+  for (int i = 0; i < SchemaFile().enum_type_count(); ++i) {
+    enums.push_back(SchemaFile().enum_type(i));
+  }
+  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
+    const Descriptor* type = SchemaFile().message_type(i);
+    for (int j = 0; j < type->enum_type_count(); ++j) {
+      enums.push_back(type->enum_type(j));
+    }
+  }
+  return enums;
+}
+
+std::string TypeList() {
+  size_t width = 0;
+  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
+    width = std::max(width, SchemaFile().message_type(i)->name().size());
+  }
+  std::string list;
+  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
+    const Descriptor* type = SchemaFile().message_type(i);
+    list += type->name() + std::string(width + 2 - type->name().size(), ' ') +
+            Plural(type->field_count(), "field") + "\n";
+  }
+  return list;
+}
+
+std::string EnumList() {
+  std::string list;
+  for (const EnumDescriptor* enumeration : Enumerations()) {
+    const std::string name =
+        enumeration->full_name().substr(SchemaFile().package().size() + 1);
+    list += name + " (" + Plural(enumeration->value_count(), "value") + ")\n";
+    for (int i = 0; i < enumeration->value_count(); ++i) {
+      list += "  " + enumeration->value(i)->name() + " = " +
+              std::to_string(enumeration->value(i)->number()) + "\n";
+    }
+  }
+  return list;
+}
+
+}  // namespace
+
+Status CheckOptions(const Options& options) {
+  const auto& json = options.json;
+  const bool json_options =
+      json.preserve_proto_field_names || json.always_print_enums_as_ints ||
+      json.always_print_primitive_fields || !json.add_whitespace;
+  if (json_options && options.format != Format::kJson && options.each.empty()) {
+    return {kCannotRun,
+            "--proto-names, --enums-as-ints, --with-defaults and --compact "
+            "shape JSON: add --json (or --each)"};
+  }
+  if (options.ignore_unknown && (options.format != Format::kJson ||
+                                 options.delimited || !options.each.empty())) {
+    return {kCannotRun,
+            "--ignore-unknown reads one whole JSON report: it needs --json, "
+            "and takes neither --each nor --delimited"};
+  }
+  if (options.command == Command::kEncode && options.delimited &&
+      !options.each.empty()) {
+    return {kCannotRun,
+            "--delimited: encode reads a report per line (with --json), not "
+            "the lines of --each, which make one report"};
+  }
+  if (options.command == Command::kDiff && !options.list_keys &&
+      options.files.size() != 2) {
+    return {kCannotRun, "diff needs TYPE OLD NEW (or --keys TYPE)"};
+  }
+  return {};
+}
+
+Status Run(const Options& options, Warnings* warnings) {
+  std::vector<std::unique_ptr<Input>> inputs;
+  for (const std::string& file : options.files) {
+    inputs.push_back(std::make_unique<Input>());
+    if (Status opened = inputs.back()->Open(file, options.decompress);
+        !opened.ok()) {
+      return opened;
+    }
+    for (size_t i = 0; i + 1 < inputs.size(); ++i) {
+      if (inputs[i]->SharesBytesWith(*inputs.back())) {
+        return {kCannotRun, inputs[i]->name() + " and " +
+                                inputs.back()->name() +
+                                " are one input that can be read only once"};
+      }
+    }
+  }
+  Output output;
+  if (Status opened = output.Open(options.output, options.gzip_output);
+      !opened.ok()) {
+    return opened;
+  }
+  return Run(options, inputs, output, warnings);
+}
+
+Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
+           Output& output, Warnings* warnings) {
+  if (Status usable = CheckOptions(options); !usable.ok()) return usable;
+  // Streamed modes count their records or elements; a whole report shows
+  // its bytes.
+  std::vector<std::unique_ptr<Progress>> progress;
+  if (options.each.empty() && !options.delimited) {
+    for (const auto& input : inputs) {
+      progress.push_back(
+          std::make_unique<Progress>(options.progress, *input, ""));
+      input->Watch([shown = progress.back().get()](int64_t bytes) {
+        shown->Update(bytes, -1);
+      });
+    }
+  }
+  Status status;
+  switch (options.command) {
+    case Command::kTypes:
+    case Command::kSchema:
+      status = Types(options, output);
+      break;
+    case Command::kDecode:
+      status = Decode(options, *inputs[0], output, warnings);
+      break;
+    case Command::kEncode:
+      status = Encode(options, *inputs[0], output, warnings);
+      break;
+    case Command::kCheck:
+      status = Check(options, *inputs[0], output);
+      break;
+    case Command::kDiff:
+      status = options.list_keys
+                   ? DiffKeys(options, output)
+                   : Diff(options, *inputs[0], *inputs[1], output, warnings);
+      break;
+  }
+  // The input's own failure is the cause of whatever became of the rest.
+  for (const auto& input : inputs) {
+    if (Status read = input->status(); !read.ok()) return read;
+  }
+  if (status.code() > kDrift) return status;
+  if (Status committed = output.Commit(); !committed.ok()) return committed;
+  return status;
+}
+
+Status Types(const Options& options, Output& output) {
+  output.Write(options.command == Command::kSchema
+                   ? SchemaFile().DebugString()
+                   : (options.enums ? EnumList() : TypeList()));
+  return {};
+}
+
+std::string UnknownTypeError(std::string_view name) {
+  std::string error = "no message type '" + std::string(name) + "' in " +
+                      SchemaFile().name() + "; closest: ";
+  const std::vector<std::string> closest = ClosestReportTypes(name);
+  for (size_t i = 0; i < closest.size(); ++i) {
+    error += (i == 0 ? "" : ", ") + closest[i];
+  }
+  return error;
+}
+
+Progress::Progress(bool enabled, const Input& input, std::string unit)
+    : enabled_(enabled && input.is_terminal_or_large()),
+      total_(input.size()),
+      unit_(std::move(unit)) {}
+
+Progress::~Progress() {
+  if (!shown_) return;
+  Update(bytes_, count_);
+  std::cerr << "\n" << std::flush;
+}
+
+void Progress::Update(int64_t bytes, int64_t count) {
+  bytes_ = bytes;
+  count_ = count;
+  // A stream of unknown size is worth showing once it is large.
+  if (!enabled_ || (!shown_ && total_ < 0 && bytes < (64 << 20))) return;
+  shown_ = true;
+  std::cerr << "\r" << (bytes >> 20) << " MiB";
+  if (total_ > 0) std::cerr << " of " << (total_ >> 20) << " MiB";
+  if (count >= 0) std::cerr << ", " << count << " " << unit_;
+  std::cerr << " " << std::flush;
+}
+
+}  // namespace ostrel::agg_l3

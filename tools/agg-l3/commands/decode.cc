@@ -1,0 +1,155 @@
+// decode: binary reports to text format or JSON.
+//
+//   decode                 one report, parsed whole, printed once it parsed
+//                          and was judged exact;
+//   decode --each LIST     JSON lines, one per element (each_lines.h);
+//   decode --delimited     a report per record, printed as each is read:
+//                          text after a "--- record N" line, or JSON lines.
+
+#include <google/protobuf/text_format.h>
+#include <ostrel/report_stream.h>
+
+#include "commands/commands.h"
+#include "format/drift_check.h"
+#include "format/input_hints.h"
+#include "format/json_printer.h"
+#include "format/report_codec.h"
+#include "frame/delimited.h"
+#include "frame/each_lines.h"
+#include "frame/lines.h"
+#include "wire_rules.h"
+
+namespace ostrel::agg_l3 {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::Message;
+
+// Why `bytes`, which the runtime rejected as a `type`, are none, with
+// offsets from `offset` on.
+std::string WhereMalformed(const Descriptor& type, std::string_view bytes,
+                           int64_t offset = 0) {
+  WireWalk walk = WalkWire(type, bytes);
+  if (!walk.malformation) return "rejected by the protobuf runtime";
+  walk.malformation->offset += static_cast<size_t>(offset);
+  return Describe(*walk.malformation);
+}
+
+Status NotAReport(const Input& input, const Descriptor& type,
+                  std::string_view bytes, InputForm form) {
+  std::string why = WhereMalformed(type, bytes);
+  if (const std::string hint = LooksLike(type, bytes, form); !hint.empty()) {
+    why += "; " + hint;
+  }
+  return {kMalformed,
+          input.name() + " is not a well-formed " + type.name() + ": " + why};
+}
+
+Status DecodeWhole(const Options& options, Input& input, Output& output,
+                   Exactness& exactness) {
+  const Descriptor& type = *options.type;
+  const std::unique_ptr<Message> report = NewReport(type);
+  std::string bytes;
+  const int64_t size = input.size();
+  if (size >= 0 && static_cast<uint64_t>(size) <= wire::kMaxLength) {
+    // A file is parsed as it is read, never held beside the report, and
+    // read again only to say where it is malformed.
+    if (!report->ParseFromZeroCopyStream(input.stream())) {
+      if (Status read = input.status(); !read.ok()) return read;
+      if (Status read = input.ReadAgain(&bytes); !read.ok()) return read;
+      return NotAReport(input, type, bytes, InputForm::kBinary);
+    }
+  } else {
+    input.Limit(wire::kMaxLength, "the 2 GiB a report can take");
+    TopLevelRecords records;
+    if (Status read = input.ReadAll(&bytes,
+                                    [&](std::string_view so_far) {
+                                      return records.CertainlyMalformed(so_far);
+                                    });
+        !read.ok()) {
+      return read;
+    }
+    if (!report->ParseFromString(bytes)) {
+      return NotAReport(input, type, bytes, InputForm::kBinary);
+    }
+  }
+  if (Status read = input.status(); !read.ok()) return read;
+  if (!exactness.Judge(report.get())) return exactness.Refusal(input.name());
+  Print(*report, options.format, options.json, output.stream());
+  return {};
+}
+
+Status DecodeDelimited(const Options& options, Input& input, Output& output,
+                       Exactness& exactness, Progress& progress) {
+  const Descriptor& type = *options.type;
+  DelimitedReader reader(input.stream(), input.size());
+  google::protobuf::util::JsonPrintOptions json = options.json;
+  json.add_whitespace = false;  // a report per line
+  JsonPrinter out(json, output.stream());
+  const std::unique_ptr<Message> report = NewReport(type);
+  std::string record;
+  std::string text;
+  while (!out.failed() && reader.NextRecord()) {
+    const std::string source =
+        input.name() + ", record " + std::to_string(reader.number());
+    progress.Update(reader.offset(), reader.number());
+    if (!options.each.empty()) {
+      const Status decoded =
+          DecodeEach(type, options.each, reader.RecordStream(), source,
+                     output.stream(), exactness, options.json);
+      if (!reader.FinishRecordStream()) break;  // cut short: the reader says
+      if (!decoded.ok()) return decoded;
+      continue;
+    }
+    TopLevelRecords records;
+    if (!reader.ReadRecord(&record, [&](std::string_view so_far) {
+          return records.CertainlyMalformed(so_far);
+        })) {
+      break;
+    }
+    if (!report->ParseFromString(record)) {
+      reader.Fail(WhereMalformed(type, record, reader.body_offset()));
+      break;
+    }
+    if (!exactness.Judge(report.get())) return exactness.Refusal(source);
+    if (options.format == Format::kText) {
+      google::protobuf::TextFormat::PrintToString(*report, &text);
+      out.Write(TextRecordSeparator(reader.number()) + "\n");
+      out.Write(text);
+    } else {
+      out.Print(*report);
+      out.Write("\n");
+    }
+    // A record at a time, so that a live log prints as it arrives.
+    out.Flush();
+    output.Flush();
+  }
+  if (!reader.ok()) return {kMalformed, input.name() + ": " + reader.error()};
+  if (!out.Flush()) return {kCannotRun, "cannot write the output"};
+  return {};
+}
+
+}  // namespace
+
+Status Decode(const Options& options, Input& input, Output& output,
+              Warnings* warnings) {
+  // The lines of --each are JSON, whatever --json says.
+  Exactness exactness(options.each.empty() ? options.format : Format::kJson,
+                      options.accept_loss);
+  Status status;
+  if (options.delimited) {
+    Progress progress(options.progress, input, "records");
+    status = DecodeDelimited(options, input, output, exactness, progress);
+  } else if (!options.each.empty()) {
+    Progress progress(options.progress, input, options.each);
+    status =
+        DecodeEach(*options.type, options.each, input.stream(), input.name(),
+                   output.stream(), exactness, options.json, &progress);
+  } else {
+    status = DecodeWhole(options, input, output, exactness);
+  }
+  if (options.accept_loss) exactness.ListLosses(warnings);
+  return status;
+}
+
+}  // namespace ostrel::agg_l3

@@ -1,0 +1,407 @@
+#include "format/drift_check.h"
+
+#include <google/protobuf/io/coded_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+
+#include <algorithm>
+#include <limits>
+#include <utility>
+
+namespace ostrel::agg_l3 {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::FieldDescriptor;
+using google::protobuf::io::CodedInputStream;
+
+const char* WireTypeName(WireType wire_type) {
+  switch (wire_type) {
+    case wire::kVarint:
+      return "varint";
+    case wire::kFixed64:
+      return "64-bit";
+    case wire::kLengthDelimited:
+      return "length-delimited";
+    case wire::kStartGroup:
+      return "group";
+    case wire::kEndGroup:
+      return "end-group";
+    case wire::kFixed32:
+      return "32-bit";
+  }
+  return "invalid";
+}
+
+std::string Record(WireType wire_type, uint64_t value) {
+  const bool sized =
+      wire_type == wire::kLengthDelimited || wire_type == wire::kStartGroup;
+  return std::string(WireTypeName(wire_type)) + (sized ? ", " : " ") +
+         std::to_string(value) + (sized ? " bytes" : "");
+}
+
+class Walker {
+ public:
+  // `size`: where the report ends, when known before reading it, else -1.
+  Walker(google::protobuf::io::ZeroCopyInputStream* input, int64_t size,
+         size_t max_listed)
+      : input_(input), size_(size), max_listed_(max_listed) {
+    // Lengths stay below 2 GiB: so does all a report can be.
+    input_.SetTotalBytesLimit(static_cast<int>(wire::kMaxLength));
+  }
+
+  WireWalk Run(const Descriptor& type) && {
+    WalkMessage(type, size_, 0);
+    return std::move(walk_);
+  }
+
+ private:
+  // One step of the path from the report to where the walk is: a field of
+  // the schema (with the element index of a list), or a field number the
+  // schema does not know. Rendered only for what is reported.
+  struct Step {
+    const FieldDescriptor* field;
+    int number;
+    int index;  // -1 when not a list element
+  };
+
+  std::string Path() const {
+    std::string path;
+    for (const Step& step : path_) {
+      if (!path.empty()) path += '.';
+      path += step.field ? step.field->name() : std::to_string(step.number);
+      if (step.index >= 0) path += "[" + std::to_string(step.index) + "]";
+    }
+    return path;
+  }
+
+  // Whether the walk is at the end of the message that ends at `end`; -1:
+  // the report, which ends where the input does.
+  bool AtEnd(int64_t end) {
+    if (end >= 0) return Position() >= end;
+    const void* data;
+    int size;
+    return !input_.GetDirectBufferPointer(&data, &size);
+  }
+
+  // Each walking step returns false once the bytes turned out malformed,
+  // with the malformation recorded.
+  bool WalkMessage(const Descriptor& type, int64_t end, int depth) {
+    std::vector<std::pair<int, int>> elements_seen;  // field number, count
+    while (!AtEnd(end)) {
+      const int64_t offset = Position();
+      uint32_t tag;
+      if (!ReadTag(&tag)) return false;
+      const int number = wire::FieldNumber(tag);
+      const WireType wire_type = static_cast<WireType>(wire::WireTypeOf(tag));
+      if (wire_type == wire::kEndGroup) {
+        return Fail(offset, "end-group tag outside a group");
+      }
+      const FieldDescriptor* field = type.FindFieldByNumber(number);
+      if (field == nullptr || wire_type != wire::WireTypeFor(*field)) {
+        path_.push_back({field, number, -1});
+        uint64_t value;
+        const bool ok = SkipValue(tag, offset, end, depth, &value);
+        if (ok) {
+          AddDrift(field == nullptr ? Drift::Kind::kUnknownField
+                                    : Drift::Kind::kWrongWireType,
+                   number, wire_type, value, offset, field);
+        }
+        path_.pop_back();
+        if (!ok) return false;
+        continue;
+      }
+      int index = -1;
+      if (field->is_repeated()) {
+        auto seen = std::find_if(
+            elements_seen.begin(), elements_seen.end(),
+            [number](const auto& entry) { return entry.first == number; });
+        if (seen == elements_seen.end()) {
+          seen = elements_seen.insert(seen, {number, 0});
+        }
+        index = seen->second++;
+      }
+      path_.push_back({field, number, index});
+      const bool ok = WalkField(*field, tag, offset, end, depth);
+      path_.pop_back();
+      if (!ok) return false;
+    }
+    return true;
+  }
+
+  bool WalkField(const FieldDescriptor& field, uint32_t tag, int64_t offset,
+                 int64_t end, int depth) {
+    if (field.type() == FieldDescriptor::TYPE_MESSAGE) {
+      uint64_t length;
+      if (!ReadLength(end, &length)) return false;
+      if (depth + 1 > wire::MaxDepth()) return TooDeep(offset);
+      const auto limit = input_.PushLimit(static_cast<int>(length));
+      const bool ok =
+          WalkMessage(*field.message_type(),
+                      Position() + static_cast<int64_t>(length), depth + 1);
+      input_.PopLimit(limit);
+      return ok;
+    }
+    uint64_t value;
+    if (!SkipValue(tag, offset, end, depth, &value)) return false;
+    // Closed enumerations, as in every proto2 schema: the parser keeps a value
+    // the enumeration does not declare as an unknown field. It tests the
+    // varint's low 32 bits.
+    if (field.type() == FieldDescriptor::TYPE_ENUM) {
+      const int32_t number = static_cast<int32_t>(value);
+      if (field.enum_type()->FindValueByNumber(number) == nullptr) {
+        AddDrift(Drift::Kind::kRejectedEnumValue, field.number(), wire::kVarint,
+                 static_cast<uint64_t>(int64_t{number}), offset, &field);
+      }
+    }
+    return true;
+  }
+
+  void AddDrift(Drift::Kind kind, int number, WireType wire_type,
+                uint64_t value, int64_t offset, const FieldDescriptor* field) {
+    if (walk_.drift.size() >= max_listed_) {
+      ++walk_.unlisted_drift;
+      return;
+    }
+    walk_.drift.push_back({kind, Path(), number, wire_type, value,
+                           static_cast<size_t>(offset), field});
+  }
+
+  // Skips the value of a record whose tag, read from `tag_offset`, was
+  // `tag`; `value` receives what a report shows of it (see Drift::value).
+  bool SkipValue(uint32_t tag, int64_t tag_offset, int64_t end, int depth,
+                 uint64_t* value) {
+    const int64_t offset = Position();
+    switch (wire::WireTypeOf(tag)) {
+      case wire::kVarint:
+        return ReadVarint("varint", wire::kMaxVarintBytes, value);
+      case wire::kFixed64:
+        return input_.ReadLittleEndian64(value) ||
+               Fail(offset, "64-bit value cut off");
+      case wire::kFixed32: {
+        uint32_t fixed;
+        if (!input_.ReadLittleEndian32(&fixed)) {
+          return Fail(offset, "32-bit value cut off");
+        }
+        *value = fixed;
+        return true;
+      }
+      case wire::kLengthDelimited: {
+        if (!ReadLength(end, value)) return false;
+        const int64_t start = Position();
+        if (input_.Skip(static_cast<int>(*value))) return true;
+        return Fail(offset,
+                    "length " + std::to_string(*value) + " overruns the " +
+                        std::to_string(Position() - start) + " bytes left");
+      }
+      case wire::kStartGroup: {
+        int64_t end_tag_offset;
+        if (!SkipGroup(tag, tag_offset, end, depth + 1, &end_tag_offset)) {
+          return false;
+        }
+        *value = static_cast<uint64_t>(end_tag_offset - offset);
+        return true;
+      }
+      case wire::kEndGroup:
+        break;  // callers see to end-group tags before they skip a value
+    }
+    return Fail(offset, "end-group tag outside a group");
+  }
+
+  bool SkipGroup(uint32_t start_tag, int64_t start_offset, int64_t end,
+                 int depth, int64_t* end_tag_offset) {
+    if (depth > wire::MaxDepth()) return TooDeep(start_offset);
+    const int number = wire::FieldNumber(start_tag);
+    while (!AtEnd(end)) {
+      const int64_t offset = Position();
+      uint32_t tag;
+      if (!ReadTag(&tag)) return false;
+      if (wire::WireTypeOf(tag) == wire::kEndGroup) {
+        *end_tag_offset = offset;
+        if (wire::ClosesGroup(start_tag, tag)) return true;
+        return Fail(offset, "group of field " + std::to_string(number) +
+                                " closed by the end-group tag of field " +
+                                std::to_string(wire::FieldNumber(tag)));
+      }
+      uint64_t ignored;
+      if (!SkipValue(tag, offset, end, depth, &ignored)) return false;
+    }
+    return Fail(start_offset,
+                "group of field " + std::to_string(number) + " never ends");
+  }
+
+  bool ReadTag(uint32_t* tag) {
+    const int64_t offset = Position();
+    uint64_t raw;
+    if (!ReadVarint("tag", wire::kMaxTagOrLengthBytes, &raw)) return false;
+    *tag = static_cast<uint32_t>(raw);
+    if (wire::FieldNumber(*tag) == 0) return Fail(offset, "field number 0");
+    if (!wire::IsValidTag(*tag)) {
+      return Fail(offset, "wire type " +
+                              std::to_string(wire::WireTypeOf(*tag)) +
+                              " does not exist");
+    }
+    return true;
+  }
+
+  bool ReadLength(int64_t end, uint64_t* length) {
+    const int64_t offset = Position();
+    if (!ReadVarint("length", wire::kMaxTagOrLengthBytes, length)) {
+      return false;
+    }
+    if (static_cast<uint64_t>(Position()) + *length > wire::kMaxLength) {
+      return Fail(offset, "length " + std::to_string(*length) +
+                              " runs past the 2 GiB a report can take");
+    }
+    if (end >= 0 && Position() + static_cast<int64_t>(*length) > end) {
+      return Fail(offset, "length " + std::to_string(*length) +
+                              " overruns the " +
+                              std::to_string(end - Position()) + " bytes left");
+    }
+    return true;
+  }
+
+  bool ReadVarint(const char* what, int max_bytes, uint64_t* value) {
+    const int64_t offset = Position();
+    const bool read = input_.ReadVarint64(value);
+    const int64_t taken = Position() - offset;
+    if (!read && AtEnd(-1)) return Fail(offset, std::string(what) + " cut off");
+    if (!read || taken > max_bytes) {
+      return Fail(offset, std::string(what) + " longer than " +
+                              std::to_string(max_bytes) + " bytes");
+    }
+    return true;
+  }
+
+  bool TooDeep(int64_t offset) {
+    return Fail(offset, "nested deeper than " +
+                            std::to_string(wire::MaxDepth()) + " levels");
+  }
+
+  bool Fail(int64_t offset, std::string reason) {
+    walk_.malformation =
+        Malformation{static_cast<size_t>(offset), Path(), std::move(reason)};
+    return false;
+  }
+
+  int64_t Position() const { return input_.CurrentPosition(); }
+
+  CodedInputStream input_;
+  const int64_t size_;
+  const size_t max_listed_;
+  std::vector<Step> path_;
+  WireWalk walk_;
+};
+
+}  // namespace
+
+WireWalk WalkWire(const Descriptor& type,
+                  google::protobuf::io::ZeroCopyInputStream* input,
+                  int64_t size, size_t max_listed) {
+  return Walker(input, size, max_listed).Run(type);
+}
+
+WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
+  if (bytes.size() > wire::kMaxLength) {
+    return {
+        {}, 0, Malformation{0, "", "larger than any message can be (2 GiB)"}};
+  }
+  google::protobuf::io::ArrayInputStream input(bytes.data(),
+                                               static_cast<int>(bytes.size()));
+  return WalkWire(type, &input, static_cast<int64_t>(bytes.size()),
+                  std::numeric_limits<size_t>::max());
+}
+
+namespace {
+
+enum class Varint { kRead, kCut, kTooLong };
+
+// Reads the varint at `*at` of at most `max_bytes` bytes.
+Varint ReadPrefixVarint(std::string_view bytes, int max_bytes, uint64_t* at,
+                        uint64_t* value) {
+  *value = 0;
+  for (int i = 0; i < max_bytes; ++i) {
+    if (*at + i >= bytes.size()) return Varint::kCut;
+    const auto byte = static_cast<uint8_t>(bytes[*at + i]);
+    if (i < 10) *value |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
+    if (byte < 0x80) {
+      *at += i + 1;
+      return Varint::kRead;
+    }
+  }
+  return Varint::kTooLong;
+}
+
+}  // namespace
+
+bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
+  while (!undecided_ && next_ < bytes.size()) {
+    uint64_t at = next_;
+    uint64_t tag;
+    Varint read =
+        ReadPrefixVarint(bytes, wire::kMaxTagOrLengthBytes, &at, &tag);
+    if (read == Varint::kCut) return false;
+    if (read == Varint::kTooLong ||
+        !wire::IsValidTag(static_cast<uint32_t>(tag)) ||
+        wire::WireTypeOf(static_cast<uint32_t>(tag)) == wire::kEndGroup) {
+      return true;
+    }
+    uint64_t value;
+    switch (wire::WireTypeOf(static_cast<uint32_t>(tag))) {
+      case wire::kVarint:
+        read = ReadPrefixVarint(bytes, wire::kMaxVarintBytes, &at, &value);
+        break;
+      case wire::kFixed64:
+        at += 8;
+        break;
+      case wire::kFixed32:
+        at += 4;
+        break;
+      case wire::kLengthDelimited:
+        read = ReadPrefixVarint(bytes, wire::kMaxTagOrLengthBytes, &at, &value);
+        if (read == Varint::kRead) {
+          if (value > wire::kMaxLength) return true;
+          at += value;
+        }
+        break;
+      default:  // a group: its end takes a walk to find
+        undecided_ = true;
+        return false;
+    }
+    if (read == Varint::kCut) return false;
+    if (read == Varint::kTooLong || at > wire::kMaxLength) return true;
+    next_ = at;
+  }
+  return false;
+}
+
+std::string Describe(const Drift& drift) {
+  const std::string at = " at byte " + std::to_string(drift.offset);
+  const std::string number = "field " + std::to_string(drift.field_number);
+  switch (drift.kind) {
+    case Drift::Kind::kUnknownField:
+      return drift.path + ": unknown " + number + " (" +
+             Record(drift.wire_type, drift.value) + ")" + at;
+    case Drift::Kind::kWrongWireType:
+      return drift.path + ": " + number + " as " +
+             Record(drift.wire_type, drift.value) + " where the schema has " +
+             WireTypeName(wire::WireTypeFor(*drift.field)) + at;
+    case Drift::Kind::kRejectedEnumValue: {
+      const auto* enumeration = drift.field->enum_type();
+      // Relative to its package: the full name repeats it on every line.
+      const std::string name = enumeration->full_name().substr(
+          enumeration->file()->package().size() + 1);
+      return drift.path + ": " + number + " value " +
+             std::to_string(static_cast<int32_t>(drift.value)) +
+             " rejected by enumeration " + name + at;
+    }
+  }
+  return drift.path;
+}
+
+std::string Describe(const Malformation& malformation) {
+  return "at byte " + std::to_string(malformation.offset) +
+         (malformation.path.empty() ? "" : " in " + malformation.path) + ": " +
+         malformation.reason;
+}
+
+}  // namespace ostrel::agg_l3

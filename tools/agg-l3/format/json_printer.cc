@@ -1,0 +1,385 @@
+#include "format/json_printer.h"
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/stubs/strutil.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+
+namespace ostrel::agg_l3 {
+namespace {
+
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+
+constexpr size_t kDrainAt = 1 << 16;
+
+template <typename Integer>
+void AppendInteger(Integer value, bool quoted, std::string* out) {
+  char digits[24];
+  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+  if (quoted) out->push_back('"');
+  out->append(digits, static_cast<size_t>(end - digits));
+  if (quoted) out->push_back('"');
+}
+
+// Finite numbers as the runtime's shortest round-tripping form (-0 as -0.0,
+// as KeepNegativeZeros has it), the others as the strings the JSON mapping
+// names them by.
+template <typename Real>
+void AppendReal(Real value, std::string* out) {
+  if (value == 0 && std::signbit(value)) {
+    out->append("-0.0");  // the runtime's -0 reads back as the integer 0
+  } else if (std::isfinite(value)) {
+    out->append(sizeof(Real) == sizeof(float)
+                    ? google::protobuf::SimpleFtoa(static_cast<float>(value))
+                    : google::protobuf::SimpleDtoa(value));
+  } else {
+    out->append(std::isnan(value) ? "\"NaN\""
+                : value > 0       ? "\"Infinity\""
+                                  : "\"-Infinity\"");
+  }
+}
+
+void AppendHexEscape(uint32_t unit, std::string* out) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  const char escape[6] = {'\\',
+                          'u',
+                          kHex[(unit >> 12) & 0xF],
+                          kHex[(unit >> 8) & 0xF],
+                          kHex[(unit >> 4) & 0xF],
+                          kHex[unit & 0xF]};
+  out->append(escape, sizeof escape);
+}
+
+// The code points the runtime writes as \u escapes beyond the C0 and C1
+// controls: invisible format characters and separators that some readers
+// take for line ends.
+bool EscapedFormatCharacter(uint32_t cp) {
+  return cp == 0xAD || (cp >= 0x600 && cp <= 0x603) || cp == 0x6DD ||
+         cp == 0x70F || cp == 0x17B4 || cp == 0x17B5 ||
+         (cp >= 0x200B && cp <= 0x200F) || (cp >= 0x2028 && cp <= 0x202E) ||
+         (cp >= 0x2060 && cp <= 0x2064) || (cp >= 0x206A && cp <= 0x206F) ||
+         cp == 0xFEFF || (cp >= 0xFFF9 && cp <= 0xFFFB) ||
+         (cp >= 0x1D173 && cp <= 0x1D17A) || cp == 0xE0001 ||
+         (cp >= 0xE0020 && cp <= 0xE007F);
+}
+
+// Reads the UTF-8 sequence at `text[*i]` as the runtime's escaper does,
+// advancing `*i` past what it consumed: a lead byte, then as many following
+// bytes as the lead announces, stopping early after one that does not
+// continue the sequence. False when the bytes consumed are no code point
+// (a stray or impossible lead, a broken or cut sequence, a surrogate, beyond
+// U+10FFFF); overlong forms pass.
+bool ReadCodePoint(std::string_view text, size_t* i, uint32_t* cp) {
+  const uint8_t lead = static_cast<uint8_t>(text[(*i)++]);
+  int follow;
+  if (lead < 0x80) {
+    *cp = lead;
+    return true;
+  } else if (lead < 0xC0 || lead >= 0xF8) {
+    return false;
+  } else if (lead < 0xE0) {
+    *cp = lead & 0x1F;
+    follow = 1;
+  } else if (lead < 0xF0) {
+    *cp = lead & 0x0F;
+    follow = 2;
+  } else {
+    *cp = lead & 0x07;
+    follow = 3;
+  }
+  for (; follow > 0; --follow) {
+    if (*i == text.size()) return false;
+    const uint8_t next = static_cast<uint8_t>(text[(*i)++]);
+    if ((next & 0xC0) != 0x80) return false;
+    *cp = (*cp << 6) | (next & 0x3F);
+  }
+  return !(*cp >= 0xD800 && *cp <= 0xDFFF) && *cp <= 0x10FFFF;
+}
+
+// Appends the escape the runtime writes for `cp`; false when it writes the
+// code point's bytes as they are.
+bool AppendEscape(uint32_t cp, std::string* out) {
+  switch (cp) {
+    case '"':
+      out->append("\\\"");
+      return true;
+    case '\\':
+      out->append("\\\\");
+      return true;
+    case '\b':
+      out->append("\\b");
+      return true;
+    case '\f':
+      out->append("\\f");
+      return true;
+    case '\n':
+      out->append("\\n");
+      return true;
+    case '\r':
+      out->append("\\r");
+      return true;
+    case '\t':
+      out->append("\\t");
+      return true;
+  }
+  if (cp < 0x20 || cp == '<' || cp == '>' || (cp >= 0x7F && cp < 0xA0) ||
+      (cp < 0x10000 && EscapedFormatCharacter(cp))) {
+    AppendHexEscape(cp, out);
+    return true;
+  }
+  if (EscapedFormatCharacter(cp)) {
+    AppendHexEscape(0xD800 + ((cp - 0x10000) >> 10), out);
+    AppendHexEscape(0xDC00 + ((cp - 0x10000) & 0x3FF), out);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+JsonPrinter::JsonPrinter(
+    const google::protobuf::util::JsonPrintOptions& options,
+    google::protobuf::io::ZeroCopyOutputStream* output)
+    : options_(options), output_(output) {}
+
+JsonPrinter::~JsonPrinter() { Flush(); }
+
+void JsonPrinter::Print(const Message& message) {
+  PrintObject(message, 1);
+  NewLine(0);
+  DrainIfLarge();
+}
+
+void JsonPrinter::Write(std::string_view raw) {
+  buffer_.append(raw);
+  DrainIfLarge();
+}
+
+bool JsonPrinter::Flush() {
+  std::string_view pending = buffer_;
+  while (!pending.empty() && !failed_) {
+    void* data;
+    int size;
+    if (!output_->Next(&data, &size)) {
+      failed_ = true;
+      break;
+    }
+    const size_t taken = std::min(pending.size(), static_cast<size_t>(size));
+    std::memcpy(data, pending.data(), taken);
+    pending.remove_prefix(taken);
+    if (taken < static_cast<size_t>(size)) {
+      output_->BackUp(size - static_cast<int>(taken));
+    }
+  }
+  buffer_.clear();
+  return !failed_;
+}
+
+void JsonPrinter::DrainIfLarge() {
+  if (buffer_.size() >= kDrainAt) Flush();
+}
+
+void JsonPrinter::NewLine(int depth) {
+  if (!options_.add_whitespace) return;
+  buffer_.push_back('\n');
+  buffer_.append(static_cast<size_t>(depth), ' ');
+}
+
+void JsonPrinter::Name(const FieldDescriptor& field) {
+  buffer_.push_back('"');
+  buffer_.append(options_.preserve_proto_field_names ? field.name()
+                                                     : field.json_name());
+  buffer_.append(options_.add_whitespace ? "\": " : "\":");
+}
+
+void JsonPrinter::PrintObject(const Message& message, int depth) {
+  buffer_.push_back('{');
+  const auto* reflection = message.GetReflection();
+  bool first = true;
+  const auto member = [&](const FieldDescriptor& field) {
+    if (!first) buffer_.push_back(',');
+    first = false;
+    NewLine(depth);
+    Name(field);
+  };
+  if (options_.always_print_primitive_fields) {
+    const auto& type = *message.GetDescriptor();
+    for (int i = 0; i < type.field_count(); ++i) {
+      const FieldDescriptor& field = *type.field(i);
+      if (field.is_repeated()) {
+        member(field);
+        PrintField(message, field, depth);
+      } else if (reflection->HasField(message, &field)) {
+        member(field);
+        PrintField(message, field, depth);
+      } else if (field.cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
+        member(field);
+        PrintDefault(field);
+      }
+    }
+  } else {
+    std::vector<const FieldDescriptor*> fields;
+    reflection->ListFields(message, &fields);
+    for (const FieldDescriptor* field : fields) {
+      member(*field);
+      PrintField(message, *field, depth);
+    }
+  }
+  if (!first) NewLine(depth - 1);
+  buffer_.push_back('}');
+}
+
+void JsonPrinter::PrintField(const Message& message,
+                             const FieldDescriptor& field, int depth) {
+  if (!field.is_repeated()) {
+    PrintValue(message, field, -1, depth);
+    return;
+  }
+  buffer_.push_back('[');
+  const int count = message.GetReflection()->FieldSize(message, &field);
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) buffer_.push_back(',');
+    NewLine(depth + 1);
+    PrintValue(message, field, i, depth + 1);
+    DrainIfLarge();
+  }
+  if (count > 0) NewLine(depth);
+  buffer_.push_back(']');
+}
+
+// `index` is the element's for a list, -1 for a singular field.
+void JsonPrinter::PrintValue(const Message& message,
+                             const FieldDescriptor& field, int index,
+                             int depth) {
+  const auto* r = message.GetReflection();
+  const bool list = index >= 0;
+  switch (field.cpp_type()) {
+    case FieldDescriptor::CPPTYPE_INT32:
+      AppendInteger(list ? r->GetRepeatedInt32(message, &field, index)
+                         : r->GetInt32(message, &field),
+                    false, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_UINT32:
+      AppendInteger(list ? r->GetRepeatedUInt32(message, &field, index)
+                         : r->GetUInt32(message, &field),
+                    false, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_INT64:
+      AppendInteger(list ? r->GetRepeatedInt64(message, &field, index)
+                         : r->GetInt64(message, &field),
+                    true, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_UINT64:
+      AppendInteger(list ? r->GetRepeatedUInt64(message, &field, index)
+                         : r->GetUInt64(message, &field),
+                    true, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_BOOL:
+      buffer_.append((list ? r->GetRepeatedBool(message, &field, index)
+                           : r->GetBool(message, &field))
+                         ? "true"
+                         : "false");
+      break;
+    case FieldDescriptor::CPPTYPE_FLOAT:
+      AppendReal(list ? r->GetRepeatedFloat(message, &field, index)
+                      : r->GetFloat(message, &field),
+                 &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_DOUBLE:
+      AppendReal(list ? r->GetRepeatedDouble(message, &field, index)
+                      : r->GetDouble(message, &field),
+                 &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_ENUM: {
+      const int number = list ? r->GetRepeatedEnumValue(message, &field, index)
+                              : r->GetEnumValue(message, &field);
+      const auto* value = field.enum_type()->FindValueByNumber(number);
+      if (options_.always_print_enums_as_ints || value == nullptr) {
+        AppendInteger(number, false, &buffer_);
+      } else {
+        PrintString(value->name());
+      }
+      break;
+    }
+    case FieldDescriptor::CPPTYPE_STRING: {
+      std::string scratch;
+      PrintString(
+          list ? r->GetRepeatedStringReference(message, &field, index, &scratch)
+               : r->GetStringReference(message, &field, &scratch));
+      break;
+    }
+    case FieldDescriptor::CPPTYPE_MESSAGE:
+      PrintObject(list ? r->GetRepeatedMessage(message, &field, index)
+                       : r->GetMessage(message, &field),
+                  depth + 1);
+      break;
+  }
+}
+
+void JsonPrinter::PrintDefault(const FieldDescriptor& field) {
+  switch (field.cpp_type()) {
+    case FieldDescriptor::CPPTYPE_INT32:
+      AppendInteger(field.default_value_int32(), false, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_UINT32:
+      AppendInteger(field.default_value_uint32(), false, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_INT64:
+      AppendInteger(field.default_value_int64(), true, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_UINT64:
+      AppendInteger(field.default_value_uint64(), true, &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_BOOL:
+      buffer_.append(field.default_value_bool() ? "true" : "false");
+      break;
+    case FieldDescriptor::CPPTYPE_FLOAT:
+      AppendReal(field.default_value_float(), &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_DOUBLE:
+      AppendReal(field.default_value_double(), &buffer_);
+      break;
+    case FieldDescriptor::CPPTYPE_ENUM:
+      if (options_.always_print_enums_as_ints) {
+        AppendInteger(field.default_value_enum()->number(), false, &buffer_);
+      } else {
+        PrintString(field.default_value_enum()->name());
+      }
+      break;
+    case FieldDescriptor::CPPTYPE_STRING:
+      PrintString(field.default_value_string());
+      break;
+    case FieldDescriptor::CPPTYPE_MESSAGE:
+      break;
+  }
+}
+
+// Byte for byte the runtime's escaping, which also drops what is not UTF-8
+// (whether JSON may be printed at all is the caller's decision).
+void JsonPrinter::PrintString(const std::string& value) {
+  buffer_.push_back('"');
+  size_t plain_start = 0;
+  size_t i = 0;
+  while (i < value.size()) {
+    const uint8_t c = static_cast<uint8_t>(value[i]);
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '<' &&
+        c != '>') {
+      ++i;
+      continue;
+    }
+    buffer_.append(value, plain_start, i - plain_start);
+    const size_t start = i;
+    uint32_t cp;
+    if (ReadCodePoint(value, &i, &cp) && !AppendEscape(cp, &buffer_)) {
+      buffer_.append(value, start, i - start);
+    }
+    plain_start = i;
+  }
+  buffer_.append(value, plain_start, i - plain_start);
+  buffer_.push_back('"');
+}
+
+}  // namespace ostrel::agg_l3

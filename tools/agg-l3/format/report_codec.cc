@@ -1,0 +1,154 @@
+#include "format/report_codec.h"
+
+#include <google/protobuf/io/tokenizer.h>
+#include <google/protobuf/io/zero_copy_stream.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/util/json_util.h>
+
+#include <algorithm>
+#include <cctype>
+#include <numeric>
+
+#include "format/drift_check.h"
+#include "format/json_printer.h"
+#include "format/json_reader.h"
+#include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+#include "wire_rules.h"
+
+namespace ostrel::agg_l3 {
+namespace {
+
+using google::protobuf::Descriptor;
+using google::protobuf::Message;
+
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = static_cast<char>(std::tolower(c));
+  return lower;
+}
+
+size_t EditDistance(std::string_view a, std::string_view b) {
+  std::vector<size_t> row(b.size() + 1);
+  std::iota(row.begin(), row.end(), 0);
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t diagonal = row[0];
+    row[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1,
+                         diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
+class FirstError : public google::protobuf::io::ErrorCollector {
+ public:
+  void AddError(int line, google::protobuf::io::ColumnNumber column,
+                const std::string& message) override {
+    if (!error_.empty()) return;
+    error_ = "line " + std::to_string(line + 1) + ", column " +
+             std::to_string(column + 1) + ": " + message;
+  }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::string error_;
+};
+
+Status Malformed(std::string why) { return {kMalformed, std::move(why)}; }
+
+}  // namespace
+
+const google::protobuf::FileDescriptor& SchemaFile() {
+  return *ruk::agg_service::l3::RouteTableMsg::descriptor()->file();
+}
+
+const Descriptor* FindReportType(std::string_view name) {
+  const std::string package = SchemaFile().package() + ".";
+  if (!name.empty() && name.front() == '.') name.remove_prefix(1);
+  if (name.substr(0, package.size()) == package) {
+    name.remove_prefix(package.size());
+  }
+  return SchemaFile().FindMessageTypeByName(std::string(name));
+}
+
+std::vector<std::string> ClosestReportTypes(std::string_view name,
+                                            size_t count) {
+  const std::string wanted = Lower(name);
+  std::vector<std::pair<size_t, std::string>> ranked;
+  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
+    const std::string& candidate = SchemaFile().message_type(i)->name();
+    ranked.emplace_back(EditDistance(wanted, Lower(candidate)), candidate);
+  }
+  std::stable_sort(
+      ranked.begin(), ranked.end(),
+      [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> closest;
+  for (size_t i = 0; i < count && i < ranked.size(); ++i) {
+    closest.push_back(ranked[i].second);
+  }
+  return closest;
+}
+
+std::unique_ptr<Message> NewReport(const Descriptor& type) {
+  return std::unique_ptr<Message>(
+      google::protobuf::MessageFactory::generated_factory()
+          ->GetPrototype(&type)
+          ->New());
+}
+
+void Print(const Message& report, Format format,
+           const google::protobuf::util::JsonPrintOptions& json,
+           google::protobuf::io::ZeroCopyOutputStream* output) {
+  if (format == Format::kText) {
+    google::protobuf::TextFormat::Print(report, output);
+    return;
+  }
+  JsonPrinter printer(json, output);
+  printer.Print(report);
+  // A line of its own also when compact, so that reports appended to a
+  // file make JSON lines.
+  if (!json.add_whitespace) printer.Write("\n");
+}
+
+bool TextStart::CertainlyMalformed(std::string_view text) {
+  if (decided_) return false;
+  const size_t first = text.find_first_not_of(" \t\r\n\f\v", blank_);
+  if (first == std::string_view::npos) {
+    blank_ = text.size();
+    return false;
+  }
+  decided_ = true;
+  const auto byte = static_cast<unsigned char>(text[first]);
+  return byte < 0x20 || byte == 0x7f;
+}
+
+Status Encode(const Descriptor& type, std::string_view text, Format format,
+              std::string* output, std::vector<std::string>* skipped) {
+  if (text.size() > wire::kMaxLength) {
+    return Malformed("larger than any input the parsers take (2 GiB)");
+  }
+  const std::unique_ptr<Message> report = NewReport(type);
+  if (format == Format::kText) {
+    google::protobuf::TextFormat::Parser parser;
+    FirstError errors;
+    parser.RecordErrorsTo(&errors);
+    google::protobuf::io::ArrayInputStream input(text.data(),
+                                                 static_cast<int>(text.size()));
+    if (!parser.Parse(&input, report.get())) return Malformed(errors.error());
+  } else {
+    JsonReadOptions options;
+    options.ignore_unknown_fields = skipped != nullptr;
+    if (Status read = ReadJson(text, report.get(), options, skipped);
+        !read.ok()) {
+      return read;
+    }
+  }
+  *output = report->SerializeAsString();
+  return {};
+}
+
+}  // namespace ostrel::agg_l3

@@ -1,0 +1,65 @@
+// The report types of the compiled-in schema, found by name, and their
+// conversions between the binary wire format and the two text forms.
+
+#ifndef OSTREL_TOOLS_AGG_L3_FORMAT_REPORT_CODEC_H_
+#define OSTREL_TOOLS_AGG_L3_FORMAT_REPORT_CODEC_H_
+
+#include <google/protobuf/descriptor.h>
+#include <google/protobuf/io/zero_copy_stream.h>
+#include <google/protobuf/message.h>
+#include <google/protobuf/util/json_util.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "format/exactness.h"
+#include "status.h"
+
+namespace ostrel::agg_l3 {
+
+// The schema file whose message types are the reports.
+const google::protobuf::FileDescriptor& SchemaFile();
+
+// A report type by short name ("RouteTableMsg") or full name, or null.
+const google::protobuf::Descriptor* FindReportType(std::string_view name);
+
+// The report type names closest to a name that FindReportType rejected,
+// closest first.
+std::vector<std::string> ClosestReportTypes(std::string_view name,
+                                            size_t count = 3);
+
+std::unique_ptr<google::protobuf::Message> NewReport(
+    const google::protobuf::Descriptor& type);
+
+// Prints `report` in `format` (JSON with `json`'s options) to `output`, as
+// it is: what the format cannot hold is for exactness.h to decide first.
+void Print(const google::protobuf::Message& report, Format format,
+           const google::protobuf::util::JsonPrintOptions& json,
+           google::protobuf::io::ZeroCopyOutputStream* output);
+
+// Follows text in either format while it arrives, to tell at its first
+// byte other than white space whether that is a control character, which
+// neither format can begin with.
+class TextStart {
+ public:
+  // `text` is everything read so far: a longer prefix at each call.
+  bool CertainlyMalformed(std::string_view text);
+
+ private:
+  size_t blank_ = 0;  // the white space before what was read last
+  bool decided_ = false;
+};
+
+// Text to binary, all or nothing; fails with kMalformed and why, starting
+// with where ("line 3, column 14: ..."). With `skipped`, JSON names the type
+// has no field for are skipped and listed there by path.
+Status Encode(const google::protobuf::Descriptor& type, std::string_view text,
+              Format format, std::string* output,
+              std::vector<std::string>* skipped = nullptr);
+
+}  // namespace ostrel::agg_l3
+
+#endif  // OSTREL_TOOLS_AGG_L3_FORMAT_REPORT_CODEC_H_

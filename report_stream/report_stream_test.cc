@@ -43,6 +43,8 @@ StreamResult Stream(const Descriptor* type, const std::string& bytes,
   std::vector<std::pair<const FieldDescriptor*, std::string>> elements;
   bool header_seen = false;
   while (reader.Next()) {
+    // No event comes with, or after, an error.
+    EXPECT_TRUE(reader.ok()) << reader.error();
     switch (reader.event()) {
       case ReportReader::kHeader:
         EXPECT_FALSE(header_seen);

@@ -69,6 +69,10 @@ int main(int argc, char** argv) {
     written += Write(dir, std::string("record_") + v.name, TypeIndex(v.type),
                      ostrel::testdata::FromHex(v.input ? v.input : v.hex));
   }
+  for (const auto& v : ostrel::testdata::MalformedVectors()) {
+    written += Write(dir, std::string("malformed_") + v.name, TypeIndex(v.type),
+                     ostrel::testdata::FromHex(v.hex));
+  }
   // Examples name their type in their first line: "# proto-message: T".
   for (int i = 3; i < argc; ++i) {
     std::ifstream in(argv[i]);

@@ -43,6 +43,8 @@ StreamResult Stream(const Descriptor* type, const std::string& bytes,
   std::vector<std::pair<const FieldDescriptor*, std::string>> elements;
   bool header_seen = false;
   while (reader.Next()) {
+    // No event comes with, or after, an error.
+    EXPECT_TRUE(reader.ok()) << reader.error();
     switch (reader.event()) {
       case ReportReader::kHeader:
         EXPECT_FALSE(header_seen);
@@ -188,7 +190,8 @@ TEST(ReportReader, TruncatedAnywhereAgreesWithTheWholeParse) {
 }
 
 // Encodings CodedInputStream tolerates but the message parser rejects (and
-// their neighbours it accepts): the reader sides with the message parser.
+// their neighbours it accepts), and the broken ones: the reader sides with
+// the message parser.
 TEST(ReportReader, EncodingLimitsAgreeWithTheWholeParse) {
   const auto groups = [](const std::string& open, int depth) {
     std::string bytes;
@@ -205,6 +208,10 @@ TEST(ReportReader, EncodingLimitsAgreeWithTheWholeParse) {
       testdata::FromHex("0A 80 80 80 80 80 00"),  // 6-byte header length
       testdata::FromHex("FB 3E F8 80 80 80 80 00 01 FC 3E"),  // inside a group
       testdata::FromHex("FB 3E 22 00 FC 3E"),
+      // A 6-byte length inside a group: copying on after it would turn the
+      // next record into this one's value.
+      testdata::FromHex("FB 3E 0A 80 80 80 80 80 00 08 80 80 80 80 80 80 80 01 "
+                        "FC 3E"),
       "\x22\xCC\x03" + groups(testdata::FromHex("FB 3E"), 99),
       groups(testdata::FromHex("FB 3E"), 100),
       groups(testdata::FromHex("FB 3E"), 101),
@@ -212,6 +219,13 @@ TEST(ReportReader, EncodingLimitsAgreeWithTheWholeParse) {
   for (const std::string& bytes : inputs) {
     SCOPED_TRACE(testing::PrintToString(bytes));
     ExpectSameAsWholeParse(RouteTableMsg::descriptor(), bytes);
+  }
+  for (const auto& vector : testdata::MalformedVectors()) {
+    SCOPED_TRACE(vector.name);
+    for (int block : {-1, 1}) {
+      ExpectSameAsWholeParse(testdata::VectorType(vector.type),
+                             testdata::FromHex(vector.hex), block);
+    }
   }
   // Nesting inside an element counts from the report, not the element.
   for (int depth : {97, 98, 99, 100}) {

@@ -58,43 +58,11 @@ TEST(MalformedInput, EveryVectorTruncatedAtEveryByte) {
 }
 
 TEST(MalformedInput, BrokenEncodingsFail) {
-  const struct {
-    const char* what;
-    const char* type;
-    std::string bytes;
-  } cases[] = {
-      {"string length past the end", "RouteTableMsg", FromHex("0A 05 72 31")},
-      {"sub-message length past the end", "RouteTableMsg",
-       FromHex("22 10 0A 01 63")},
-      {"record past its sub-message's limit", "RouteTableMsg",
-       FromHex("22 03 0A 05 61 62 63 64 65")},
-      {"varint of 11 bytes", "RouteTableMsg",
-       FromHex("10 FF FF FF FF FF FF FF FF FF FF 01")},
-      {"tag varint of 11 bytes", "RouteTableMsg",
-       FromHex("FF FF FF FF FF FF FF FF FF FF 01")},
-      {"length prefix near 2 GiB", "RouteTableMsg",
-       FromHex("0A FE FF FF FF 07 61 62")},
-      {"sub-message length near 2 GiB", "BgpNeighborMsg",
-       FromHex("32 FE FF FF FF 07 10 01")},
-      {"length prefix above 2 GiB", "RouteTableMsg",
-       FromHex("0A FF FF FF FF 0F 61")},
-      {"end-group tag inside a sub-message", "RouteTableMsg",
-       FromHex("22 02 0C 00")},
-      {"end-group tag inside a sibling", "RouteTableMsg", FromHex("2A 01 0C")},
-      {"unmatched start-group", "RouteTableMsg", FromHex("7B 08 01")},
-      {"group closed by another number", "RouteTableMsg",
-       FromHex("7B 08 01 84 01")},
-      {"invalid wire type 6", "RouteTableMsg", FromHex("0E 00")},
-      {"invalid wire type 7", "BgpNeighborEntryMsg", FromHex("87 01 00")},
-      {"float cut short", "EdgeNodeStatusMsg", FromHex("35 00 00 C0")},
-      {"fixed64 cut short", "RouteTableMsg", FromHex("79 01 02 03")},
-      {"malformed sibling", "RouteTableMsg", FromHex("2A 02 09 01")},
-      {"end-group at top level", "RouteTableMsg", FromHex("10 05 0C")},
-  };
-  for (const auto& c : cases) {
-    std::unique_ptr<Message> message = NewMessage(c.type);
-    EXPECT_FALSE(message->ParseFromString(c.bytes)) << c.what;
+  for (const auto& vector : testdata::MalformedVectors()) {
+    EXPECT_FALSE(NewMessage(vector.type)->ParseFromString(FromHex(vector.hex)))
+        << vector.name;
   }
+  EXPECT_GE(testdata::MalformedVectors().size(), 18u);
 }
 
 // The schema has no recursive type, but unknown groups nest without bound.

@@ -9,10 +9,10 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
+#include "wire_vectors.h"
 
 namespace ostrel::ruk::agg_service::l3 {
 namespace {
@@ -20,12 +20,7 @@ namespace {
 using google::protobuf::DescriptorPool;
 using google::protobuf::MessageFactory;
 using google::protobuf::UnknownField;
-
-std::string Bytes(std::initializer_list<unsigned> bytes) {
-  std::string s;
-  for (unsigned b : bytes) s.push_back(static_cast<char>(b));
-  return s;
-}
+using testdata::FromHex;
 
 TEST(Registration, TypesAndServiceAreFoundByName) {
   const DescriptorPool* pool = DescriptorPool::generated_pool();
@@ -116,20 +111,6 @@ TEST(Reflection, ReadsWritesAndAppends) {
   EXPECT_EQ(counts->FindFieldByName("ipv4routecount"), nullptr);
 }
 
-TEST(Reflection, FirstDescriptorUseFromManyThreadsAgrees) {
-  // Runs in a fresh process only when this test is run alone, but even when
-  // not, concurrent readers must see one set of descriptors.
-  std::vector<const google::protobuf::Reflection*> seen(8);
-  std::vector<std::thread> threads;
-  for (size_t i = 0; i < seen.size(); ++i) {
-    threads.emplace_back([&seen, i] {
-      seen[i] = GreTunnelStatsMsg::default_instance().GetReflection();
-    });
-  }
-  for (auto& t : threads) t.join();
-  for (const auto* r : seen) EXPECT_EQ(r, seen[0]);
-}
-
 TEST(Enumerations, ValidityFunctions) {
   struct Case {
     bool (*is_valid)(int);
@@ -187,21 +168,18 @@ TEST(UnknownFields, KeptAndWrittenBackAfterKnownFields) {
     google::protobuf::Message* message;
     std::string input, output;
   } cases[] = {
-      {"unknown number", new RouteTableMsg,
-       Bytes({0x78, 0x05, 0x0A, 0x01, 0x61}),
-       Bytes({0x0A, 0x01, 0x61, 0x78, 0x05})},
-      {"known number, wrong wire type", new RouteTableMsg, Bytes({0x08, 0x07}),
-       Bytes({0x08, 0x07})},
+      {"unknown number", new RouteTableMsg, FromHex("78 05 0A 01 61"),
+       FromHex("0A 01 61 78 05")},
+      {"known number, wrong wire type", new RouteTableMsg, FromHex("08 07"),
+       FromHex("08 07")},
       {"rejected enumeration value", new GreTunnelStatsMsg,
-       Bytes({0x78, 0x07, 0x10, 0x01}), Bytes({0x10, 0x01, 0x78, 0x07})},
+       FromHex("78 07 10 01"), FromHex("10 01 78 07")},
       {"rejected value kept as its full varint", new GreTunnelStatusMsg,
-       Bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F}),
-       Bytes({0x10, 0xFF, 0xFF, 0xFF, 0xFF, 0x0F})},
+       FromHex("10 FF FF FF FF 0F"), FromHex("10 FF FF FF FF 0F")},
       {"two-byte tag in a one-byte-tag class", new RouteEntryMsg,
-       Bytes({0x80, 0x01, 0x5A}), Bytes({0x80, 0x01, 0x5A})},
+       FromHex("80 01 5A"), FromHex("80 01 5A")},
       {"rejected gr_mode", new BgpNeighborEntryMsg,
-       Bytes({0xB8, 0x01, 0x04, 0x80, 0x01, 0x5A}),
-       Bytes({0x80, 0x01, 0x5A, 0xB8, 0x01, 0x04})},
+       FromHex("B8 01 04 80 01 5A"), FromHex("80 01 5A B8 01 04")},
   };
   for (const auto& c : cases) {
     std::unique_ptr<google::protobuf::Message> owner(c.message);
@@ -214,7 +192,7 @@ TEST(UnknownFields, KeptAndWrittenBackAfterKnownFields) {
   }
 
   GreTunnelStatsMsg stats;
-  ASSERT_TRUE(stats.ParseFromString(Bytes({0x78, 0x07})));
+  ASSERT_TRUE(stats.ParseFromString(FromHex("78 07")));
   EXPECT_FALSE(stats.has_keepalive_admin_state());
   const UnknownField& kept = stats.unknown_fields().field(0);
   EXPECT_EQ(kept.number(), 15);
@@ -223,8 +201,8 @@ TEST(UnknownFields, KeptAndWrittenBackAfterKnownFields) {
 
 TEST(UnknownFields, MergeAppendsAndCopyReplaces) {
   RouteTableMsg a, b;
-  ASSERT_TRUE(a.ParseFromString(Bytes({0x78, 0x01})));
-  ASSERT_TRUE(b.ParseFromString(Bytes({0x78, 0x02})));
+  ASSERT_TRUE(a.ParseFromString(FromHex("78 01")));
+  ASSERT_TRUE(b.ParseFromString(FromHex("78 02")));
   a.MergeFrom(b);
   ASSERT_EQ(a.unknown_fields().field_count(), 2);
   EXPECT_EQ(a.unknown_fields().field(0).varint(), 1u);

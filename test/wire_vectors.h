@@ -1,6 +1,7 @@
 // Wire vectors of agg_svc_l3_msg.proto, shared by every test that needs real
 // reports: each pairs a message in text format with the bytes it encodes to,
-// worked out from the published field numbers and wire types.
+// worked out from the published field numbers and wire types. They are read
+// from wire_vectors.txt.
 
 #ifndef OSTREL_TEST_WIRE_VECTORS_H_
 #define OSTREL_TEST_WIRE_VECTORS_H_
@@ -40,10 +41,23 @@ struct RecordVector {
 // documentation gives.
 const std::vector<RecordVector>& RecordVectors();
 
+struct MalformedVector {
+  const char* name;
+  const char* type;
+  const char* hex;  // bytes that no parser may accept
+};
+
+// Broken encodings: lengths past the end, overlong varints, stray groups,
+// invalid wire types, cut fixed-width values.
+const std::vector<MalformedVector>& MalformedVectors();
+
 inline void PrintTo(const EveryFieldVector& v, std::ostream* os) {
   *os << v.type;
 }
 inline void PrintTo(const RecordVector& v, std::ostream* os) { *os << v.name; }
+inline void PrintTo(const MalformedVector& v, std::ostream* os) {
+  *os << v.name;
+}
 
 // "0A 02 72 31" -> the four bytes. Spaces are ignored.
 std::string FromHex(std::string_view hex);

@@ -1,7 +1,7 @@
 """Checks the installed Python modules against the wire vectors of the C++
-tests (as written by wire_vector_dump): each vector's text form must encode
-to its bytes, and its input must decode to the same message and encode to
-the same bytes again.
+tests (test/wire_vectors.txt): each vector's text form must encode to its
+bytes, and its input must decode to the same message and encode to the same
+bytes again.
 
 Usage: check_wire_vectors.py VECTORS MODULE_DIR
 """
@@ -28,27 +28,45 @@ def check(type_name, text, expected, wire):
     return None
 
 
+def vectors(path):
+    """Each vector of the file as a dict; the file's top describes the format."""
+    vector = None
+    with open(path, encoding="ascii") as lines:
+        for line in lines:
+            line = line.rstrip("\n")
+            word = line.split(" ", 1)[0]
+            if line.startswith("  "):
+                vector["text"].append(line[2:])
+            elif word in ("every", "record", "malformed"):
+                if vector and vector["kind"] != "malformed":
+                    yield vector
+                vector = {"kind": word, "type": line.split()[-1], "text": [],
+                          "hex": "", "input": None}
+            elif word in ("hex", "input"):
+                vector[word] = (vector[word] or "") + line[len(word):]
+    if vector and vector["kind"] != "malformed":
+        yield vector
+
+
 def main(vectors_path, module_dir):
     if not l3.__file__.startswith(os.path.join(module_dir, "")):
         sys.exit(f"modules loaded from {l3.__file__}, not from {module_dir}")
     passed, failed, types = 0, 0, set()
-    with open(vectors_path, encoding="ascii") as vectors:
-        for line in vectors:
-            type_name, text_hex, hex_, input_hex = line.rstrip("\n").split("\t")
-            text = bytes.fromhex(text_hex).decode()
-            expected = bytes.fromhex(hex_)
-            types.add(type_name)
-            try:
-                problem = check(type_name, text, expected,
-                                bytes.fromhex(input_hex))
-            except (text_format.ParseError, DecodeError) as error:
-                problem = f"fails: {error}"
-            if problem is None:
-                passed += 1
-            else:
-                failed += 1
-                print(f"{type_name} {{{text}}}: {problem}, "
-                      f"C++ gives {expected.hex(' ')}")
+    for vector in vectors(vectors_path):
+        type_name, text = vector["type"], "\n".join(vector["text"])
+        expected = bytes.fromhex(vector["hex"])
+        wire = bytes.fromhex(vector["input"] or vector["hex"])
+        types.add(type_name)
+        try:
+            problem = check(type_name, text, expected, wire)
+        except (text_format.ParseError, DecodeError) as error:
+            problem = f"fails: {error}"
+        if problem is None:
+            passed += 1
+        else:
+            failed += 1
+            print(f"{type_name} {{{text}}}: {problem}, "
+                  f"C++ gives {expected.hex(' ')}")
     uncovered = set(l3.DESCRIPTOR.message_types_by_name) - types
     if uncovered:
         failed += 1

@@ -464,19 +464,29 @@ class KeyReader {
     }
   }
 
+  // The message holding key field `path` of `element`, or null when that
+  // field is not set.
+  static const pb::Message* SetKeyField(
+      const pb::Message& element,
+      const std::vector<const pb::FieldDescriptor*>& path) {
+    const pb::Message* holder = &element;
+    for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
+      holder = Child(holder, *path[i], -1);
+    }
+    if (holder == nullptr ||
+        !holder->GetReflection()->HasField(*holder, path.back())) {
+      return nullptr;
+    }
+    return holder;
+  }
+
   // {"network":"10.1.0.0/16","next_hop":"192.0.2.1"}; unset key fields
   // left out.
   std::string Json(const pb::Message& element) const {
     std::string json;
     for (const auto& path : key_.fields) {
-      const pb::Message* holder = &element;
-      for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
-        holder = Child(holder, *path[i], -1);
-      }
-      if (holder == nullptr ||
-          !holder->GetReflection()->HasField(*holder, path.back())) {
-        continue;
-      }
+      const pb::Message* holder = SetKeyField(element, path);
+      if (holder == nullptr) continue;
       std::string name;
       for (size_t i = 0; i < path.size(); ++i) {
         name += (i ? "." : "") + path[i]->name();
@@ -501,14 +511,8 @@ class KeyReader {
   std::string Text(const pb::Message& element) const {
     std::string text;
     for (const auto& path : key_.fields) {
-      const pb::Message* holder = &element;
-      for (size_t i = 0; holder && i + 1 < path.size(); ++i) {
-        holder = Child(holder, *path[i], -1);
-      }
-      if (holder == nullptr ||
-          !holder->GetReflection()->HasField(*holder, path.back())) {
-        continue;
-      }
+      const pb::Message* holder = SetKeyField(element, path);
+      if (holder == nullptr) continue;
       if (!text.empty()) text += ", ";
       for (size_t i = 0; i < path.size(); ++i) {
         text += (i ? "." : "") + path[i]->name();

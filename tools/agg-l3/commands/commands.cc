@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <iostream>
+#include <new>
 
 #include "format/report_codec.h"
 
@@ -62,6 +63,8 @@ std::string EnumList() {
 
 }  // namespace
 
+Status RunFiles(const Options& options, Warnings* warnings);
+
 Status CheckOptions(const Options& options) {
   const auto& json = options.json;
   const bool json_options =
@@ -92,6 +95,17 @@ Status CheckOptions(const Options& options) {
 }
 
 Status Run(const Options& options, Warnings* warnings) {
+  // Memory can run out below every limit of ours (ulimit -v, a small
+  // container): then the command fails like any other, its -o file
+  // untouched and its temporary file removed on the way out.
+  try {
+    return RunFiles(options, warnings);
+  } catch (const std::bad_alloc&) {
+    return {kCannotRun, "out of memory"};
+  }
+}
+
+Status RunFiles(const Options& options, Warnings* warnings) {
   std::vector<std::unique_ptr<Input>> inputs;
   for (const std::string& file : options.files) {
     inputs.push_back(std::make_unique<Input>());

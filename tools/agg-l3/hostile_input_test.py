@@ -145,6 +145,11 @@ def cell(mode, family, args, name, stdin, expected, output_node=None):
                if l and not l.startswith(("agg-l3: ", "  "))]
         if bad:
             failures.append(f"{where}: stderr not in the tool's words: {bad[:2]}")
+        # The hostile input is standard input: a failure must blame it,
+        # never the valid report beside it.
+        if (expected == 2 and args[0] == "diff"
+                and b"<stdin>" not in result.stderr):
+            failures.append(f"{where}: blames {result.stderr[-200:]!r}")
         if (expected and expected > 1 and not output_node and "-o" in argv
                 and open(out, "rb").read() != b"before"):
             failures.append(f"{where}: -o replaced although it failed")
@@ -186,6 +191,16 @@ for mode, family, args in MODES:
     if family == "log":
         cell(mode, family, args, "declared length past the end",
              bytes.fromhex("ffffffff07") + b"\0" * 100, 2)
+
+# A new -o file gets the mode the umask allows, as any other new file.
+folder = tempfile.mkdtemp(prefix="hostile-")
+made = os.path.join(folder, "new")
+run(["encode", TYPE, "-", "-o", made], text)
+umask = os.umask(0)
+os.umask(umask)
+if stat.S_IMODE(os.stat(made).st_mode) != 0o666 & ~umask:
+    failures.append(f"-o new file: mode {oct(os.stat(made).st_mode)}")
+shutil.rmtree(folder)
 
 # Named twice: one pipe cannot be both reports.
 r = run(["diff", TYPE, "-", "/dev/stdin"], binary)

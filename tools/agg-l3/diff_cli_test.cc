@@ -147,6 +147,13 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
        "changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
        ".admin_distance: 20 -> 1\nchanged timestamp: 1 -> 2\n",
        ""},
+      {"--color=always --ignore timestamp " + old_file + " " + new_file, 1,
+       "\033[33mchanged\033[m route[network=10.1.0.0/16, "
+       "next_hop=192.0.2.1].admin_distance: 20 -> 1\n",
+       ""},
+      {"--summary " + old_file + " " + new_file, 1,
+       "route: 1 changed\ntimestamp: 1 changed\n", ""},
+      {"-q " + old_file + " " + new_file, 1, "", ""},
       {"--key route= " + old_file + " " + new_file, 1,
        "changed route[0].network: \"10.1.0.0/16\" -> \"10.2.0.0/16\"\n"
        "removed route[0].admin_distance: 20\n"

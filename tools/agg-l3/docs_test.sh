@@ -63,7 +63,7 @@ case $1 in
       [[ ${found% } == "$expected" ]] || fail "[$line]: [${found% }], not [$expected]"
     done <<'EOF_CASES'
 agg-l3 |types schema decode encode check diff --help --version
-agg-l3 diff --|--json --accept-loss --delimited --decompress --key --keys --ignore --summary --quiet --help
+agg-l3 diff --|--json --accept-loss --delimited --decompress --key --keys --ignore --summary --color --quiet --help
 agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
 agg-l3 --|--help --version

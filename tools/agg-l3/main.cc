@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 #include <iostream>
 #include <string>
 
@@ -79,6 +80,7 @@ struct Arguments {
   bool json = false;
   bool compact = false;
   std::string decompress = "auto";
+  std::string color = "auto";
   agg::Options options;
 };
 
@@ -266,6 +268,11 @@ int main(int argc, char** argv) {
                  "standard error");
   diff->add_flag("--summary", options.summary,
                  "Counts per list and kind instead of the differences");
+  diff->add_option("--color", args.color,
+                   "auto: added, removed and changed in color on a terminal "
+                   "unless NO_COLOR is set; always; never")
+      ->check(CLI::IsMember({"auto", "always", "never"}))
+      ->type_name("WHEN");
   diff->add_flag("-q,--quiet", options.quiet,
                  "Print nothing; the exit status tells whether the reports "
                  "differ, from the first difference on");
@@ -313,6 +320,10 @@ int main(int argc, char** argv) {
   options.decompress = args.decompress == "none" ? agg::Decompress::kNone
                                                  : agg::Decompress::kAuto;
   options.progress = ::isatty(STDERR_FILENO) != 0;
+  options.color =
+      args.color == "always" ||
+      (args.color == "auto" && options.output.empty() &&
+       ::isatty(STDOUT_FILENO) && std::getenv("NO_COLOR") == nullptr);
   if (options.command == agg::Command::kDiff) {
     for (const std::string* file : {&args.old_report, &args.new_report}) {
       if (!file->empty()) options.files.push_back(*file);

@@ -46,6 +46,7 @@ struct Options {
   std::vector<std::string> ignore;                // diff --ignore PATH
   bool summary = false;                           // diff --summary
   bool quiet = false;                             // diff -q
+  bool color = false;                             // diff: kinds in color
   bool progress = false;  // on a terminal: show how far a long input is
 };
 

@@ -31,6 +31,7 @@ class Printer {
       : json_(options.format == Format::kJson),
         accept_loss_(options.accept_loss),
         quiet_(options.quiet),
+        color_(options.color && options.format != Format::kJson),
         summary_(options.summary),
         out_({}, output.stream()),
         old_input_(old_input),
@@ -66,6 +67,13 @@ class Printer {
     }
     std::string line =
         json_ ? report_diff::ToJson(d, true) : report_diff::ToLine(d);
+    if (color_) {
+      static constexpr const char* kColors[] = {"\033[32m", "\033[31m",
+                                                "\033[33m"};
+      const size_t kind_end = line.find(' ');
+      line = kColors[d.kind] + line.substr(0, kind_end) + "\033[m" +
+             line.substr(kind_end);
+    }
     if (record > 0) {
       const std::string number = std::to_string(record);
       line = json_ ? "{\"record\":" + number + "," + line.substr(1)
@@ -134,6 +142,7 @@ class Printer {
   const bool json_;
   const bool accept_loss_;
   const bool quiet_;
+  const bool color_;
   const bool summary_;
   std::map<std::string, std::map<int, int64_t>> counts_;  // list, kind
   JsonPrinter out_;  // for its buffered writing
@@ -191,7 +200,7 @@ Status DiffWhole(const Options& options, const report_diff::Keys& keys,
       options.format == Format::kJson};
   report_diff::ReadError error;
   if (!report_diff::Compare(old_report, new_input.stream(), *options.type, keys,
-                            sink, &error)) {
+                            ignore, sink, &error)) {
     return Malformed(error.in_new_report ? new_input : old_input,
                      error.message);
   }

@@ -183,6 +183,14 @@ for mode, family, args in MODES:
     if args[0] not in ("check", "diff"):
         cell(mode, family, args, "odd output", valid, 3, full_device)
 
+# Larger than one read of the input (1 MiB), so that offsets past the first
+# read count: a report of many merged copies, a log of many records.
+LARGE = {"binary": binary * 700, "log": delimited([binary] * 700)}
+for mode, family, args in MODES:
+    if family in LARGE:
+        cell(mode, family, args, "over 1 MiB", LARGE[family],
+             1 if args[0] == "diff" else 0)
+
 # Over the limits: a line, and a record's declared length.
 long_line = b'{"peer":[{"failureReason":"' + b"x" * (65 << 20) + b'"}]}\n'
 for mode, family, args in MODES:

@@ -158,6 +158,53 @@ class Input::Limited : public ZeroCopyInputStream {
   bool exceeded_ = false;
 };
 
+// The bytes read ahead to look at, handed out again before the rest. Its
+// count of bytes is the stream's own, so offsets stay true.
+class Input::Unread : public ZeroCopyInputStream {
+ public:
+  Unread(std::string ahead, ZeroCopyInputStream* rest)
+      : ahead_(std::move(ahead)), rest_(rest) {}
+
+  bool Next(const void** data, int* size) override {
+    from_ahead_ = handed_ < ahead_.size();
+    if (!from_ahead_) return rest_->Next(data, size);
+    *data = ahead_.data() + handed_;
+    *size = static_cast<int>(ahead_.size() - handed_);
+    handed_ = ahead_.size();
+    return true;
+  }
+  void BackUp(int count) override {
+    if (from_ahead_) {
+      handed_ -= static_cast<size_t>(count);
+    } else {
+      rest_->BackUp(count);
+    }
+  }
+  bool Skip(int count) override {
+    const void* data;
+    int size;
+    while (count > 0 && handed_ < ahead_.size() && Next(&data, &size)) {
+      if (size > count) {
+        BackUp(size - count);
+        return true;
+      }
+      count -= size;
+    }
+    return count == 0 || rest_->Skip(count);
+  }
+  int64_t ByteCount() const override {
+    return rest_->ByteCount() - static_cast<int64_t>(ahead_.size() - handed_);
+  }
+
+  std::string_view ahead() const { return ahead_; }
+
+ private:
+  const std::string ahead_;
+  ZeroCopyInputStream* const rest_;
+  size_t handed_ = 0;
+  bool from_ahead_ = false;
+};
+
 // Keeps a copy of the first bytes that pass.
 class Input::Head : public ZeroCopyInputStream {
  public:
@@ -233,7 +280,7 @@ Input::~Input() {
   watched_.reset();
   head_copy_.reset();
   gunzip_.reset();
-  joined_.reset();
+  unread_.reset();
   file_.reset();
   if (fd_ > STDIN_FILENO) ::close(fd_);
 }
@@ -263,17 +310,16 @@ void Input::OpenStream(ZeroCopyInputStream* raw, std::string name,
 void Input::StartDecompressing() {
   ZeroCopyInputStream* const raw = top_;
   // The first bytes, in whole pieces as `raw` hands them out (it cannot
-  // take more than the last piece back), put in front of the rest again.
+  // take more than the last piece back), to be handed out again.
+  std::string ahead;
   const void* data;
   int size;
-  while (head_.size() < kGzipMagic.size() && raw->Next(&data, &size)) {
-    head_.append(static_cast<const char*>(data), static_cast<size_t>(size));
+  while (ahead.size() < kGzipMagic.size() && raw->Next(&data, &size)) {
+    ahead.append(static_cast<const char*>(data), static_cast<size_t>(size));
   }
-  head_stream_.emplace(head_.data(), static_cast<int>(head_.size()));
-  parts_[0] = &*head_stream_;
-  parts_[1] = raw;
-  top_ = &joined_.emplace(parts_, 2);
-  if (head_.compare(0, kGzipMagic.size(), kGzipMagic) == 0) {
+  unread_ = std::make_unique<Unread>(std::move(ahead), raw);
+  top_ = unread_.get();
+  if (unread_->ahead().substr(0, kGzipMagic.size()) == kGzipMagic) {
     gunzip_ = std::make_unique<Gunzip>(top_);
     top_ = gunzip_.get();
   }

@@ -94,6 +94,7 @@ class Input {
   class Gunzip;
   class Limited;
   class Head;
+  class Unread;
   class Watched;
 
   void StartDecompressing();
@@ -103,10 +104,7 @@ class Input {
   struct stat stat_ = {};
   std::optional<google::protobuf::io::FileInputStream> file_;
   google::protobuf::io::ZeroCopyInputStream* raw_ = nullptr;
-  std::string head_;
-  std::optional<google::protobuf::io::ArrayInputStream> head_stream_;
-  google::protobuf::io::ZeroCopyInputStream* parts_[2] = {};
-  std::optional<google::protobuf::io::ConcatenatingInputStream> joined_;
+  std::unique_ptr<Unread> unread_;
   std::unique_ptr<Gunzip> gunzip_;
   std::unique_ptr<Head> head_copy_;
   std::unique_ptr<Limited> limited_;

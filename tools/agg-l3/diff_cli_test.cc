@@ -133,6 +133,9 @@ TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
        ""},
       // A cut last record: the differences before it, then where.
       {old_log + " " + cut_log, 2, "?", cut_log + ": record 2"},
+      // A report given as a log says what it looks like.
+      {Routes("whole", kOld) + " " + old_log, 2, "?",
+       "this looks like a single report, not a length-delimited stream"},
   };
   Expect("diff --delimited RouteTableMsg", cases);
 }

@@ -10,6 +10,7 @@
 
 #include "commands/commands.h"
 #include "format/drift_check.h"
+#include "format/input_hints.h"
 #include "format/json_printer.h"
 #include "frame/delimited.h"
 #include "wire_rules.h"
@@ -174,8 +175,15 @@ Status ReadKeys(const Options& options, report_diff::Keys* keys) {
   return {};
 }
 
-Status Malformed(const Input& input, const std::string& error) {
-  return {kMalformed, input.name() + ": " + error};
+// `error` in `input`, and what the input looks like when that is the
+// likely cause ("did you mean --delimited?").
+Status Malformed(const Options& options, const Input& input,
+                 const std::string& error) {
+  const std::string hint =
+      LooksLike(*options.type, input.head(),
+                options.delimited ? InputForm::kDelimited : InputForm::kBinary);
+  return {kMalformed,
+          input.name() + ": " + error + (hint.empty() ? "" : "; " + hint)};
 }
 
 Status DiffWhole(const Options& options, const report_diff::Keys& keys,
@@ -201,7 +209,7 @@ Status DiffWhole(const Options& options, const report_diff::Keys& keys,
   report_diff::ReadError error;
   if (!report_diff::Compare(old_report, new_input.stream(), *options.type, keys,
                             ignore, sink, &error)) {
-    return Malformed(error.in_new_report ? new_input : old_input,
+    return Malformed(options, error.in_new_report ? new_input : old_input,
                      error.message);
   }
   return {};
@@ -223,9 +231,9 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
         old_log.ReadRecord(&old_report, [&](std::string_view so_far) {
           return records.CertainlyMalformed(so_far);
         });
-    if (!old_log.ok()) return Malformed(old_input, old_log.error());
+    if (!old_log.ok()) return Malformed(options, old_input, old_log.error());
     const bool has_new = new_log.NextRecord();
-    if (!new_log.ok()) return Malformed(new_input, new_log.error());
+    if (!new_log.ok()) return Malformed(options, new_input, new_log.error());
     if (!has_old && !has_new) break;
     const int64_t record = new_log.number();
     if (!has_old || !has_new) {
@@ -235,17 +243,17 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
         const WireWalk walk = WalkWire(type, old_report);
         if (walk.malformation) {
           old_log.Fail(Describe(*walk.malformation));
-          return Malformed(old_input, old_log.error());
+          return Malformed(options, old_input, old_log.error());
         }
       } else {
         const WireWalk walk =
             WalkWire(type, new_log.RecordStream(), new_log.length(), 0);
         if (!new_log.FinishRecordStream()) {
-          return Malformed(new_input, new_log.error());
+          return Malformed(options, new_input, new_log.error());
         }
         if (walk.malformation) {
           new_log.Fail(Describe(*walk.malformation));
-          return Malformed(new_input, new_log.error());
+          return Malformed(options, new_input, new_log.error());
         }
       }
       printer.PrintRecordOnlyIn(has_new, record);
@@ -260,10 +268,10 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
     const bool compared = report_diff::Compare(
         old_report, new_log.RecordStream(), type, keys, ignore, sink, &error);
     if (!new_log.FinishRecordStream()) {
-      return Malformed(new_input, new_log.error());
+      return Malformed(options, new_input, new_log.error());
     }
     if (!compared) {
-      return Malformed(error.in_new_report ? new_input : old_input,
+      return Malformed(options, error.in_new_report ? new_input : old_input,
                        prefix + error.message);
     }
   }

@@ -63,8 +63,6 @@ std::string EnumList() {
 
 }  // namespace
 
-Status RunFiles(const Options& options, Warnings* warnings);
-
 Status CheckOptions(const Options& options) {
   const auto& json = options.json;
   const bool json_options =
@@ -94,16 +92,7 @@ Status CheckOptions(const Options& options) {
   return {};
 }
 
-Status Run(const Options& options, Warnings* warnings) {
-  // Memory can run out below every limit of ours (ulimit -v, a small
-  // container): then the command fails like any other, its -o file
-  // untouched and its temporary file removed on the way out.
-  try {
-    return RunFiles(options, warnings);
-  } catch (const std::bad_alloc&) {
-    return {kCannotRun, "out of memory"};
-  }
-}
+namespace {
 
 Status RunFiles(const Options& options, Warnings* warnings) {
   std::vector<std::unique_ptr<Input>> inputs;
@@ -127,6 +116,19 @@ Status RunFiles(const Options& options, Warnings* warnings) {
     return opened;
   }
   return Run(options, inputs, output, warnings);
+}
+
+}  // namespace
+
+Status Run(const Options& options, Warnings* warnings) {
+  // Memory can run out below every limit of ours (ulimit -v, a small
+  // container): then the command fails like any other, its -o file
+  // untouched and its temporary file removed on the way out.
+  try {
+    return RunFiles(options, warnings);
+  } catch (const std::bad_alloc&) {
+    return {kCannotRun, "out of memory"};
+  }
 }
 
 Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,

@@ -9,6 +9,8 @@
 #include <google/protobuf/text_format.h>
 #include <ostrel/report_stream.h>
 
+#include <functional>
+
 #include "commands/commands.h"
 #include "format/drift_check.h"
 #include "format/input_hints.h"
@@ -62,11 +64,7 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
   } else {
     input.Limit(wire::kMaxLength, "the 2 GiB a report can take");
     TopLevelRecords records;
-    if (Status read = input.ReadAll(&bytes,
-                                    [&](std::string_view so_far) {
-                                      return records.CertainlyMalformed(so_far);
-                                    });
-        !read.ok()) {
+    if (Status read = input.ReadAll(&bytes, std::ref(records)); !read.ok()) {
       return read;
     }
     if (!report->ParseFromString(bytes)) {
@@ -102,9 +100,7 @@ Status DecodeDelimited(const Options& options, Input& input, Output& output,
       continue;
     }
     TopLevelRecords records;
-    if (!reader.ReadRecord(&record, [&](std::string_view so_far) {
-          return records.CertainlyMalformed(so_far);
-        })) {
+    if (!reader.ReadRecord(&record, std::ref(records))) {
       break;
     }
     if (!report->ParseFromString(record)) {

@@ -6,6 +6,7 @@
 
 #include <ostrel/report_diff.h>
 
+#include <functional>
 #include <map>
 
 #include "commands/commands.h"
@@ -194,11 +195,7 @@ Status DiffWhole(const Options& options, const report_diff::Keys& keys,
   }
   std::string old_report;
   TopLevelRecords records;
-  if (Status read =
-          old_input.ReadAll(&old_report,
-                            [&](std::string_view so_far) {
-                              return records.CertainlyMalformed(so_far);
-                            });
+  if (Status read = old_input.ReadAll(&old_report, std::ref(records));
       !read.ok()) {
     return read;
   }
@@ -226,11 +223,8 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
   std::string old_report;
   while (!printer.done()) {
     TopLevelRecords records;
-    const bool has_old =
-        old_log.NextRecord() &&
-        old_log.ReadRecord(&old_report, [&](std::string_view so_far) {
-          return records.CertainlyMalformed(so_far);
-        });
+    const bool has_old = old_log.NextRecord() &&
+                         old_log.ReadRecord(&old_report, std::ref(records));
     if (!old_log.ok()) return Malformed(options, old_input, old_log.error());
     const bool has_new = new_log.NextRecord();
     if (!new_log.ok()) return Malformed(options, new_input, new_log.error());

@@ -5,6 +5,8 @@
 //   encode --delimited     a record per report, written as each is read:
 //                          text format split at "---" lines, or JSON lines.
 
+#include <functional>
+
 #include "commands/commands.h"
 #include "format/input_hints.h"
 #include "format/report_codec.h"
@@ -28,11 +30,7 @@ Status EncodeWhole(const Options& options, Input& input, Output& output,
   input.Limit(wire::kMaxLength, "the 2 GiB a report can take");
   TextStart start;
   std::string text;
-  if (Status read = input.ReadAll(&text,
-                                  [&](std::string_view so_far) {
-                                    return start.CertainlyMalformed(so_far);
-                                  });
-      !read.ok()) {
+  if (Status read = input.ReadAll(&text, std::ref(start)); !read.ok()) {
     return read;
   }
   std::vector<std::string> skipped;

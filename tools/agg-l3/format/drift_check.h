@@ -76,6 +76,8 @@ class TopLevelRecords {
  public:
   // `bytes` is everything read so far: a longer prefix at each call.
   bool CertainlyMalformed(std::string_view bytes);
+  // As a reader's early stop (Input::ReadAll, DelimitedReader::ReadRecord).
+  bool operator()(std::string_view bytes) { return CertainlyMalformed(bytes); }
 
  private:
   uint64_t next_ = 0;  // the offset of the next record's tag

@@ -47,6 +47,8 @@ class TextStart {
  public:
   // `text` is everything read so far: a longer prefix at each call.
   bool CertainlyMalformed(std::string_view text);
+  // As a reader's early stop (Input::ReadAll).
+  bool operator()(std::string_view text) { return CertainlyMalformed(text); }
 
  private:
   size_t blank_ = 0;  // the white space before what was read last

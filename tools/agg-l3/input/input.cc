@@ -400,8 +400,6 @@ int64_t Input::size() const {
   return limited_ ? std::min(size, limited_->limit()) : size;
 }
 
-bool Input::compressed() const { return gunzip_ != nullptr; }
-
 bool Input::is_terminal_or_large() const {
   return file_ && (!S_ISREG(stat_.st_mode) || stat_.st_size >= kLargeInput);
 }

@@ -83,7 +83,6 @@ class Input {
   // The number of bytes the stream will deliver, when known before reading
   // them (an uncompressed regular file), else -1.
   int64_t size() const;
-  bool compressed() const;
   bool is_terminal_or_large() const;  // worth showing progress for
 
   // Whether both name one object that cannot be read twice (a pipe, a

@@ -58,6 +58,8 @@ tool_files() {
   echo "$BINDIR/$TOOL"
   echo "$MANDIR/man1/$TOOL.1"
   echo "$DATADIR/bash-completion/completions/$TOOL"
+  echo "$DATADIR/zsh/vendor-completions/_$TOOL"
+  echo "$DATADIR/fish/vendor_completions.d/$TOOL.fish"
 }
 
 # Fails unless two lists of files, one a line, hold the same files.
@@ -168,15 +170,20 @@ expect_tool() {
     fail "agg-l3 --version: $version"
   warnings=$(MANWIDTH=80 man --warnings agg-l3 2>&1 >"$WORK_DIR/agg-l3.man")
   [[ -z $warnings ]] || fail "man --warnings agg-l3: $warnings"
+  local line='agg-l3 decode RouteTableMsg --each '
   completion=$(bash -c '
     source /usr/share/bash-completion/bash_completion
     _completion_loader agg-l3
     function=$(complete -p agg-l3 | sed -n "s/.* -F \([^ ]*\) .*/\1/p")
-    COMP_WORDS=(agg-l3 decode RouteTableMsg --each "")
-    COMP_CWORD=4
+    COMP_LINE=$1 COMP_POINT=${#1}
     "$function"
-    echo "${COMPREPLY[*]}"')
-  [[ $completion == route ]] || fail "completion of agg-l3 decode RouteTableMsg --each: $completion"
+    echo "${COMPREPLY[*]}"' bash "$line")
+  [[ $completion == route ]] || fail "bash completion of [$line]: $completion"
+  # zsh and fish find theirs among those of packaged commands.
+  completion=$(fish -c 'complete -C $argv[1]' "$line")
+  [[ $completion == route ]] || fail "fish completion of [$line]: $completion"
+  completion=$(zsh -f -c 'autoload -U compinit && compinit -u -D && print -r -- $_comps[agg-l3]')
+  [[ $completion == _agg-l3 ]] || fail "zsh completes agg-l3 with [$completion]"
   agg-l3 encode RouteTableMsg /usr/share/doc/agg-l3/examples/route_table.txtpb \
     -o "$WORK_DIR/route_table.bin"
   agg-l3 check RouteTableMsg "$WORK_DIR/route_table.bin"

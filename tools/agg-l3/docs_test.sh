@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The manual page and the bash completion, held to the built tool.
+# The manual page and the bash, zsh and fish completions, held to the built
+# tool.
 # Usage: docs_test.sh man|completion|examples AGG_L3 MAN_PAGE COMPLETION EXAMPLES_DIR
+# (COMPLETION: the bash one; the zsh and fish ones are beside it.)
 set -euo pipefail
 readonly TOOL=$2 MAN_PAGE=$3 COMPLETION=$4 EXAMPLES=$5
 failures=0
@@ -16,17 +18,37 @@ man_examples() {
     grep -v '^\.' | sed -e 's/\\-/-/g' -e "s/\\\\(aq/'/g"
 }
 
-# What the completion offers for the command line LINE (a trailing space
-# starts a new word), one word a line.
+# What the completion for SHELL makes of the word at the end of the command
+# line LINE (a trailing space starts a new word), one candidate a line,
+# sorted; run in a folder that holds one file, report.bin.
 complete_line() {
-  local -a COMP_WORDS COMPREPLY
-  local COMP_CWORD
-  read -ra COMP_WORDS <<<"$1"
-  [[ $1 != *' ' ]] || COMP_WORDS+=('')
-  COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-  COMP_WORDS[0]=$TOOL
-  _agg_l3
-  printf '%s\n' "${COMPREPLY[@]}"
+  local shell=$1 line=$2
+  case $shell in
+    bash)
+      bash -c '
+        source "$1"
+        COMP_LINE=$2 COMP_POINT=${#2}
+        _agg_l3
+        # What the word becomes: bash keeps what comes before its last =.
+        cur=${2##*[[:space:]]}
+        [[ $cur == *=* ]] && kept=${cur%=*}= || kept=
+        for reply in "${COMPREPLY[@]}"; do echo "$kept$reply"; done' \
+        bash "$COMPLETION" "$TOOL ${line#agg-l3 }"
+      ;;
+    zsh)
+      zsh -f -c '
+        _describe() { print -rl -- "${(@)${(@P)4}%%:*}" }
+        _files() { print -rl -- ${words[CURRENT]}*(N) }
+        words=("${(@z)2}")
+        [[ $2 != *" " ]] || words+=("")
+        CURRENT=${#words}
+        source "$1"' zsh "${COMPLETION%.*}.zsh-completion" "$TOOL ${line#agg-l3 }"
+      ;;
+    fish)
+      PATH=$(dirname "$TOOL"):$PATH fish --no-config -c \
+        'source $argv[1]; complete -C $argv[2]' "${COMPLETION%.*}.fish" "$line" | cut -f 1
+      ;;
+  esac | sort
 }
 
 case $1 in
@@ -56,13 +78,17 @@ case $1 in
       fail "kept.bin holds other routes than the 21 not learned over BGP: $kept"
     ;;
   completion)
-    # shellcheck source=agg-l3.bash-completion
-    source "$COMPLETION"
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    cd "$work" && touch report.bin
     while IFS='|' read -r line expected; do
-      found=$(complete_line "$line" | tr '\n' ' ')
-      [[ ${found% } == "$expected" ]] || fail "[$line]: [${found% }], not [$expected]"
+      for shell in bash zsh fish; do
+        found=$(complete_line "$shell" "$line" | tr '\n' ' ')
+        [[ ${found% } == "$(tr ' ' '\n' <<<"$expected" | sort | xargs)" ]] ||
+          fail "$shell [$line]: [${found% }], not [$expected]"
+      done
     done <<'EOF_CASES'
-agg-l3 |types schema decode encode check diff --help --version
+agg-l3 |types schema decode encode check diff
 agg-l3 diff --|--json --accept-loss --delimited --decompress --key --keys --ignore --summary --color --quiet --help
 agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
@@ -77,6 +103,16 @@ agg-l3 decode --json ostrel.ruk.agg_service.l3.RouteTableMsg --each r|route
 agg-l3 encode -o out.bin BgpNeighborMsg --each |bgp_neighbor_msg
 agg-l3 decode --each |
 agg-l3 schema x|
+agg-l3 frobnicate --|
+agg-l3 decode --decompress |auto none
+agg-l3 diff --color=al|--color=always
+agg-l3 diff RouteTableMsg --key |route=
+agg-l3 diff OspfDatabaseMsg a b --key ospf_database.r|ospf_database.router_link_state=
+agg-l3 diff --keys RouteTableMsg --ignore |
+agg-l3 decode RouteTableMsg |report.bin
+agg-l3 encode --json -o r|report.bin
+agg-l3 diff RouteTableMsg report.bin |report.bin
+agg-l3 decode RouteTableMsg report.bin |
 EOF_CASES
     ;;
   *)

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "commands/commands.h"
+#include "completion.h"
 #include "format/report_codec.h"
 #include "status.h"
 #include "version.h"
@@ -297,6 +298,12 @@ int main(int argc, char** argv) {
     }
   });
 
+  // The shell completions ask what fits at the cursor; not a command of
+  // its own in help, since no one types it.
+  if (argc > 1 && argv[1] == std::string_view(agg::kCompleteCommand)) {
+    std::cout << agg::Completions(app, {argv + 2, argv + argc});
+    return std::cout.flush() ? agg::kOk : agg::kCannotRun;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {

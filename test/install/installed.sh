@@ -3,8 +3,9 @@
 # the tree that `cmake --install` writes (stage, then layout, cmake,
 # pkg-config, python), or the installed Debian packages (the system-*
 # modes, which debian/tests runs).
-# Usage: installed.sh stage|layout|cmake|pkg-config|python
+# Usage: installed.sh stage|layout|cmake|pkg-config|python|grpc
 #                     |system-cmake|system-pkg-config|system-python|system-tool
+#                     |system-grpc
 # with the build's facts in the environment (set in CMakeLists.txt here, and
 # in debian/tests/installed).
 set -euo pipefail
@@ -159,9 +160,61 @@ expect_namespaces() {
     fail "a module of ours and one of the user's in the same package"
 }
 
-# The tool from PATH: its version, its manual page, its completion as
-# bash-completion loads it on the first Tab, and the example reports that
-# the manual page points to.
+# The gRPC example: stubs generated from the installed .proto files, each
+# server (C++, Python) asked by each client over loopback for each of two
+# route tables, and for a router it has no table for. PYTHON_PATH: where the
+# message modules are, if not on the default path.
+expect_grpc() (
+  local prefix=$1 dir=$2 python_path=$3 options=() servers=() server client
+  local examples=$SOURCE_DIR/../../examples
+  [[ $prefix == /usr ]] || options=(-DCMAKE_PREFIX_PATH="$prefix")
+  rm -rf "$dir" && mkdir -p "$dir"
+  trap 'kill "${servers[@]}" 2>/dev/null' EXIT
+  cmake -S "$examples/grpc" -B "$dir/build" -G "$GENERATOR" "${options[@]}"
+  cmake --build "$dir/build"
+  local -A command=(
+    [cpp]="$dir/build/route_service"
+    [python]="env PYTHONPATH=$dir/build/python${python_path:+:$python_path} ${PYTHON3:-/usr/bin/python3} -s -B
+      $examples/grpc/route_service.py")
+  local -A tables=([fe4f5263-11d5-4724-95ba-a978983b6369]=a [00000000-0000-0001-ffff-ffffffffffff]=b)
+  sed 's/^lrouter_id: .*/lrouter_id: "00000000-0000-0001-FFFF-ffffffffffff"/' \
+    "$examples/route_table.txtpb" >"$dir/b.txtpb"
+  cp "$examples/route_table.txtpb" "$dir/a.txtpb"
+  for table in a b; do
+    protoc -I "$prefix/$INCLUDEDIR" --encode=ostrel.ruk.agg_service.l3.RouteTableMsg \
+      ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto <"$dir/$table.txtpb" >"$dir/$table.bin"
+  done
+  cmp -s "$dir/a.bin" "$dir/b.bin" && fail "the two tables are the same bytes"
+  for server in cpp python; do
+    # shellcheck disable=SC2086 # the command is words
+    ${command[$server]} serve "$dir/a.bin" "$dir/b.bin" >"$dir/$server.port" &
+    servers+=($!)
+    for ((i = 0; i < 600; i++)); do
+      [[ -s $dir/$server.port ]] && break
+      sleep 0.1
+    done
+    port=$(head -n 1 "$dir/$server.port")
+    [[ $port =~ ^[0-9]+$ ]] || fail "the $server server printed no port: $port"
+    for client in cpp python; do
+      for router in "${!tables[@]}"; do
+        # shellcheck disable=SC2086
+        ${command[$client]} get "$port" "$router" >"$dir/got" ||
+          fail "$client client, $server server, $router: exit status $?"
+        cmp "$dir/got" "$dir/${tables[$router]}.bin" ||
+          fail "$client client, $server server: another table for $router"
+      done
+      # shellcheck disable=SC2086
+      status=0 && ${command[$client]} get "$port" 11111111-2222-3333-4444-555555555555 \
+        2>"$dir/error" || status=$?
+      [[ $status == 1 && $(<"$dir/error") == *'(code 5)' ]] ||
+        fail "$client client, $server server, unknown router: status $status, $(<"$dir/error")"
+    done
+  done
+)
+
+# The tool from PATH: its version, its manual page, its completions as
+# bash-completion, fish and zsh load them on the first Tab, and the example
+# reports that the manual page points to.
 expect_tool() {
   [[ $(command -v agg-l3) == /usr/bin/agg-l3 ]] || fail "agg-l3 on PATH: $(command -v agg-l3)"
   local version warnings completion
@@ -218,6 +271,9 @@ case $1 in
     build_with_pkg_config "$STAGE" "$WORK_DIR/pkg-config-consumer"
     build_each_module "$STAGE" "$WORK_DIR/each-module"
     ;;
+  grpc)
+    expect_grpc "$STAGE" "$WORK_DIR/grpc" "$STAGE/$PYTHONDIR"
+    ;;
   python)
     for implementation in cpp python; do
       PROTOCOL_BUFFERS_PYTHON_IMPLEMENTATION=$implementation python3_with "$STAGE" \
@@ -249,6 +305,9 @@ case $1 in
     ;;
   system-tool)
     expect_tool
+    ;;
+  system-grpc)
+    expect_grpc /usr "$WORK_DIR/grpc" ""
     ;;
   *)
     fail "unknown mode $1"

@@ -37,19 +37,19 @@ class L3Query(l3_grpc.L3QueryServiceServicer):
         table = self.tables.get((request.left, request.right))
         if table is None:
             context.abort(grpc.StatusCode.NOT_FOUND,
-                          'no route table for this router')
+                          "no route table for this router")
         return table
 
 
 def serve(files):
     tables = {}
     for name in files:
-        with open(name, 'rb') as f:
+        with open(name, "rb") as f:
             table = l3.RouteTableMsg.FromString(f.read())
         tables[halves(table.lrouter_id)] = table
     server = grpc.server(futures.ThreadPoolExecutor(max_workers=4))
     l3_grpc.add_L3QueryServiceServicer_to_server(L3Query(tables), server)
-    port = server.add_insecure_port('127.0.0.1:0')
+    port = server.add_insecure_port("127.0.0.1:0")
     server.start()
     print(port, flush=True)
     server.wait_for_termination()
@@ -58,28 +58,28 @@ def serve(files):
 
 def get(port, router):
     left, right = halves(router)
-    with grpc.insecure_channel(f'127.0.0.1:{port}') as channel:
+    with grpc.insecure_channel(f"127.0.0.1:{port}") as channel:
         stub = l3_grpc.L3QueryServiceStub(channel)
         try:
             table = stub.GetDrRoutesDetail(
                 core_types_pb2.UuidMsg(left=left, right=right), timeout=10)
         except grpc.RpcError as error:
-            print(f'GetDrRoutesDetail: {error.details()} '
-                  f'(code {error.code().value[0]})', file=sys.stderr)
+            print(f"GetDrRoutesDetail: {error.details()} "
+                  f"(code {error.code().value[0]})", file=sys.stderr)
             return 1
     sys.stdout.buffer.write(table.SerializeToString())
     return 0
 
 
 def main(args):
-    if len(args) > 1 and args[0] == 'serve':
+    if len(args) > 1 and args[0] == "serve":
         return serve(args[1:])
-    if len(args) == 3 and args[0] == 'get':
+    if len(args) == 3 and args[0] == "get":
         return get(args[1], args[2])
-    print('usage: route_service.py serve TABLE... | get PORT UUID',
+    print("usage: route_service.py serve TABLE... | get PORT UUID",
           file=sys.stderr)
     return 2
 
 
-if __name__ == '__main__':
+if __name__ == "__main__":
     sys.exit(main(sys.argv[1:]))

@@ -183,6 +183,19 @@ for mode, family, args in MODES:
     if args[0] not in ("check", "diff"):
         cell(mode, family, args, "odd output", valid, 3, full_device)
 
+# Compressed by the formats' own programs: read as the plain input is; cut
+# short or corrupted, refused in every mode.
+for mode, family, args in MODES:
+    valid = FAMILIES[family][0]
+    for program in ("zstd", "xz"):
+        packed = subprocess.run([program, "-c"], input=valid,
+                                capture_output=True, check=True).stdout
+        corrupt = bytearray(packed)
+        corrupt[len(corrupt) // 2] ^= 0xFF
+        cell(mode, family, args, program, packed, 0)
+        cell(mode, family, args, f"{program} cut", packed[:-5], 2)
+        cell(mode, family, args, f"{program} corrupt", bytes(corrupt), 2)
+
 # Larger than one read of the input (1 MiB), so that offsets past the first
 # read count: a report of many merged copies, a log of many records.
 LARGE = {"binary": binary * 700, "log": delimited([binary] * 700)}

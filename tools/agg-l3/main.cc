@@ -80,6 +80,8 @@ struct Arguments {
   bool json = false;
   bool compact = false;
   std::string decompress = "auto";
+  bool gzip = false;
+  std::string compress = "none";
   std::string color = "auto";
   agg::Options options;
 };
@@ -110,7 +112,8 @@ void AddType(CLI::App& command, Arguments& args) {
 void AddInput(CLI::App& command, Arguments& args) {
   command
       .add_option("--decompress", args.decompress,
-                  "auto: gzip input is recognised by its first bytes; none: "
+                  "auto: gzip, zstd and xz input is recognised by its first "
+                  "bytes; none: "
                   "the input is not compressed, whatever it starts with")
       ->check(CLI::IsMember({"auto", "none"}))
       ->type_name("WHEN");
@@ -142,8 +145,14 @@ void AddConversionOptions(CLI::App& command, const std::string& json_help,
                   "file, or the one a link leads to, is replaced only once "
                   "all of it is ready; a device or FIFO is written in place")
       ->type_name("OUT");
-  command.add_flag("-z,--gzip", args.options.gzip_output,
-                   "Compress the output with gzip");
+  CLI::Option* gzip =
+      command.add_flag("-z,--gzip", args.gzip, "Compress the output with gzip");
+  command
+      .add_option("--compress", args.compress,
+                  "Compress the output with gzip, zstd or xz (none: do not)")
+      ->check(CLI::IsMember({"none", "gzip", "zstd", "xz"}))
+      ->type_name("FORMAT")
+      ->excludes(gzip);
 }
 
 void AddJsonOptions(CLI::App& decode, Arguments& args) {
@@ -319,6 +328,11 @@ int main(int argc, char** argv) {
   options.json.add_whitespace = !args.compact;
   options.decompress = args.decompress == "none" ? agg::Decompress::kNone
                                                  : agg::Decompress::kAuto;
+  options.compression = args.gzip                 ? agg::Compression::kGzip
+                        : args.compress == "gzip" ? agg::Compression::kGzip
+                        : args.compress == "zstd" ? agg::Compression::kZstd
+                        : args.compress == "xz"   ? agg::Compression::kXz
+                                                  : agg::Compression::kNone;
   options.progress = ::isatty(STDERR_FILENO) != 0;
   options.color =
       args.color == "always" ||

@@ -111,7 +111,7 @@ Status RunFiles(const Options& options, Warnings* warnings) {
     }
   }
   Output output;
-  if (Status opened = output.Open(options.output, options.gzip_output);
+  if (Status opened = output.Open(options.output, options.compression);
       !opened.ok()) {
     return opened;
   }

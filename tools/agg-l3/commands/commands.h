@@ -36,7 +36,7 @@ struct Options {
   bool delimited = false;
   std::string each;  // the list of --each
   bool accept_loss = false;
-  bool gzip_output = false;
+  Compression compression = Compression::kNone;  // of the output
   Decompress decompress = Decompress::kAuto;
   google::protobuf::util::JsonPrintOptions json;  // add_whitespace: !--compact
   bool ignore_unknown = false;                    // encode --json

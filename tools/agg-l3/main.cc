@@ -75,7 +75,7 @@ std::string Footer(std::string_view command, const std::string& note,
 // What the command line says, before it becomes Options.
 struct Arguments {
   std::string type;
-  std::string input;
+  std::vector<std::string> inputs;
   std::string old_report, new_report;
   bool json = false;
   bool compact = false;
@@ -124,8 +124,9 @@ CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
   CLI::App* command = app.add_subcommand(name, description);
   AddType(*command, args);
   command
-      ->add_option("FILE", args.input,
-                   "Input file; - or none for standard input")
+      ->add_option("FILE", args.inputs,
+                   "Input files, each read on its own; - or none for "
+                   "standard input")
       ->check(kInputFile)
       ->type_name("");
   AddInput(*command, args);
@@ -236,8 +237,14 @@ int main(int argc, char** argv) {
       "Tell whether a binary report is well-formed, and list what in it this "
       "schema does not know",
       args);
-  check->footer(Footer("check", "",
-                       "agg-l3 check --delimited RouteTableMsg collector.log"));
+  check->add_flag("--json", args.json,
+                  "One JSON object per finding (file, record, path, "
+                  "fieldNumber, wireType, offset, kind, value, message), "
+                  "then one with the file's verdict");
+  check->footer(
+      Footer("check",
+             "Several files get a verdict each; the exit status is the worst.",
+             "agg-l3 check --delimited RouteTableMsg collector.log"));
 
   CLI::App* diff = app.add_subcommand(
       "diff", "Show what changed between two reports, lists matched by key");
@@ -344,7 +351,8 @@ int main(int argc, char** argv) {
     }
   } else if (options.command != agg::Command::kTypes &&
              options.command != agg::Command::kSchema) {
-    options.files.push_back(args.input);
+    options.files = args.inputs;
+    if (options.files.empty()) options.files.push_back("-");
   }
   agg::Warnings warnings;
   const agg::Status status = agg::Run(options, &warnings);

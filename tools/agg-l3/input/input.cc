@@ -20,10 +20,6 @@ constexpr size_t kBufferSize = 1 << 16;
 // Inputs at least this large show progress on a terminal.
 constexpr int64_t kLargeInput = 64 << 20;
 
-}  // namespace
-
-namespace {
-
 // One compression format's decoder. Decode() takes what it can from `in`
 // and puts what it can into `out`; `finish`: no more input comes.
 class Decoder {
@@ -240,8 +236,9 @@ class Input::Decompressed : public ZeroCopyInputStream {
         done_ = true;
       } else if (input_ended_ && buffers.out_left == kBufferSize) {
         // All input taken and nothing more comes out of it.
-        if (!decoder_->at_end())
+        if (!decoder_->at_end()) {
           error_ = "the " + format_ + " data is cut short";
+        }
         done_ = true;
       }
     }

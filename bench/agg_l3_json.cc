@@ -46,7 +46,7 @@ bool RunTool(agg_l3::Command command, const Descriptor& type, bool each,
   inputs.push_back(std::make_unique<agg_l3::Input>());
   inputs.back()->OpenStream(&raw, "bench", agg_l3::Decompress::kNone);
   agg_l3::Output out;
-  out.OpenStream(output, false);
+  out.OpenStream(output, agg_l3::Compression::kNone);
   agg_l3::Warnings warnings;
   return agg_l3::Run(options, inputs, out, &warnings).ok();
 }

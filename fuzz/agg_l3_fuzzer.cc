@@ -109,7 +109,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     google::protobuf::io::StringOutputStream sink(&written);
     agg::Output output;
-    output.OpenStream(&sink, false);
+    output.OpenStream(&sink, agg::Compression::kNone);
     status = agg::Run(options, inputs, output, &warnings);
   }
   ostrel::fuzz::Require(status.code() >= agg::kOk &&

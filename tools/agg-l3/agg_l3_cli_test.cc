@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -253,6 +254,29 @@ TEST_F(AggL3Test, CheckListsDriftWithPathsAndDecodeKeepsIt) {
                 "  peer: field 2 as varint 7 where the schema has "
                 "length-delimited at byte " +
                 std::to_string(at + 6) + "\n");
+  // The same findings as JSON, in the same order, then the verdict.
+  const Result json_check = Run("check --json EdgeClusterStatusMsg", newer);
+  EXPECT_EQ(json_check.exit_code, 1) << json_check.err;
+  std::istringstream text_lines(check.out), json_lines(json_check.out);
+  std::string text_line, json_line;
+  std::getline(text_lines, text_line);  // the verdict
+  while (std::getline(text_lines, text_line)) {
+    ASSERT_TRUE(std::getline(json_lines, json_line)) << text_line;
+    EXPECT_THAT(json_line,
+                HasSubstr(",\"message\":\"" + text_line.substr(2) + "\"}"));
+  }
+  EXPECT_THAT(
+      json_check.out,
+      HasSubstr("{\"file\":\"\\u003cstdin\\u003e\",\"path\":\"self.status\","
+                "\"fieldNumber\":2,\"wireType\":\"varint\",\"offset\":" +
+                std::to_string(at + 2) +
+                ",\"kind\":\"rejected enumeration value\",\"value\":5,"));
+  // kNewerRecords brings a second self: a singular field met again.
+  EXPECT_THAT(json_check.out,
+              testing::EndsWith(
+                  "{\"file\":\"\\u003cstdin\\u003e\",\"type\":"
+                  "\"EdgeClusterStatusMsg\",\"wellFormed\":true,\"unknown\":3,"
+                  "\"repeatedSingular\":1}\n"));
 
   const Result text = Run("decode EdgeClusterStatusMsg", newer);
   EXPECT_EQ(text.exit_code, 0);
@@ -595,38 +619,170 @@ TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
   }
 }
 
-// Archived reports are read as they are, by every command; -z writes them.
-TEST_F(AggL3Test, GzipInputIsRecognisedAndGzipOutputRoundTrips) {
+// Archived reports are read as they are, by every command, whatever wrote
+// them; --compress (and -z) writes them; archives cut short are refused.
+TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
   const Example example = Examples().front();
-  const fs::path binary = dir_ / "report.bin", packed = dir_ / "report.bin.gz";
+  const fs::path binary = dir_ / "report.bin";
   ASSERT_EQ(Run("encode " + example.type + " " + example.text.string() +
                 " -o " + binary.string())
                 .exit_code,
             0);
-  Result result = Run("encode -z " + example.type + " " +
-                      example.text.string() + " -o " + packed.string());
-  ASSERT_EQ(result.exit_code, 0) << result.err;
-  const std::string archive = Read(packed);
-  ASSERT_EQ(archive.substr(0, 2), "\x1f\x8b");
-  for (const std::string command :
-       {"decode", "decode --json", "decode --each route", "check"}) {
-    if (command == "decode --each route" && example.type != "RouteTableMsg") {
-      continue;
+  const struct {
+    const char* flag;
+    const char* name;
+    std::string magic;
+    const char* other_writer;  // the format's own program
+  } formats[] = {
+      {"-z", "gzip", "\x1f\x8b", "gzip -c"},
+      {"--compress=zstd", "zstd", "\x28\xb5\x2f\xfd", "zstd -q -c"},
+      {"--compress=xz", "xz",
+       std::string("\xfd"
+                   "7zXZ\0",
+                   6),
+       "xz -c"},
+  };
+  for (const auto& format : formats) {
+    const fs::path packed = dir_ / (std::string("report.") + format.name);
+    Result result =
+        Run("encode " + std::string(format.flag) + " " + example.type + " " +
+            example.text.string() + " -o " + packed.string());
+    ASSERT_EQ(result.exit_code, 0) << result.err;
+    const std::string archive = Read(packed);
+    ASSERT_EQ(archive.substr(0, format.magic.size()), format.magic);
+    for (const std::string command :
+         {"decode", "decode --json", "decode --each route", "check"}) {
+      if (command == "decode --each route" && example.type != "RouteTableMsg") {
+        continue;
+      }
+      const Result plain = Run(command + " " + example.type, Read(binary));
+      result = Run(command + " " + example.type, archive);
+      EXPECT_EQ(result.exit_code, plain.exit_code) << format.name << command;
+      EXPECT_EQ(result.out, plain.out) << format.name << command;
     }
-    const Result plain = Run(command + " " + example.type, Read(binary));
-    result = Run(command + " " + example.type, archive);
-    EXPECT_EQ(result.exit_code, plain.exit_code) << command;
-    EXPECT_EQ(result.out, plain.out) << command;
-  }
-  result = Run("decode --json -z " + example.type, archive);
-  result = Run("encode --json " + example.type, result.out);
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_TRUE(result.out == Read(binary));
+    // Written by the format's own program, twice over: one input, which
+    // merges as the two reports' bytes back to back do.
+    result = Shell("{ " + std::string(format.other_writer) + " " +
+                   binary.string() + "; " + format.other_writer + " " +
+                   binary.string() + "; } | agg-l3 decode " + example.type);
+    EXPECT_EQ(result.exit_code, 0) << format.name << result.err;
+    EXPECT_EQ(result.out,
+              Run("decode " + example.type, Read(binary) + Read(binary)).out)
+        << format.name;
+    result =
+        Run("decode --json " + std::string(format.flag) + " " + example.type,
+            archive);
+    result = Run("encode --json " + example.type, result.out);
+    EXPECT_EQ(result.exit_code, 0) << format.name << result.err;
+    EXPECT_TRUE(result.out == Read(binary)) << format.name;
 
-  result = Run("decode " + example.type, archive.substr(0, archive.size() - 4));
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.out, "");
-  EXPECT_THAT(result.err, HasSubstr("the gzip data is cut short"));
+    result =
+        Run("decode " + example.type, archive.substr(0, archive.size() - 4));
+    EXPECT_EQ(result.exit_code, 2) << format.name;
+    EXPECT_EQ(result.out, "") << format.name;
+    EXPECT_THAT(result.err, HasSubstr(std::string("the ") + format.name +
+                                      " data is cut short"));
+  }
+}
+
+// check gives each file its verdict, on one line that names it, and exits
+// with the worst; decode makes each file a record, as --delimited prints
+// them; encode writes several files only as records.
+TEST_F(AggL3Test, SeveralFilesEachGetTheirOwnVerdictOrRecord) {
+  const std::string report =
+      Run("encode RouteTableMsg", "lrouter_id: \"a\" route { network: \"n\" }")
+          .out;
+  const std::string unknown = report + std::string("\x48\x01", 2);
+  for (const auto& [name, bytes] :
+       std::map<std::string, std::string>{{"good", report},
+                                          {"unknown", unknown},
+                                          {"joined", report + report},
+                                          {"cut", kTruncatedRoutes}}) {
+    Write(dir_ / name, bytes);
+  }
+  const struct {
+    std::string args;
+    int exit_code;
+    std::vector<std::string> out;  // the lines starting with a file name
+    std::string err;               // a part of it; empty: none
+  } cases[] = {
+      {"check RouteTableMsg good good",
+       0,
+       {"good: a well-formed", "good: a well-formed"},
+       ""},
+      {"check RouteTableMsg good unknown good",
+       1,
+       {"good: ", "unknown: a well-formed RouteTableMsg with 1 record",
+        "good: "},
+       ""},
+      {"check RouteTableMsg cut unknown good",
+       2,
+       {"cut is not a well-formed RouteTableMsg: at byte 8",
+        "unknown: ", "good: "},
+       "agg-l3: 1 file of 3 failed\n"},
+      // Reports back to back merge: their singular fields say so.
+      {"check RouteTableMsg joined",
+       0,
+       {"joined: a well-formed"},
+       "agg-l3: warning: joined: lrouter_id: field 1 occurs again at byte " +
+           std::to_string(report.size()) + ", merged into the first"},
+      {"check --json RouteTableMsg good cut",
+       2,
+       {"{\"file\":\"good\",\"type\":\"RouteTableMsg\",\"wellFormed\":true,",
+        "{\"file\":\"cut\",\"type\":\"RouteTableMsg\",\"wellFormed\":false,"
+        "\"error\":\"cut is not a well-formed"},
+       "agg-l3: 1 file of 2 failed\n"},
+      {"check --json RouteTableMsg joined",
+       0,
+       {"{\"file\":\"joined\",\"path\":\"lrouter_id\",\"fieldNumber\":1,"
+        "\"wireType\":\"length-delimited\",\"offset\":" +
+            std::to_string(report.size()) +
+            ",\"kind\":\"repeated singular field\",\"message\":",
+        "{\"file\":\"joined\",\"type\":\"RouteTableMsg\",\"wellFormed\":true,"
+        "\"unknown\":0,\"repeatedSingular\":1}"},
+       ""},
+      // What came before the fault stays written, as with --delimited.
+      {"decode RouteTableMsg good cut",
+       2,
+       {"--- record 1", "lrouter_id", "route {", "}"},
+       "agg-l3: cut is not"},
+      {"encode RouteTableMsg good good", 3, {}, "need --delimited"},
+      {"check RouteTableMsg - -", 3, {}, "read only once"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Shell("cd " + dir_.string() + " && agg-l3 " + c.args);
+    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << result.err;
+    std::vector<std::string> lines;
+    std::istringstream out(result.out);
+    for (std::string line; std::getline(out, line);) {
+      if (line.rfind("  ", 0) != 0) lines.push_back(line);
+    }
+    ASSERT_EQ(lines.size(), c.out.size()) << c.args << result.out;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      EXPECT_THAT(lines[i], StartsWith(c.out[i])) << c.args;
+    }
+    if (c.err.empty()) EXPECT_EQ(result.err, "") << c.args;
+    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
+  }
+
+  // decode: each file a record, as --delimited prints records.
+  const Result text = Shell("cd " + dir_.string() +
+                            " && agg-l3 decode RouteTableMsg good unknown");
+  EXPECT_EQ(text.exit_code, 0) << text.err;
+  EXPECT_EQ(text.out,
+            "--- record 1\n" + Run("decode RouteTableMsg", report).out +
+                "--- record 2\n" + Run("decode RouteTableMsg", unknown).out);
+  const Result json = Shell("cd " + dir_.string() +
+                            " && agg-l3 decode --json RouteTableMsg good good");
+  const std::string line =
+      Run("decode --json --compact RouteTableMsg", report).out;
+  EXPECT_EQ(json.out, line + line);
+  const Result log = Run("encode --delimited --json RouteTableMsg", json.out);
+  Write(dir_ / "lines", line);
+  EXPECT_TRUE(Shell("cd " + dir_.string() +
+                    " && agg-l3 encode --delimited --json RouteTableMsg lines "
+                    "lines")
+                  .out == log.out);
 }
 
 TEST_F(AggL3Test, JsonOptionsPrintAsTheRuntimeDoes) {

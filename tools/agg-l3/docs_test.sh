@@ -94,9 +94,11 @@ agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
 agg-l3 --|--help --version
 agg-l3 types --|--enums --help
-agg-l3 encode --|--json --ignore-unknown --each --delimited --decompress --gzip --output --help
+agg-l3 encode --|--json --ignore-unknown --each --delimited --decompress --gzip --compress --output --help
+agg-l3 decode --compress |none gzip zstd xz
 agg-l3 decode --a|--accept-loss
 agg-l3 decode RouteTa|RouteTableMsg
+agg-l3 check --|--json --delimited --decompress --help
 agg-l3 check --help BgpNeighborS|BgpNeighborStatusMsg BgpNeighborStatusPerNodeMsg BgpNeighborStatusPerLrMsg
 agg-l3 decode RouteTableMsg --each |route
 agg-l3 decode --json ostrel.ruk.agg_service.l3.RouteTableMsg --each r|route

@@ -99,6 +99,9 @@ MODES = [
     ("encode --delimited --json", "json_lines",
      ["encode", "--delimited", "--json", TYPE, "IN"]),
     ("check", "binary", ["check", TYPE, "IN"]),
+    ("check --json", "binary", ["check", "--json", TYPE, "IN"]),
+    ("check FILES", "binary", ["check", TYPE, "OTHER", "IN"]),
+    ("decode FILES", "binary", ["decode", TYPE, "OTHER", "IN"]),
     ("check --delimited", "log", ["check", "--delimited", TYPE, "IN"]),
     ("diff NEW", "binary", ["diff", TYPE, "OTHER", "IN"]),
     ("diff OLD", "binary", ["diff", TYPE, "IN", "OTHER"]),
@@ -182,6 +185,19 @@ for mode, family, args in MODES:
         cell(mode, family, args, "lossy", lossy, LOSSY_STATUS[family])
     if args[0] not in ("check", "diff"):
         cell(mode, family, args, "odd output", valid, 3, full_device)
+
+# Compressed by the formats' own programs: read as the plain input is; cut
+# short or corrupted, refused in every mode.
+for mode, family, args in MODES:
+    valid = FAMILIES[family][0]
+    for program in ("zstd", "xz"):
+        packed = subprocess.run([program, "-c"], input=valid,
+                                capture_output=True, check=True).stdout
+        corrupt = bytearray(packed)
+        corrupt[len(corrupt) // 2] ^= 0xFF
+        cell(mode, family, args, program, packed, 0)
+        cell(mode, family, args, f"{program} cut", packed[:-5], 2)
+        cell(mode, family, args, f"{program} corrupt", bytes(corrupt), 2)
 
 # Larger than one read of the input (1 MiB), so that offsets past the first
 # read count: a report of many merged copies, a log of many records.

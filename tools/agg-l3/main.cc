@@ -76,11 +76,13 @@ std::string Footer(std::string_view command, const std::string& note,
 // What the command line says, before it becomes Options.
 struct Arguments {
   std::string type;
-  std::string input;
+  std::vector<std::string> inputs;
   std::string old_report, new_report;
   bool json = false;
   bool compact = false;
   std::string decompress = "auto";
+  bool gzip = false;
+  std::string compress = "none";
   std::string color = "auto";
   agg::Options options;
 };
@@ -111,7 +113,8 @@ void AddType(CLI::App& command, Arguments& args) {
 void AddInput(CLI::App& command, Arguments& args) {
   command
       .add_option("--decompress", args.decompress,
-                  "auto: gzip input is recognised by its first bytes; none: "
+                  "auto: gzip, zstd and xz input is recognised by its first "
+                  "bytes; none: "
                   "the input is not compressed, whatever it starts with")
       ->check(CLI::IsMember({"auto", "none"}))
       ->type_name("WHEN");
@@ -122,8 +125,9 @@ CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
   CLI::App* command = app.add_subcommand(name, description);
   AddType(*command, args);
   command
-      ->add_option("FILE", args.input,
-                   "Input file; - or none for standard input")
+      ->add_option("FILE", args.inputs,
+                   "Input files, each read on its own; - or none for "
+                   "standard input")
       ->check(kInputFile)
       ->type_name("");
   AddInput(*command, args);
@@ -143,8 +147,14 @@ void AddConversionOptions(CLI::App& command, const std::string& json_help,
                   "file, or the one a link leads to, is replaced only once "
                   "all of it is ready; a device or FIFO is written in place")
       ->type_name("OUT");
-  command.add_flag("-z,--gzip", args.options.gzip_output,
-                   "Compress the output with gzip");
+  CLI::Option* gzip =
+      command.add_flag("-z,--gzip", args.gzip, "Compress the output with gzip");
+  command
+      .add_option("--compress", args.compress,
+                  "Compress the output with gzip, zstd or xz (none: do not)")
+      ->check(CLI::IsMember({"none", "gzip", "zstd", "xz"}))
+      ->type_name("FORMAT")
+      ->excludes(gzip);
 }
 
 void AddJsonOptions(CLI::App& decode, Arguments& args) {
@@ -228,8 +238,14 @@ int main(int argc, char** argv) {
       "Tell whether a binary report is well-formed, and list what in it this "
       "schema does not know",
       args);
-  check->footer(Footer("check", "",
-                       "agg-l3 check --delimited RouteTableMsg collector.log"));
+  check->add_flag("--json", args.json,
+                  "One JSON object per finding (file, record, path, "
+                  "fieldNumber, wireType, offset, kind, value, message), "
+                  "then one with the file's verdict");
+  check->footer(
+      Footer("check",
+             "Several files get a verdict each; the exit status is the worst.",
+             "agg-l3 check --delimited RouteTableMsg collector.log"));
 
   CLI::App* diff = app.add_subcommand(
       "diff", "Show what changed between two reports, lists matched by key");
@@ -326,6 +342,11 @@ int main(int argc, char** argv) {
   options.json.add_whitespace = !args.compact;
   options.decompress = args.decompress == "none" ? agg::Decompress::kNone
                                                  : agg::Decompress::kAuto;
+  options.compression = args.gzip                 ? agg::Compression::kGzip
+                        : args.compress == "gzip" ? agg::Compression::kGzip
+                        : args.compress == "zstd" ? agg::Compression::kZstd
+                        : args.compress == "xz"   ? agg::Compression::kXz
+                                                  : agg::Compression::kNone;
   options.progress = ::isatty(STDERR_FILENO) != 0;
   options.color =
       args.color == "always" ||
@@ -337,7 +358,8 @@ int main(int argc, char** argv) {
     }
   } else if (options.command != agg::Command::kTypes &&
              options.command != agg::Command::kSchema) {
-    options.files.push_back(args.input);
+    options.files = args.inputs;
+    if (options.files.empty()) options.files.push_back("-");
   }
   agg::Warnings warnings;
   const agg::Status status = agg::Run(options, &warnings);

@@ -6,6 +6,7 @@
 #include "commands/commands.h"
 #include "format/drift_check.h"
 #include "format/input_hints.h"
+#include "format/json_printer.h"
 #include "frame/delimited.h"
 #include "wire_rules.h"
 
@@ -18,31 +19,129 @@ std::string Plural(int64_t count, const std::string& noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// The verdict on what `well_formed` says was read, then the findings'
-// lines: kDrift when there was any.
-Status Verdict(const std::vector<std::string>& listed, int64_t count,
-               const std::string& well_formed, bool records, Output& output) {
-  std::string text = well_formed;
-  if (count == 0) {
-    text += records ? ", nothing in them unknown to this schema\n"
-                    : ", nothing in it unknown to this schema\n";
-  } else {
-    text +=
-        " with " + Plural(count, "record") + " this schema does not know:\n";
-    for (const std::string& line : listed) text += "  " + line + "\n";
-    if (static_cast<int64_t>(listed.size()) < count) {
-      text += "  and " + std::to_string(count - listed.size()) + " more\n";
-    }
+const char* KindName(Drift::Kind kind) {
+  switch (kind) {
+    case Drift::Kind::kUnknownField:
+      return "unknown field";
+    case Drift::Kind::kWrongWireType:
+      return "wrong wire type";
+    case Drift::Kind::kRejectedEnumValue:
+      return "rejected enumeration value";
+    case Drift::Kind::kRepeatedSingular:
+      return "repeated singular field";
   }
-  output.Write(text);
-  return {count == 0 ? kOk : kDrift, ""};
+  return "";
 }
 
-Status CheckWhole(const Options& options, Input& input, Output& output) {
+// What check found in one input, told as text (the verdict, then a line per
+// finding; singular fields met again as warnings) or as a JSON object per
+// finding and a last one with the verdict.
+class Findings {
+ public:
+  Findings(const Options& options, const std::string& name, Output& output,
+           Warnings* warnings)
+      : options_(options),
+        name_(name),
+        warnings_(warnings),
+        json_(options.format == Format::kJson),
+        out_({}, output.stream()) {}
+
+  // What a walk found, of record `record` (0: a whole report) whose bytes
+  // start at `offset`.
+  void Add(WireWalk& walk, int64_t record, int64_t offset) {
+    const std::string source =
+        record > 0 ? "record " + std::to_string(record) + ": " : "";
+    for (Drift& drift : walk.drift) {
+      drift.offset += static_cast<size_t>(offset);
+      if (json_) {
+        Print(drift, record);
+      } else {
+        listed_.push_back(source + Describe(drift));
+      }
+    }
+    count_ += static_cast<int64_t>(walk.drift.size()) + walk.unlisted_drift;
+    for (Drift& repeated : walk.repeated) {
+      repeated.offset += static_cast<size_t>(offset);
+      ++repeated_;
+      if (json_) {
+        Print(repeated, record);
+      } else {
+        warnings_->push_back(name_ + ": " + source + Describe(repeated));
+      }
+    }
+  }
+  // Findings held to be listed at the end; JSON prints them at once.
+  size_t listed() const { return listed_.size(); }
+
+  // The verdict on `records` well-formed records (-1: one whole report):
+  // kDrift when anything was found that this schema does not know.
+  Status Verdict(int64_t records) {
+    const std::string& type = options_.type->name();
+    if (json_) {
+      out_.Write("{\"file\":");
+      out_.PrintString(name_);
+      out_.Write(",\"type\":\"" + type + "\",\"wellFormed\":true");
+      if (records >= 0) out_.Write(",\"records\":" + std::to_string(records));
+      out_.Write(",\"unknown\":" + std::to_string(count_) +
+                 ",\"repeatedSingular\":" + std::to_string(repeated_) + "}\n");
+    } else {
+      std::string text =
+          name_ + ": " +
+          (records < 0 ? "a well-formed " + type
+                       : Plural(records, "well-formed " + type + " record"));
+      if (count_ == 0) {
+        text += records < 0 ? ", nothing in it unknown to this schema\n"
+                            : ", nothing in them unknown to this schema\n";
+      } else {
+        text += " with " + Plural(count_, "record") +
+                " this schema does not know:\n";
+        for (const std::string& line : listed_) text += "  " + line + "\n";
+        if (static_cast<int64_t>(listed_.size()) < count_) {
+          text +=
+              "  and " + std::to_string(count_ - listed_.size()) + " more\n";
+        }
+      }
+      out_.Write(text);
+    }
+    return {count_ == 0 ? kOk : kDrift, ""};
+  }
+
+ private:
+  void Print(const Drift& drift, int64_t record) {
+    out_.Write("{\"file\":");
+    out_.PrintString(name_);
+    if (record > 0) out_.Write(",\"record\":" + std::to_string(record));
+    out_.Write(",\"path\":");
+    out_.PrintString(drift.path);
+    out_.Write(",\"fieldNumber\":" + std::to_string(drift.field_number) +
+               ",\"wireType\":\"" + WireTypeName(drift.wire_type) +
+               "\",\"offset\":" + std::to_string(drift.offset) +
+               ",\"kind\":\"" + KindName(drift.kind) + "\"");
+    if (drift.kind == Drift::Kind::kRejectedEnumValue) {
+      out_.Write(",\"value\":" +
+                 std::to_string(static_cast<int32_t>(drift.value)));
+    } else if (drift.kind != Drift::Kind::kRepeatedSingular) {
+      out_.Write(",\"value\":" + std::to_string(drift.value));
+    }
+    out_.Write(",\"message\":");
+    out_.PrintString(Describe(drift));
+    out_.Write("}\n");
+  }
+
+  const Options& options_;
+  const std::string name_;
+  Warnings* const warnings_;
+  const bool json_;
+  JsonPrinter out_;  // for its buffered writing and its strings
+  std::vector<std::string> listed_;
+  int64_t count_ = 0;
+  int64_t repeated_ = 0;
+};
+
+Status CheckWhole(const Options& options, Input& input, Findings& findings) {
   const auto& type = *options.type;
   input.Limit(wire::kMaxLength, "the 2 GiB a report can take");
-  const WireWalk walk =
-      WalkWire(type, input.stream(), input.size(), kMaxListed);
+  WireWalk walk = WalkWire(type, input.stream(), input.size(), kMaxListed);
   if (Status read = input.status(); !read.ok()) return read;
   if (walk.malformation) {
     std::string why = Describe(*walk.malformation);
@@ -54,23 +153,18 @@ Status CheckWhole(const Options& options, Input& input, Output& output) {
     return {kMalformed,
             input.name() + " is not a well-formed " + type.name() + ": " + why};
   }
-  std::vector<std::string> listed;
-  for (const Drift& drift : walk.drift) listed.push_back(Describe(drift));
-  return Verdict(
-      listed, static_cast<int64_t>(walk.drift.size()) + walk.unlisted_drift,
-      input.name() + ": a well-formed " + type.name(), false, output);
+  findings.Add(walk, 0, 0);
+  return findings.Verdict(-1);
 }
 
-Status CheckDelimited(const Options& options, Input& input, Output& output,
+Status CheckDelimited(const Options& options, Input& input, Findings& findings,
                       Progress& progress) {
   const auto& type = *options.type;
   DelimitedReader reader(input.stream(), input.size());
-  std::vector<std::string> listed;
-  int64_t count = 0;
   while (reader.NextRecord()) {
     progress.Update(reader.offset(), reader.number());
     WireWalk walk = WalkWire(type, reader.RecordStream(), reader.length(),
-                             kMaxListed - listed.size());
+                             kMaxListed - findings.listed());
     // A record cut short is that, whatever the walk made of its bytes.
     if (!reader.FinishRecordStream()) break;
     if (walk.malformation) {
@@ -78,28 +172,36 @@ Status CheckDelimited(const Options& options, Input& input, Output& output,
       reader.Fail(Describe(*walk.malformation));
       break;
     }
-    for (Drift& drift : walk.drift) {
-      drift.offset += static_cast<size_t>(reader.body_offset());
-      listed.push_back("record " + std::to_string(reader.number()) + ": " +
-                       Describe(drift));
-    }
-    count += static_cast<int64_t>(walk.drift.size()) + walk.unlisted_drift;
+    findings.Add(walk, reader.number(), reader.body_offset());
   }
   if (Status read = input.status(); !read.ok()) return read;
   if (!reader.ok()) return {kMalformed, input.name() + ": " + reader.error()};
-  return Verdict(
-      listed, count,
-      input.name() + ": " +
-          Plural(reader.number() - 1, "well-formed " + type.name() + " record"),
-      true, output);
+  return findings.Verdict(reader.number() - 1);
 }
 
 }  // namespace
 
-Status Check(const Options& options, Input& input, Output& output) {
-  if (!options.delimited) return CheckWhole(options, input, output);
+Status Check(const Options& options, Input& input, Output& output,
+             Warnings* warnings) {
+  Findings findings(options, input.name(), output, warnings);
+  if (!options.delimited) return CheckWhole(options, input, findings);
   Progress progress(options.progress, input, "records");
-  return CheckDelimited(options, input, output, progress);
+  return CheckDelimited(options, input, findings, progress);
+}
+
+void CheckFailed(const Options& options, const std::string& name,
+                 const Status& status, Output& output) {
+  if (options.format != Format::kJson) {
+    output.Write(status.message() + "\n");
+    return;
+  }
+  JsonPrinter out({}, output.stream());
+  out.Write("{\"file\":");
+  out.PrintString(name);
+  out.Write(",\"type\":\"" + options.type->name() +
+            "\",\"wellFormed\":false,\"error\":");
+  out.PrintString(status.message());
+  out.Write("}\n");
 }
 
 }  // namespace ostrel::agg_l3

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <new>
 
@@ -89,56 +90,30 @@ Status CheckOptions(const Options& options) {
       options.files.size() != 2) {
     return {kCannotRun, "diff needs TYPE OLD NEW (or --keys TYPE)"};
   }
+  if (options.command == Command::kEncode && options.files.size() > 1 &&
+      !options.delimited) {
+    return {kCannotRun,
+            "encode writes one report: several files need --delimited, "
+            "which writes a record for each of their reports"};
+  }
+  if (options.command != Command::kDiff &&
+      std::count(options.files.begin(), options.files.end(), "-") > 1) {
+    return {kCannotRun, "standard input (-) can be read only once"};
+  }
   return {};
 }
 
 namespace {
 
-Status RunFiles(const Options& options, Warnings* warnings) {
-  std::vector<std::unique_ptr<Input>> inputs;
-  for (const std::string& file : options.files) {
-    inputs.push_back(std::make_unique<Input>());
-    if (Status opened = inputs.back()->Open(file, options.decompress);
-        !opened.ok()) {
-      return opened;
-    }
-    for (size_t i = 0; i + 1 < inputs.size(); ++i) {
-      if (inputs[i]->SharesBytesWith(*inputs.back())) {
-        return {kCannotRun, inputs[i]->name() + " and " +
-                                inputs.back()->name() +
-                                " are one input that can be read only once"};
-      }
-    }
-  }
-  Output output;
-  if (Status opened = output.Open(options.output, options.gzip_output);
-      !opened.ok()) {
-    return opened;
-  }
-  return Run(options, inputs, output, warnings);
-}
-
-}  // namespace
-
-Status Run(const Options& options, Warnings* warnings) {
-  // Memory can run out below every limit of ours (ulimit -v, a small
-  // container): then the command fails like any other, its -o file
-  // untouched and its temporary file removed on the way out.
-  try {
-    return RunFiles(options, warnings);
-  } catch (const std::bad_alloc&) {
-    return {kCannotRun, "out of memory"};
-  }
-}
-
-Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
-           Output& output, Warnings* warnings) {
-  if (Status usable = CheckOptions(options); !usable.ok()) return usable;
+// The command on its inputs, all open: one, or OLD and NEW for diff.
+// `number`: of several files, this one's, from 1.
+Status RunOn(const Options& options, const std::vector<Input*>& inputs,
+             Output& output, Warnings* warnings, int64_t number) {
   // Streamed modes count their records or elements; a whole report shows
   // its bytes.
   std::vector<std::unique_ptr<Progress>> progress;
   if (options.each.empty() && !options.delimited) {
-    for (const auto& input : inputs) {
+    for (Input* input : inputs) {
       progress.push_back(
           std::make_unique<Progress>(options.progress, *input, ""));
       input->Watch([shown = progress.back().get()](int64_t bytes) {
@@ -153,13 +128,13 @@ Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
       status = Types(options, output);
       break;
     case Command::kDecode:
-      status = Decode(options, *inputs[0], output, warnings);
+      status = Decode(options, *inputs[0], output, warnings, number);
       break;
     case Command::kEncode:
       status = Encode(options, *inputs[0], output, warnings);
       break;
     case Command::kCheck:
-      status = Check(options, *inputs[0], output);
+      status = Check(options, *inputs[0], output, warnings);
       break;
     case Command::kDiff:
       status = options.list_keys
@@ -168,12 +143,116 @@ Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
       break;
   }
   // The input's own failure is the cause of whatever became of the rest.
-  for (const auto& input : inputs) {
+  for (const Input* input : inputs) {
     if (Status read = input->status(); !read.ok()) return read;
   }
+  return status;
+}
+
+// An -o file is put in place only when the command succeeded.
+Status Finish(const Status& status, Output& output) {
   if (status.code() > kDrift) return status;
   if (Status committed = output.Commit(); !committed.ok()) return committed;
   return status;
+}
+
+// Opens input `index` of options.files, or hands out one opened before.
+using OpenInput = std::function<Status(size_t index, Input** input)>;
+
+// The command on its files: diff on both at once, any other on each in
+// turn, opened only when its turn comes. decode and encode stop at the
+// first file that fails; check gives every file its verdict, the exit
+// status the worst of them.
+Status RunOnFiles(const Options& options, const OpenInput& open, Output& output,
+                  Warnings* warnings) {
+  if (options.command == Command::kDiff || options.files.size() <= 1) {
+    std::vector<Input*> inputs(options.files.size());
+    for (size_t i = 0; i < inputs.size(); ++i) {
+      if (Status opened = open(i, &inputs[i]); !opened.ok()) return opened;
+    }
+    const Status status = RunOn(options, inputs, output, warnings, 0);
+    if (options.command == Command::kCheck && status.code() > kDrift &&
+        options.format == Format::kJson) {
+      CheckFailed(options, inputs[0]->name(), status, output);
+    }
+    return status;
+  }
+  ExitCode worst = kOk;
+  int64_t failed = 0;
+  for (size_t i = 0; i < options.files.size(); ++i) {
+    Input* input = nullptr;
+    Status status = open(i, &input);
+    if (status.ok()) {
+      status = RunOn(options, {input}, output, warnings,
+                     static_cast<int64_t>(i) + 1);
+    }
+    if (status.code() > kDrift) {
+      if (options.command != Command::kCheck) return status;
+      CheckFailed(options, input ? input->name() : options.files[i], status,
+                  output);
+      ++failed;
+    }
+    worst = std::max(worst, status.code());
+  }
+  if (failed == 0) return {worst, ""};
+  return {worst, Plural(failed, "file") + " of " +
+                     std::to_string(options.files.size()) + " failed"};
+}
+
+Status RunFiles(const Options& options, Warnings* warnings) {
+  Output output;
+  if (Status opened = output.Open(options.output, options.compression);
+      !opened.ok()) {
+    return opened;
+  }
+  // diff's inputs are all open at once; the files of the other commands
+  // one at a time, so that any number of them can be named.
+  std::vector<std::unique_ptr<Input>> inputs;
+  const OpenInput open = [&](size_t index, Input** input) -> Status {
+    if (options.command != Command::kDiff) inputs.clear();
+    inputs.push_back(std::make_unique<Input>());
+    if (Status opened =
+            inputs.back()->Open(options.files[index], options.decompress);
+        !opened.ok()) {
+      return opened;
+    }
+    for (size_t i = 0; i + 1 < inputs.size(); ++i) {
+      if (inputs[i]->SharesBytesWith(*inputs.back())) {
+        return {kCannotRun, inputs[i]->name() + " and " +
+                                inputs.back()->name() +
+                                " are one input that can be read only once"};
+      }
+    }
+    *input = inputs.back().get();
+    return {};
+  };
+  return Finish(RunOnFiles(options, open, output, warnings), output);
+}
+
+}  // namespace
+
+Status Run(const Options& options, Warnings* warnings) {
+  if (Status usable = CheckOptions(options); !usable.ok()) return usable;
+  // Memory can run out below every limit of ours (ulimit -v, a small
+  // container): then the command fails like any other, its -o file
+  // untouched and its temporary file removed on the way out.
+  try {
+    return RunFiles(options, warnings);
+  } catch (const std::bad_alloc&) {
+    return {kCannotRun, "out of memory"};
+  }
+}
+
+Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
+           Output& output, Warnings* warnings) {
+  if (Status usable = CheckOptions(options); !usable.ok()) return usable;
+  Options opened = options;
+  opened.files.resize(inputs.size());
+  const OpenInput open = [&](size_t index, Input** input) {
+    *input = inputs[index].get();
+    return Status();
+  };
+  return Finish(RunOnFiles(opened, open, output, warnings), output);
 }
 
 Status Types(const Options& options, Output& output) {

@@ -30,13 +30,13 @@ enum class Command { kTypes, kSchema, kDecode, kEncode, kCheck, kDiff };
 struct Options {
   Command command = Command::kTypes;
   const google::protobuf::Descriptor* type = nullptr;
-  std::vector<std::string> files;  // FILE, or OLD and NEW; "-": stdin
+  std::vector<std::string> files;  // FILE..., or OLD and NEW; "-": stdin
   std::string output;              // -o; empty: standard output
   Format format = Format::kText;   // --json
   bool delimited = false;
   std::string each;  // the list of --each
   bool accept_loss = false;
-  bool gzip_output = false;
+  Compression compression = Compression::kNone;  // of the output
   Decompress decompress = Decompress::kAuto;
   google::protobuf::util::JsonPrintOptions json;  // add_whitespace: !--compact
   bool ignore_unknown = false;                    // encode --json
@@ -67,12 +67,20 @@ std::string UnknownTypeError(std::string_view name);
 // The commands, each given its inputs (one, or OLD and NEW for diff) and
 // the output. Whole modes write only once they have succeeded; streamed
 // ones (--each, --delimited) as they go, and stop once the output fails.
+// decode's `number`: of several files, this one's (from 1), which makes
+// its report a record, separated from the others as --delimited
+// separates them.
 Status Types(const Options& options, Output& output);
 Status Decode(const Options& options, Input& input, Output& output,
-              Warnings* warnings);
+              Warnings* warnings, int64_t number = 0);
 Status Encode(const Options& options, Input& input, Output& output,
               Warnings* warnings);
-Status Check(const Options& options, Input& input, Output& output);
+Status Check(const Options& options, Input& input, Output& output,
+             Warnings* warnings);
+// check's verdict on a file that failed, beside the others' (several
+// files, or --json); `status` says why.
+void CheckFailed(const Options& options, const std::string& name,
+                 const Status& status, Output& output);
 Status Diff(const Options& options, Input& old_input, Input& new_input,
             Output& output, Warnings* warnings);
 Status DiffKeys(const Options& options, Output& output);  // diff --keys

@@ -48,7 +48,7 @@ Status NotAReport(const Input& input, const Descriptor& type,
 }
 
 Status DecodeWhole(const Options& options, Input& input, Output& output,
-                   Exactness& exactness) {
+                   Exactness& exactness, int64_t number) {
   const Descriptor& type = *options.type;
   const std::unique_ptr<Message> report = NewReport(type);
   std::string bytes;
@@ -73,7 +73,14 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
   }
   if (Status read = input.status(); !read.ok()) return read;
   if (!exactness.Judge(report.get())) return exactness.Refusal(input.name());
-  Print(*report, options.format, options.json, output.stream());
+  google::protobuf::util::JsonPrintOptions json = options.json;
+  if (number > 0) {
+    json.add_whitespace = false;  // a report per line
+    if (options.format == Format::kText) {
+      output.Write(TextRecordSeparator(number) + "\n");
+    }
+  }
+  Print(*report, options.format, json, output.stream());
   return {};
 }
 
@@ -128,7 +135,7 @@ Status DecodeDelimited(const Options& options, Input& input, Output& output,
 }  // namespace
 
 Status Decode(const Options& options, Input& input, Output& output,
-              Warnings* warnings) {
+              Warnings* warnings, int64_t number) {
   // The lines of --each are JSON, whatever --json says.
   Exactness exactness(options.each.empty() ? options.format : Format::kJson,
                       options.accept_loss);
@@ -142,7 +149,7 @@ Status Decode(const Options& options, Input& input, Output& output,
         DecodeEach(*options.type, options.each, input.stream(), input.name(),
                    output.stream(), exactness, options.json, &progress);
   } else {
-    status = DecodeWhole(options, input, output, exactness);
+    status = DecodeWhole(options, input, output, exactness, number);
   }
   if (options.accept_loss) exactness.ListLosses(warnings);
   return status;

@@ -14,6 +14,8 @@ using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::io::CodedInputStream;
 
+}  // namespace
+
 const char* WireTypeName(WireType wire_type) {
   switch (wire_type) {
     case wire::kVarint:
@@ -31,6 +33,8 @@ const char* WireTypeName(WireType wire_type) {
   }
   return "invalid";
 }
+
+namespace {
 
 std::string Record(WireType wire_type, uint64_t value) {
   const bool sized =
@@ -111,6 +115,7 @@ class Walker {
         continue;
       }
       int index = -1;
+      if (depth == 0 && !field->is_repeated()) NoteSingular(*field, offset);
       if (field->is_repeated()) {
         auto seen = std::find_if(
             elements_seen.begin(), elements_seen.end(),
@@ -154,6 +159,20 @@ class Walker {
       }
     }
     return true;
+  }
+
+  // Notes a top-level singular field, for the second time it occurs.
+  void NoteSingular(const FieldDescriptor& field, int64_t offset) {
+    auto seen = std::find_if(
+        singular_seen_.begin(), singular_seen_.end(),
+        [&field](const auto& entry) { return entry.first == &field; });
+    if (seen == singular_seen_.end()) {
+      singular_seen_.push_back({&field, false});
+    } else if (!std::exchange(seen->second, true)) {
+      walk_.repeated.push_back({Drift::Kind::kRepeatedSingular, field.name(),
+                                field.number(), wire::WireTypeFor(field), 0,
+                                static_cast<size_t>(offset), &field});
+    }
   }
 
   void AddDrift(Drift::Kind kind, int number, WireType wire_type,
@@ -289,6 +308,8 @@ class Walker {
   const int64_t size_;
   const size_t max_listed_;
   std::vector<Step> path_;
+  // Top-level singular fields seen, and whether told to occur again.
+  std::vector<std::pair<const FieldDescriptor*, bool>> singular_seen_;
   WireWalk walk_;
 };
 
@@ -302,8 +323,10 @@ WireWalk WalkWire(const Descriptor& type,
 
 WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
   if (bytes.size() > wire::kMaxLength) {
-    return {
-        {}, 0, Malformation{0, "", "larger than any message can be (2 GiB)"}};
+    return {{},
+            0,
+            {},
+            Malformation{0, "", "larger than any message can be (2 GiB)"}};
   }
   google::protobuf::io::ArrayInputStream input(bytes.data(),
                                                static_cast<int>(bytes.size()));
@@ -394,6 +417,9 @@ std::string Describe(const Drift& drift) {
              std::to_string(static_cast<int32_t>(drift.value)) +
              " rejected by enumeration " + name + at;
     }
+    case Drift::Kind::kRepeatedSingular:
+      return drift.path + ": " + number + " occurs again" + at +
+             ", merged into the first as when reports are joined into one";
   }
   return drift.path;
 }

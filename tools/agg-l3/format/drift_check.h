@@ -22,9 +22,18 @@ namespace ostrel::agg_l3 {
 
 using wire::WireType;
 
-// One record that the schema's parser keeps only as an unknown field.
+// One record that the schema's parser keeps only as an unknown field, or
+// (kRepeatedSingular) one that it merges into an earlier one.
 struct Drift {
-  enum class Kind { kUnknownField, kWrongWireType, kRejectedEnumValue };
+  enum class Kind {
+    kUnknownField,
+    kWrongWireType,
+    kRejectedEnumValue,
+    // A singular field of the report met again: the runtime merges the two
+    // (the last scalar wins, messages merge, lists append), which is what
+    // becomes of reports written back to back into one input.
+    kRepeatedSingular,
+  };
 
   Kind kind;
   // Dotted path from the report's root, with the element index of repeated
@@ -35,7 +44,7 @@ struct Drift {
   WireType wire_type;
   // The value for varint and fixed records (an enumeration value as the
   // int32 the schema tests), the byte length for length-delimited ones and
-  // groups.
+  // groups; 0 for kRepeatedSingular.
   uint64_t value;
   size_t offset;  // of the record's tag
   // The schema's field of that number; null for kUnknownField.
@@ -54,6 +63,8 @@ struct WireWalk {
   // asked for; unlisted_drift counts the rest.
   std::vector<Drift> drift;
   int64_t unlisted_drift = 0;
+  // kRepeatedSingular: each top-level field the first time it came again.
+  std::vector<Drift> repeated;
   std::optional<Malformation> malformation;
 };
 
@@ -83,6 +94,9 @@ class TopLevelRecords {
   uint64_t next_ = 0;  // the offset of the next record's tag
   bool undecided_ = false;
 };
+
+// "varint", "length-delimited", ...
+const char* WireTypeName(WireType wire_type);
 
 // One line each, without trailing newline.
 std::string Describe(const Drift& drift);

@@ -266,6 +266,46 @@ TEST(WalkWireTest, JudgesEdgeCasesAsTheRuntimeDoes) {
   for (const std::string& bytes : cases) ExpectSameJudgement(type, bytes);
 }
 
+// Reports written back to back parse as one: each singular top-level field
+// met again is told once, where it comes again; lists, and fields inside
+// sub-messages, are not what joining reports repeats.
+TEST(WalkWireTest, TellsEachSingularTopLevelFieldMetAgainOnce) {
+  const std::string table = RouteTable().SerializeAsString();
+  // lrouter_id; route { network } twice, as one route's two values merge.
+  const std::string inner_twice = Bytes(
+      "\x0a\x01"
+      "a"
+      "\x22\x06\x12\x01"
+      "x"
+      "\x12\x01"
+      "y");
+  const struct {
+    std::string name;
+    std::string bytes;
+    std::vector<std::pair<std::string, size_t>> repeated;  // path, offset
+  } cases[] = {
+      {"one report", table, {}},
+      {"two joined", table + table, {{"lrouter_id", table.size()}}},
+      {"three joined", table + table + table, {{"lrouter_id", table.size()}}},
+      {"a list element again", Bytes("\x22\x00\x22\x00"), {}},
+      {"inside an element", inner_twice, {}},
+      {"one field twice",
+       Bytes("\x10\x01\x0a\x00\x10\x02"),
+       {{"timestamp", 4}}},
+  };
+  for (const auto& c : cases) {
+    const WireWalk walk = WalkWire(*l3::RouteTableMsg::descriptor(), c.bytes);
+    ASSERT_FALSE(walk.malformation) << c.name;
+    EXPECT_TRUE(walk.drift.empty()) << c.name;
+    std::vector<std::pair<std::string, size_t>> repeated;
+    for (const Drift& drift : walk.repeated) {
+      EXPECT_EQ(drift.kind, Drift::Kind::kRepeatedSingular) << c.name;
+      repeated.emplace_back(drift.path, drift.offset);
+    }
+    EXPECT_EQ(repeated, c.repeated) << c.name;
+  }
+}
+
 // The shipped examples in binary, each with its type (from its header).
 std::vector<std::pair<const Descriptor*, std::string>> ExampleReports() {
   std::vector<std::pair<const Descriptor*, std::string>> reports;

@@ -33,6 +33,8 @@ class JsonPrinter {
   // What MessageToJsonString(message, &json, options) makes of `message`.
   void Print(const google::protobuf::Message& message);
   void Write(std::string_view raw);
+  // `value` as a JSON string, escaped as the runtime escapes strings.
+  void PrintString(const std::string& value);
 
   // Hands everything printed so far to the output; false once writing
   // failed.
@@ -47,7 +49,6 @@ class JsonPrinter {
                   const google::protobuf::FieldDescriptor& field, int index,
                   int depth);
   void PrintDefault(const google::protobuf::FieldDescriptor& field);
-  void PrintString(const std::string& value);
   void NewLine(int depth);
   void Name(const google::protobuf::FieldDescriptor& field);
   void DrainIfLarge();

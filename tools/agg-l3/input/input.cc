@@ -1,8 +1,10 @@
 #include "input/input.h"
 
 #include <fcntl.h>
+#include <lzma.h>
 #include <unistd.h>
 #include <zlib.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -13,30 +15,182 @@ namespace {
 
 using google::protobuf::io::ZeroCopyInputStream;
 
-constexpr int kBufferSize = 1 << 16;
-constexpr std::string_view kGzipMagic = "\x1f\x8b";
+constexpr size_t kBufferSize = 1 << 16;
 
 // Inputs at least this large show progress on a terminal.
 constexpr int64_t kLargeInput = 64 << 20;
 
-}  // namespace
-
-// Inflates a gzip stream of one or more members.
-class Input::Gunzip : public ZeroCopyInputStream {
+// One compression format's decoder. Decode() takes what it can from `in`
+// and puts what it can into `out`; `finish`: no more input comes.
+class Decoder {
  public:
-  explicit Gunzip(ZeroCopyInputStream* compressed)
-      : compressed_(compressed), buffer_(new unsigned char[kBufferSize]) {
+  struct Buffers {
+    const uint8_t* in;
+    size_t in_left;
+    uint8_t* out;
+    size_t out_left;
+  };
+  virtual ~Decoder() = default;
+  // Empty, or what is wrong with the data ("is broken (...)").
+  virtual std::string Decode(Buffers& buffers, bool finish) = 0;
+  // Whether the data so far ends where a member, frame or stream does.
+  virtual bool at_end() const = 0;
+};
+
+// gzip, of one or more members. zlib is driven directly rather than
+// through protobuf's GzipInputStream, which takes a cut-off archive for a
+// complete one.
+class GzipDecoder : public Decoder {
+ public:
+  GzipDecoder() {
     // 16 + window bits: gzip framing, with its checksum and length checked.
-    if (inflateInit2(&zlib_, 16 + MAX_WBITS) != Z_OK) {
-      error_ = "cannot start decompressing";
-      done_ = true;
+    started_ = inflateInit2(&zlib_, 16 + MAX_WBITS) == Z_OK;
+  }
+  ~GzipDecoder() override { inflateEnd(&zlib_); }
+
+  std::string Decode(Buffers& buffers, bool) override {
+    if (!started_) return "cannot be decompressed here (out of memory)";
+    if (member_ended_) {
+      if (buffers.in_left == 0) return {};
+      inflateReset(&zlib_);  // more bytes: the next member
+      member_ended_ = false;
+    }
+    zlib_.next_in = const_cast<Bytef*>(buffers.in);
+    zlib_.avail_in = static_cast<uInt>(buffers.in_left);
+    zlib_.next_out = buffers.out;
+    zlib_.avail_out = static_cast<uInt>(buffers.out_left);
+    const int result = inflate(&zlib_, Z_NO_FLUSH);
+    buffers = {zlib_.next_in, zlib_.avail_in, zlib_.next_out, zlib_.avail_out};
+    member_ended_ = result == Z_STREAM_END;
+    if (result == Z_OK || result == Z_BUF_ERROR || member_ended_) return {};
+    return std::string("is broken (") +
+           (zlib_.msg != nullptr ? zlib_.msg : "zlib error") + ")";
+  }
+  bool at_end() const override { return member_ended_; }
+
+ private:
+  z_stream zlib_{};
+  bool started_;
+  bool member_ended_ = false;
+};
+
+// zstd, of one or more frames (skippable ones skipped).
+class ZstdDecoder : public Decoder {
+ public:
+  ZstdDecoder() : zstd_(ZSTD_createDCtx()) {
+    // A frame may ask for a window of up to 128 MiB (zstd's own default
+    // limit), and is refused beyond.
+    if (zstd_ != nullptr) {
+      ZSTD_DCtx_setParameter(zstd_, ZSTD_d_windowLogMax, 27);
     }
   }
-  ~Gunzip() override { inflateEnd(&zlib_); }
+  ~ZstdDecoder() override { ZSTD_freeDCtx(zstd_); }
+
+  std::string Decode(Buffers& buffers, bool) override {
+    if (zstd_ == nullptr) return "cannot be decompressed here (out of memory)";
+    if (frame_ended_ && buffers.in_left == 0) return {};
+    ZSTD_inBuffer in = {buffers.in, buffers.in_left, 0};
+    ZSTD_outBuffer out = {buffers.out, buffers.out_left, 0};
+    const size_t result = ZSTD_decompressStream(zstd_, &out, &in);
+    buffers = {buffers.in + in.pos, in.size - in.pos, buffers.out + out.pos,
+               out.size - out.pos};
+    if (ZSTD_isError(result)) {
+      return std::string("is broken (") + ZSTD_getErrorName(result) + ")";
+    }
+    frame_ended_ = result == 0;
+    return {};
+  }
+  bool at_end() const override { return frame_ended_; }
+
+ private:
+  ZSTD_DCtx* const zstd_;
+  bool frame_ended_ = false;
+};
+
+// xz, of one or more streams.
+class XzDecoder : public Decoder {
+ public:
+  // What xz -9 needs is 65 MiB; an archive that asks for more is refused.
+  static constexpr uint64_t kMemoryLimit = 128 << 20;
+
+  XzDecoder() {
+    started_ =
+        lzma_stream_decoder(&xz_, kMemoryLimit, LZMA_CONCATENATED) == LZMA_OK;
+  }
+  ~XzDecoder() override { lzma_end(&xz_); }
+
+  std::string Decode(Buffers& buffers, bool finish) override {
+    if (!started_) return "cannot be decompressed here (out of memory)";
+    if (ended_) return {};
+    xz_.next_in = buffers.in;
+    xz_.avail_in = buffers.in_left;
+    xz_.next_out = buffers.out;
+    xz_.avail_out = buffers.out_left;
+    // Only at the end of the input can it tell that no stream follows.
+    const lzma_ret result = lzma_code(&xz_, finish ? LZMA_FINISH : LZMA_RUN);
+    buffers = {xz_.next_in, xz_.avail_in, xz_.next_out, xz_.avail_out};
+    ended_ = result == LZMA_STREAM_END;
+    switch (result) {
+      case LZMA_OK:
+      case LZMA_STREAM_END:
+      case LZMA_BUF_ERROR:  // no progress: cut short, if at the end
+        return {};
+      case LZMA_MEMLIMIT_ERROR:
+        return "is broken (it needs more than " +
+               std::to_string(kMemoryLimit >> 20) + " MiB to decompress)";
+      case LZMA_FORMAT_ERROR:
+      case LZMA_OPTIONS_ERROR:
+        return "is broken (not a stream this decoder reads)";
+      case LZMA_DATA_ERROR:
+        return "is broken (corrupt data)";
+      default:
+        return "is broken (liblzma error " + std::to_string(result) + ")";
+    }
+  }
+  bool at_end() const override { return ended_; }
+
+ private:
+  lzma_stream xz_ = LZMA_STREAM_INIT;
+  bool started_;
+  bool ended_ = false;
+};
+
+struct Compression {
+  std::string_view magic;
+  const char* name;
+  std::unique_ptr<Decoder> (*make)();
+};
+
+template <typename T>
+std::unique_ptr<Decoder> Make() {
+  return std::make_unique<T>();
+}
+
+const Compression kCompressions[] = {
+    {"\x1f\x8b", "gzip", Make<GzipDecoder>},
+    {"\x28\xb5\x2f\xfd", "zstd", Make<ZstdDecoder>},
+    {std::string_view("\xfd"
+                      "7zXZ\0",
+                      6),
+     "xz", Make<XzDecoder>},
+};
+constexpr size_t kLongestMagic = 6;
+
+}  // namespace
+
+// The bytes of a compressed input, decompressed as they are asked for.
+class Input::Decompressed : public ZeroCopyInputStream {
+ public:
+  Decompressed(ZeroCopyInputStream* compressed, const char* format,
+               std::unique_ptr<Decoder> decoder)
+      : compressed_(compressed),
+        format_(format),
+        decoder_(std::move(decoder)),
+        buffer_(new uint8_t[kBufferSize]) {}
 
   bool Next(const void** data, int* size) override {
     if (backed_up_ == 0) {
-      if (!Inflate()) return false;
+      if (!Fill()) return false;
       backed_up_ = filled_;
     }
     *data = buffer_.get() + filled_ - backed_up_;
@@ -63,49 +217,48 @@ class Input::Gunzip : public ZeroCopyInputStream {
   const std::string& error() const { return error_; }
 
  private:
-  bool Inflate() {
-    if (done_) return false;
-    zlib_.next_out = buffer_.get();
-    zlib_.avail_out = kBufferSize;
-    while (zlib_.avail_out == kBufferSize) {
-      if (zlib_.avail_in == 0) {
+  bool Fill() {
+    Decoder::Buffers buffers{in_, in_left_, buffer_.get(), kBufferSize};
+    while (!done_ && buffers.out_left == kBufferSize) {
+      if (buffers.in_left == 0 && !input_ended_) {
         const void* data;
         int size;
-        if (!compressed_->Next(&data, &size)) {
-          if (!member_ended_) error_ = "the gzip data is cut short";
-          done_ = true;
-          break;
+        input_ended_ = !compressed_->Next(&data, &size);
+        if (!input_ended_) {
+          buffers.in = static_cast<const uint8_t*>(data);
+          buffers.in_left = static_cast<size_t>(size);
         }
-        zlib_.next_in = static_cast<Bytef*>(const_cast<void*>(data));
-        zlib_.avail_in = static_cast<uInt>(size);
         continue;
       }
-      if (member_ended_) {  // more bytes: the next member
-        inflateReset(&zlib_);
-        member_ended_ = false;
-      }
-      const int result = inflate(&zlib_, Z_NO_FLUSH);
-      if (result == Z_STREAM_END) {
-        member_ended_ = true;
-      } else if (result != Z_OK && result != Z_BUF_ERROR) {
-        error_ = std::string("the gzip data is broken (") +
-                 (zlib_.msg != nullptr ? zlib_.msg : "zlib error") + ")";
+      if (std::string error = decoder_->Decode(buffers, input_ended_);
+          !error.empty()) {
+        error_ = "the " + format_ + " data " + error;
         done_ = true;
-        break;
+      } else if (input_ended_ && buffers.out_left == kBufferSize) {
+        // All input taken and nothing more comes out of it.
+        if (!decoder_->at_end()) {
+          error_ = "the " + format_ + " data is cut short";
+        }
+        done_ = true;
       }
     }
-    filled_ = kBufferSize - static_cast<int>(zlib_.avail_out);
+    in_ = buffers.in;
+    in_left_ = buffers.in_left;
+    filled_ = static_cast<int>(kBufferSize - buffers.out_left);
     produced_ += filled_;
     return filled_ > 0;
   }
 
   ZeroCopyInputStream* const compressed_;
-  z_stream zlib_{};
-  std::unique_ptr<unsigned char[]> buffer_;
+  const std::string format_;
+  const std::unique_ptr<Decoder> decoder_;
+  std::unique_ptr<uint8_t[]> buffer_;
+  const uint8_t* in_ = nullptr;
+  size_t in_left_ = 0;
   int filled_ = 0;
   int backed_up_ = 0;
   int64_t produced_ = 0;
-  bool member_ended_ = false;
+  bool input_ended_ = false;
   bool done_ = false;
   std::string error_;
 };
@@ -279,7 +432,7 @@ Input::~Input() {
   limited_.reset();
   watched_.reset();
   head_copy_.reset();
-  gunzip_.reset();
+  decompressed_.reset();
   unread_.reset();
   file_.reset();
   if (fd_ > STDIN_FILENO) ::close(fd_);
@@ -314,14 +467,19 @@ void Input::StartDecompressing() {
   std::string ahead;
   const void* data;
   int size;
-  while (ahead.size() < kGzipMagic.size() && raw->Next(&data, &size)) {
+  while (ahead.size() < kLongestMagic && raw->Next(&data, &size)) {
     ahead.append(static_cast<const char*>(data), static_cast<size_t>(size));
   }
   unread_ = std::make_unique<Unread>(std::move(ahead), raw);
   top_ = unread_.get();
-  if (unread_->ahead().substr(0, kGzipMagic.size()) == kGzipMagic) {
-    gunzip_ = std::make_unique<Gunzip>(top_);
-    top_ = gunzip_.get();
+  for (const Compression& compression : kCompressions) {
+    if (unread_->ahead().substr(0, compression.magic.size()) ==
+        compression.magic) {
+      decompressed_ = std::make_unique<Decompressed>(top_, compression.name,
+                                                     compression.make());
+      top_ = decompressed_.get();
+      break;
+    }
   }
 }
 
@@ -359,8 +517,8 @@ Status Input::status() const {
     return {kCannotRun,
             "cannot read " + name_ + ": " + std::strerror(file_->GetErrno())};
   }
-  if (gunzip_ && !gunzip_->error().empty()) {
-    return {kMalformed, name_ + ": " + gunzip_->error() +
+  if (decompressed_ && !decompressed_->error().empty()) {
+    return {kMalformed, name_ + ": " + decompressed_->error() +
                             "; if it is not compressed, say "
                             "--decompress=none"};
   }
@@ -373,7 +531,7 @@ Status Input::status() const {
 
 bool Input::failed() const {
   return (file_ && file_->GetErrno() != 0) ||
-         (gunzip_ && !gunzip_->error().empty()) ||
+         (decompressed_ && !decompressed_->error().empty()) ||
          (limited_ && limited_->exceeded());
 }
 
@@ -395,7 +553,8 @@ Status Input::ReadAll(std::string* bytes,
 }
 
 int64_t Input::size() const {
-  if (file_ == std::nullopt || gunzip_ || !S_ISREG(stat_.st_mode)) return -1;
+  if (file_ == std::nullopt || decompressed_ || !S_ISREG(stat_.st_mode))
+    return -1;
   const int64_t size = stat_.st_size;
   return limited_ ? std::min(size, limited_->limit()) : size;
 }

@@ -1,16 +1,14 @@
 // The first stage of every command: one input, as a stream of its bytes.
 //
 // FILE or "-" (standard input); decompressed on the way when its first
-// bytes are gzip's magic number, unless told it is not compressed; held to
+// bytes are the magic number of gzip, zstd or xz (concatenated members,
+// frames and streams read as one), unless told it is not compressed; held to
 // a limit when the command sets one. Everything that can go wrong on the
 // way ends in status(), which every command's result defers to: a read
 // error (exit status 3, with its cause), a cut or broken archive, more bytes
 // than the limit (2). To the stage after, each of these looks like the end
 // of the input, so no reader of ours can take what was read for all there
 // was without this stage having its say.
-//
-// zlib is driven directly rather than through protobuf's GzipInputStream,
-// which takes a cut-off archive for a complete one.
 
 #ifndef OSTREL_TOOLS_AGG_L3_INPUT_INPUT_H_
 #define OSTREL_TOOLS_AGG_L3_INPUT_INPUT_H_
@@ -90,7 +88,7 @@ class Input {
   bool SharesBytesWith(const Input& other) const;
 
  private:
-  class Gunzip;
+  class Decompressed;
   class Limited;
   class Head;
   class Unread;
@@ -104,7 +102,7 @@ class Input {
   std::optional<google::protobuf::io::FileInputStream> file_;
   google::protobuf::io::ZeroCopyInputStream* raw_ = nullptr;
   std::unique_ptr<Unread> unread_;
-  std::unique_ptr<Gunzip> gunzip_;
+  std::unique_ptr<Decompressed> decompressed_;
   std::unique_ptr<Head> head_copy_;
   std::unique_ptr<Limited> limited_;
   std::unique_ptr<Watched> watched_;

@@ -15,10 +15,10 @@
 #ifndef OSTREL_TOOLS_AGG_L3_OUTPUT_OUTPUT_H_
 #define OSTREL_TOOLS_AGG_L3_OUTPUT_OUTPUT_H_
 
-#include <google/protobuf/io/gzip_stream.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/io/zero_copy_stream_impl.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,17 +27,21 @@
 
 namespace ostrel::agg_l3 {
 
+enum class Compression { kNone, kGzip, kZstd, kXz };
+
 class Output {
  public:
-  Output() = default;
+  Output();
   Output(const Output&) = delete;
   Output& operator=(const Output&) = delete;
   ~Output();  // uncommitted: the temporary file is removed
 
-  // `path` empty or "-": standard output. `gzip`: compressed on the way.
-  Status Open(const std::string& path, bool gzip);
+  // `path` empty or "-": standard output; compressed on the way unless
+  // kNone.
+  Status Open(const std::string& path, Compression compression);
   // Into `raw` instead of a file, for tests and the fuzzer.
-  void OpenStream(google::protobuf::io::ZeroCopyOutputStream* raw, bool gzip);
+  void OpenStream(google::protobuf::io::ZeroCopyOutputStream* raw,
+                  Compression compression);
 
   google::protobuf::io::ZeroCopyOutputStream* stream() { return top_; }
   void Write(std::string_view bytes);
@@ -51,6 +55,8 @@ class Output {
   Status Commit();
 
  private:
+  class Compressed;
+
   Status CannotWrite() const;
 
   std::string name_ = "standard output";
@@ -58,7 +64,7 @@ class Output {
   std::string temporary_;  // beside it, until Commit
   int fd_ = -1;
   std::optional<google::protobuf::io::FileOutputStream> file_;
-  std::optional<google::protobuf::io::GzipOutputStream> gzip_;
+  std::unique_ptr<Compressed> compressed_;
   google::protobuf::io::ZeroCopyOutputStream* raw_ = nullptr;
   google::protobuf::io::ZeroCopyOutputStream* top_ = nullptr;
 };

@@ -114,7 +114,7 @@ agg-l3 diff --keys RouteTableMsg --ignore |
 agg-l3 decode RouteTableMsg |report.bin
 agg-l3 encode --json -o r|report.bin
 agg-l3 diff RouteTableMsg report.bin |report.bin
-agg-l3 decode RouteTableMsg report.bin |
+agg-l3 diff RouteTableMsg report.bin report.bin |
 EOF_CASES
     ;;
   *)

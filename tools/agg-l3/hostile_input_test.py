@@ -9,15 +9,18 @@ A new mode gets all of this by adding a row.
 
 usage: hostile_input_test.py AGG_L3 EXAMPLES_DIR
 """
+import lzma
 import os
 import resource
 import shutil
 import signal
 import stat
+import struct
 import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 TOOL, EXAMPLES = sys.argv[1], sys.argv[2]
 TYPE = "EdgeClusterStatusMsg"
@@ -186,8 +189,21 @@ for mode, family, args in MODES:
     if args[0] not in ("check", "diff"):
         cell(mode, family, args, "odd output", valid, 3, full_device)
 
+def greedy_xz(data):
+    """xz whose block header asks for a 1 GiB dictionary to decompress."""
+    packed = bytearray(lzma.compress(data, format=lzma.FORMAT_XZ))
+    size = (packed[12] + 1) * 4  # the block header, after the stream's
+    header = packed[12:12 + size]
+    at = header.index(b"\x21\x01")  # LZMA2, one byte of properties
+    header[at + 2] = 36
+    header[-4:] = struct.pack("<I", zlib.crc32(bytes(header[:-4])))
+    packed[12:12 + size] = header
+    return bytes(packed)
+
+
 # Compressed by the formats' own programs: read as the plain input is; cut
-# short or corrupted, refused in every mode.
+# short, corrupted or asking for more memory than is allowed, refused in
+# every mode.
 for mode, family, args in MODES:
     valid = FAMILIES[family][0]
     for program in ("zstd", "xz"):
@@ -198,6 +214,7 @@ for mode, family, args in MODES:
         cell(mode, family, args, program, packed, 0)
         cell(mode, family, args, f"{program} cut", packed[:-5], 2)
         cell(mode, family, args, f"{program} corrupt", bytes(corrupt), 2)
+    cell(mode, family, args, "xz asking for 1 GiB", greedy_xz(valid), 2)
 
 # Larger than one read of the input (1 MiB), so that offsets past the first
 # read count: a report of many merged copies, a log of many records.

@@ -190,40 +190,80 @@ class CollectErrors : public google::protobuf::io::ErrorCollector {
   std::string errors;
 };
 
-TEST_F(AggL3Test, SchemaPrintsProtoTextOfTheRegisteredFile) {
+// Each file `schema` prints, after the line naming it, is .proto text that
+// builds into the registered file, and keeps every comment of its source.
+TEST_F(AggL3Test, SchemaPrintsTheRegisteredFilesWithTheirComments) {
   const Result result = Run("schema");
   ASSERT_EQ(result.exit_code, 0);
-
-  google::protobuf::io::ArrayInputStream input(
-      result.out.data(), static_cast<int>(result.out.size()));
-  CollectErrors errors;
-  google::protobuf::io::Tokenizer tokenizer(&input, &errors);
-  google::protobuf::FileDescriptorProto printed;
-  google::protobuf::compiler::Parser parser;
-  parser.RecordErrorsTo(&errors);
-  ASSERT_TRUE(parser.Parse(&tokenizer, &printed)) << errors.errors;
-
-  // Parsed text names types as written; building resolves them, so the
-  // rebuilt file compares with the registered one field for field.
-  const google::protobuf::FileDescriptor& schema = ostrel::agg_l3::SchemaFile();
+  const std::vector<const google::protobuf::FileDescriptor*> files =
+      ostrel::agg_l3::SchemaFiles();
+  ASSERT_EQ(files.size(), 3u);
   google::protobuf::DescriptorPool pool;
-  for (int i = 0; i < schema.dependency_count(); ++i) {
-    google::protobuf::FileDescriptorProto dependency;
-    schema.dependency(i)->CopyTo(&dependency);
-    ASSERT_NE(pool.BuildFile(dependency), nullptr);
-  }
-  printed.set_name(schema.name());
-  const google::protobuf::FileDescriptor* rebuilt = pool.BuildFile(printed);
-  ASSERT_NE(rebuilt, nullptr);
+  for (auto file = files.rbegin(); file != files.rend(); ++file) {
+    const std::string& name = (*file)->name();
+    SCOPED_TRACE(name);
+    const size_t start = result.out.find("// " + name + "\n");
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = result.out.find("\n// ostrel/", start + 1);
+    const std::string text = result.out.substr(start, end - start);
 
-  google::protobuf::FileDescriptorProto rebuilt_proto;
-  rebuilt->CopyTo(&rebuilt_proto);
-  google::protobuf::FileDescriptorProto registered;
-  schema.CopyTo(&registered);
-  std::string differences;
-  google::protobuf::util::MessageDifferencer differencer;
-  differencer.ReportDifferencesToString(&differences);
-  EXPECT_TRUE(differencer.Compare(rebuilt_proto, registered)) << differences;
+    google::protobuf::io::ArrayInputStream input(text.data(),
+                                                 static_cast<int>(text.size()));
+    CollectErrors errors;
+    google::protobuf::io::Tokenizer tokenizer(&input, &errors);
+    google::protobuf::FileDescriptorProto printed;
+    google::protobuf::compiler::Parser parser;
+    parser.RecordErrorsTo(&errors);
+    ASSERT_TRUE(parser.Parse(&tokenizer, &printed)) << errors.errors;
+    // Parsed text names types as written; building resolves them, so the
+    // rebuilt file compares with the registered one field for field.
+    printed.set_name(name);
+    const google::protobuf::FileDescriptor* rebuilt = pool.BuildFile(printed);
+    ASSERT_NE(rebuilt, nullptr);
+    google::protobuf::FileDescriptorProto rebuilt_proto, registered;
+    rebuilt->CopyTo(&rebuilt_proto);
+    (*file)->CopyTo(&registered);
+    std::string differences;
+    google::protobuf::util::MessageDifferencer differencer;
+    differencer.ReportDifferencesToString(&differences);
+    EXPECT_TRUE(differencer.Compare(rebuilt_proto, registered)) << differences;
+
+    std::istringstream source(Read(fs::path(PROTO_DIR) / name));
+    for (std::string line; std::getline(source, line);) {
+      const size_t comment = line.find("//");
+      if (comment != std::string::npos) {
+        EXPECT_THAT(text, HasSubstr(line.substr(comment)));
+      }
+    }
+  }
+}
+
+// schema TYPE prints the type, then what it uses, each once, with comments.
+TEST_F(AggL3Test, SchemaOfATypeFollowsWhatItUses) {
+  const struct {
+    std::string type, declared, comment;
+  } cases[] = {
+      {"UuidMsg", "UuidMsg", "// A 128-bit UUID as two 64-bit halves"},
+      {"ostrel.ruk.IpAddressMsg", "IpAddressMsg Family", "// Textual form"},
+      {"RouteTableMsg", "RouteTableMsg ErrorMsg RouteEntryMsg UuidMsg",
+       "// Identifies the module"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Run("schema " + c.type);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::string declared;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string keyword, name;
+      words >> keyword >> name;
+      if (keyword == "message" || keyword == "enum") {
+        declared += (declared.empty() ? "" : " ") + name;
+      }
+    }
+    EXPECT_EQ(declared, c.declared) << c.type;
+    EXPECT_THAT(result.out, HasSubstr(c.comment)) << c.type;
+  }
 }
 
 // Bytes a newer producer adds to the edge cluster example: the node's

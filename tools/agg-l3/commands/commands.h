@@ -38,6 +38,10 @@ struct Options {
   bool accept_loss = false;
   bool gzip_output = false;
   Decompress decompress = Decompress::kAuto;
+  TextEncoding encoding = TextEncoding::kNone;    // --hex, --base64
+  bool raw = false;                               // decode --raw
+  bool descriptor_set = false;                    // schema --descriptor-set
+  bool json_schema = false;                       // schema --json-schema
   google::protobuf::util::JsonPrintOptions json;  // add_whitespace: !--compact
   bool ignore_unknown = false;                    // encode --json
   bool enums = false;                             // types --enums
@@ -68,6 +72,7 @@ std::string UnknownTypeError(std::string_view name);
 // the output. Whole modes write only once they have succeeded; streamed
 // ones (--each, --delimited) as they go, and stop once the output fails.
 Status Types(const Options& options, Output& output);
+Status Schema(const Options& options, Output& output);
 Status Decode(const Options& options, Input& input, Output& output,
               Warnings* warnings);
 Status Encode(const Options& options, Input& input, Output& output,

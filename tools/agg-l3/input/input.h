@@ -1,6 +1,8 @@
 // The first stage of every command: one input, as a stream of its bytes.
 //
-// FILE or "-" (standard input); decompressed on the way when its first
+// FILE or "-" (standard input); bytes spelled out as hex or base64 (as
+// reports copied out of logs and message queues arrive) turned back into
+// bytes when told so; decompressed on the way when its first
 // bytes are gzip's magic number, unless told it is not compressed; held to
 // a limit when the command sets one. Everything that can go wrong on the
 // way ends in status(), which every command's result defers to: a read
@@ -33,6 +35,10 @@ namespace ostrel::agg_l3 {
 
 enum class Decompress { kAuto, kNone };
 
+// How the input writes its bytes: as they are, or as hex digits or base64,
+// white space anywhere between them.
+enum class TextEncoding { kNone, kHex, kBase64 };
+
 // How messages name standard input.
 inline constexpr const char* kStandardInput = "<stdin>";
 
@@ -44,10 +50,12 @@ class Input {
   Input& operator=(const Input&) = delete;
 
   // `path` empty or "-": standard input.
-  Status Open(const std::string& path, Decompress decompress);
+  Status Open(const std::string& path, Decompress decompress,
+              TextEncoding encoding = TextEncoding::kNone);
   // From `raw` instead of a file, for tests and the fuzzer.
   void OpenStream(google::protobuf::io::ZeroCopyInputStream* raw,
-                  std::string name, Decompress decompress);
+                  std::string name, Decompress decompress,
+                  TextEncoding encoding = TextEncoding::kNone);
 
   // The file name, or <stdin>.
   const std::string& name() const { return name_; }
@@ -91,6 +99,7 @@ class Input {
 
  private:
   class Gunzip;
+  class Untext;
   class Limited;
   class Head;
   class Unread;
@@ -103,6 +112,7 @@ class Input {
   struct stat stat_ = {};
   std::optional<google::protobuf::io::FileInputStream> file_;
   google::protobuf::io::ZeroCopyInputStream* raw_ = nullptr;
+  std::unique_ptr<Untext> untext_;
   std::unique_ptr<Unread> unread_;
   std::unique_ptr<Gunzip> gunzip_;
   std::unique_ptr<Head> head_copy_;

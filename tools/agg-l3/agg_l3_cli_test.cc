@@ -366,6 +366,20 @@ INSTANTIATE_TEST_SUITE_P(
                      "encode RouteTableMsg -o /nonexistent/r.bin",
                      "lrouter_id: \"t0-gw\"", 3,
                      "agg-l3: cannot write /nonexistent/r.bin: No such file"},
+        BadInputCase{"RawTruncated", "decode --raw", kTruncatedRoutes, 2,
+                     "agg-l3: <stdin> is not well-formed protobuf: at byte 8 "
+                     "in 4: length 16 overruns the 9 bytes left\n"},
+        BadInputCase{"HexNotADigit", "decode --hex RouteTableMsg", "0a 0g", 2,
+                     "agg-l3: <stdin>: byte 4 ('g') is not a hex digit\n"},
+        BadInputCase{"HexOddDigits", "check --hex RouteTableMsg", "0a0\n", 2,
+                     "agg-l3: <stdin>: an odd number of hex digits\n"},
+        BadInputCase{"Base64NotBase64", "decode --raw --base64", "Cg\x01x", 2,
+                     "agg-l3: <stdin>: byte 2 (0x01) is not base64\n"},
+        BadInputCase{"Base64AfterPadding", "decode --raw --base64", "CgE=Cg", 2,
+                     "agg-l3: <stdin>: byte 4: base64 goes on after its "
+                     "padding (=)\n"},
+        BadInputCase{"Base64Cut", "decode --raw --base64", "CgEx\nC", 2,
+                     "agg-l3: <stdin>: the base64 text is cut short"},
         BadInputCase{"NoCommand", "", "", 3, "A subcommand is required"}),
     [](const auto& test) { return test.param.name; });
 
@@ -599,7 +613,9 @@ TEST_F(AggL3Test, OptionsThatWouldDoNothingAreRefused) {
         "encode --ignore-unknown RouteTableMsg",
         "encode --json --ignore-unknown --each route RouteTableMsg",
         "encode --json --ignore-unknown --delimited RouteTableMsg",
-        "encode --each route --delimited RouteTableMsg"}) {
+        "encode --each route --delimited RouteTableMsg", "decode --raw --json",
+        "decode --raw --delimited", "schema --json-schema",
+        "schema --descriptor-set UuidMsg"}) {
     const Result result = Run(args);
     EXPECT_EQ(result.exit_code, 3) << args;
     EXPECT_EQ(result.out, "") << args;
@@ -635,7 +651,43 @@ TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
   }
 }
 
-// Archived reports are read as they are, by every command; -z writes them.
+// decode --raw lists every record exactly, nested messages where the
+// bytes walk as one.
+TEST_F(AggL3Test, RawListsRecordsWithTheirOffsets) {
+  const struct {
+    std::string hex, listing;
+  } cases[] = {
+      {"08 96 01 08 ff ff ff ff ff ff ff ff ff 01",
+       "1: 150  # byte 0, varint\n"
+       "1: 18446744073709551615  # byte 3, varint\n"},
+      {"0d 01 00 00 80 11 08 07 06 05 04 03 02 01",
+       "1: 0x80000001  # byte 0, 32-bit\n"
+       "2: 0x0102030405060708  # byte 5, 64-bit\n"},
+      {"0a 00 0a 04 00 ff 22 5c 0a 02 08 01",
+       "1: \"\"  # byte 0, length-delimited\n"
+       "1: \"\\000\\377\\\"\\\\\"  # byte 2, length-delimited\n"
+       "1 {  # byte 8, length-delimited\n"
+       "  1: 1  # byte 10, varint\n"
+       "}\n"},
+      {"22 06 1a 04 0b 10 01 0c 10 30",
+       "4 {  # byte 0, length-delimited\n"
+       "  3 {  # byte 2, length-delimited\n"
+       "    1 {  # byte 4, group\n"
+       "      2: 1  # byte 5, varint\n"
+       "    }\n"
+       "  }\n"
+       "}\n"
+       "2: 48  # byte 8, varint\n"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Run("decode --raw --hex", c.hex);
+    EXPECT_EQ(result.exit_code, 0) << c.hex << ": " << result.err;
+    EXPECT_EQ(result.out, c.listing) << c.hex;
+  }
+}
+
+// Archived reports are read as they are, by every command, also spelled
+// out as text; -z writes them.
 TEST_F(AggL3Test, GzipInputIsRecognisedAndGzipOutputRoundTrips) {
   const Example example = Examples().front();
   const fs::path binary = dir_ / "report.bin", packed = dir_ / "report.bin.gz";
@@ -648,15 +700,27 @@ TEST_F(AggL3Test, GzipInputIsRecognisedAndGzipOutputRoundTrips) {
   ASSERT_EQ(result.exit_code, 0) << result.err;
   const std::string archive = Read(packed);
   ASSERT_EQ(archive.substr(0, 2), "\x1f\x8b");
-  for (const std::string command :
-       {"decode", "decode --json", "decode --each route", "check"}) {
-    if (command == "decode --each route" && example.type != "RouteTableMsg") {
-      continue;
+  // Copied out of a log or a queue: hex digits (od), base64 in lines, an
+  // archive in base64. Each is read as the plain bytes.
+  const struct {
+    std::string flag, input;
+  } forms[] = {
+      {"", archive},
+      {"--hex ", Shell("od -An -tx1 " + binary.string()).out},
+      {"--base64 ", Shell("base64 " + binary.string()).out},
+      {"--base64 ", Shell("base64 " + packed.string()).out},
+  };
+  for (const auto& form : forms) {
+    for (const std::string command :
+         {"decode", "decode --json", "decode --each route", "check"}) {
+      if (command == "decode --each route" && example.type != "RouteTableMsg") {
+        continue;
+      }
+      const Result plain = Run(command + " " + example.type, Read(binary));
+      result = Run(command + " " + form.flag + example.type, form.input);
+      EXPECT_EQ(result.exit_code, plain.exit_code) << form.flag << command;
+      EXPECT_EQ(result.out, plain.out) << form.flag << command;
     }
-    const Result plain = Run(command + " " + example.type, Read(binary));
-    result = Run(command + " " + example.type, archive);
-    EXPECT_EQ(result.exit_code, plain.exit_code) << command;
-    EXPECT_EQ(result.out, plain.out) << command;
   }
   result = Run("decode --json -z " + example.type, archive);
   result = Run("encode --json " + example.type, result.out);

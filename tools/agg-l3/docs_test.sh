@@ -63,7 +63,7 @@ case $1 in
       [[ ${found% } == "$expected" ]] || fail "[$line]: [${found% }], not [$expected]"
     done <<'EOF_CASES'
 agg-l3 |types schema decode encode check diff --help --version
-agg-l3 diff --|--json --accept-loss --delimited --decompress --key --keys --ignore --summary --color --quiet --help
+agg-l3 diff --|--json --accept-loss --delimited --hex --base64 --decompress --key --keys --ignore --summary --color --quiet --help
 agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
 agg-l3 --|--help --version
@@ -76,7 +76,11 @@ agg-l3 decode RouteTableMsg --each |route
 agg-l3 decode --json ostrel.ruk.agg_service.l3.RouteTableMsg --each r|route
 agg-l3 encode -o out.bin BgpNeighborMsg --each |bgp_neighbor_msg
 agg-l3 decode --each |
-agg-l3 schema x|
+agg-l3 schema Uu|UuidMsg
+agg-l3 schema UuidMsg |
+agg-l3 schema --j|--json-schema
+agg-l3 decode --raw RouteTa|
+agg-l3 check --b|--base64
 EOF_CASES
     ;;
   *)

@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
       ->type_name("OUT");
   schema->add_flag("--descriptor-set", options.descriptor_set,
                    "Write the FileDescriptorSet of the schema files, with "
-                   "their comments (binary; for grpcurl -protoset, buf)");
+                   "their comments, as grpcurl and buf take it (binary)");
   schema->add_flag("--json-schema", options.json_schema,
                    "Print a JSON Schema (2020-12) of the JSON that decode "
                    "--json prints for TYPE, with the same --proto-names and "

@@ -83,7 +83,7 @@ Status CheckOptions(const Options& options) {
   if (json_options && options.format != Format::kJson && options.each.empty()) {
     return {kCannotRun,
             "--proto-names, --enums-as-ints, --with-defaults and --compact "
-            "shape JSON: add --json (or --each)"};
+            "shape JSON: add --json (or --each; for schema, --json-schema)"};
   }
   if (options.ignore_unknown && (options.format != Format::kJson ||
                                  options.delimited || !options.each.empty())) {

@@ -238,6 +238,36 @@ TEST_F(AggL3Test, SchemaPrintsTheRegisteredFilesWithTheirComments) {
   }
 }
 
+// What grpcurl and buf take: the registered files, each with its comments.
+TEST_F(AggL3Test, DescriptorSetHoldsTheFilesWithTheirComments) {
+  const fs::path written = dir_ / "schema.protoset";
+  const Result result = Run("schema --descriptor-set -o " + written.string());
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  google::protobuf::FileDescriptorSet set;
+  ASSERT_TRUE(set.ParseFromString(Read(written)));
+  ASSERT_EQ(set.file_size(), 3);
+  for (google::protobuf::FileDescriptorProto file : set.file()) {
+    SCOPED_TRACE(file.name());
+    const google::protobuf::FileDescriptor* registered =
+        google::protobuf::DescriptorPool::generated_pool()->FindFileByName(
+            file.name());
+    ASSERT_NE(registered, nullptr);
+    int comments = 0;
+    for (const auto& location : file.source_code_info().location()) {
+      comments += !location.leading_comments().empty();
+    }
+    EXPECT_GT(comments, 0);
+    file.clear_source_code_info();
+    google::protobuf::FileDescriptorProto expected;
+    registered->CopyTo(&expected);
+    registered->CopyJsonNameTo(&expected);
+    std::string differences;
+    google::protobuf::util::MessageDifferencer differencer;
+    differencer.ReportDifferencesToString(&differences);
+    EXPECT_TRUE(differencer.Compare(file, expected)) << differences;
+  }
+}
+
 // schema TYPE prints the type, then what it uses, each once, with comments.
 TEST_F(AggL3Test, SchemaOfATypeFollowsWhatItUses) {
   const struct {

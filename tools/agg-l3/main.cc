@@ -122,7 +122,7 @@ void AddInput(CLI::App& command, Arguments& args) {
 void AddBinaryAsText(CLI::App& command, Arguments& args) {
   CLI::Option* hex = command.add_flag(
       "--hex", args.hex,
-      "The input is the bytes as hex digits (xxd -p, a log line), white "
+      "The input is the bytes as hex digits (xxd -p, od -An -tx1), white "
       "space anywhere between them");
   command
       .add_flag("--base64", args.base64,

@@ -11,7 +11,6 @@ namespace {
 
 using google::protobuf::Descriptor;
 using google::protobuf::DescriptorPool;
-using google::protobuf::FileDescriptor;
 
 // protoc writes each field's JSON name into the set; the files leave them
 // to the default, and so does their text.

@@ -78,6 +78,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (options.format == agg::Format::kText) {
     options.json.add_whitespace = true;
   }
+  // Some inputs of the commands that read binary spelled out as hex or
+  // base64; some listed by decode --raw.
+  constexpr agg::TextEncoding kEncodings[] = {
+      agg::TextEncoding::kNone, agg::TextEncoding::kHex,
+      agg::TextEncoding::kBase64, agg::TextEncoding::kNone};
+  if (options.command != agg::Command::kEncode) {
+    options.encoding = kEncodings[(data[2] >> 1) & 3];
+  }
+  options.raw = options.command == agg::Command::kDecode && (data[2] & 8) &&
+                options.format == agg::Format::kText && !options.delimited &&
+                options.each.empty() && !options.accept_loss;
 
   std::string_view body(reinterpret_cast<const char*>(data) + 3, size - 3);
   std::vector<std::string> contents;
@@ -101,7 +112,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     raw.push_back(std::make_unique<google::protobuf::io::ArrayInputStream>(
         content.data(), static_cast<int>(content.size()), 7));
     inputs.push_back(std::make_unique<agg::Input>());
-    inputs.back()->OpenStream(raw.back().get(), "fuzz", options.decompress);
+    inputs.back()->OpenStream(raw.back().get(), "fuzz", options.decompress,
+                              options.encoding);
   }
   std::string written;
   agg::Status status;

@@ -191,40 +191,110 @@ class CollectErrors : public google::protobuf::io::ErrorCollector {
   std::string errors;
 };
 
-TEST_F(AggL3Test, SchemaPrintsProtoTextOfTheRegisteredFile) {
+// Each file `schema` prints, after the line naming it, is .proto text that
+// builds into the registered file, and keeps every comment of its source.
+TEST_F(AggL3Test, SchemaPrintsTheRegisteredFilesWithTheirComments) {
   const Result result = Run("schema");
   ASSERT_EQ(result.exit_code, 0);
-
-  google::protobuf::io::ArrayInputStream input(
-      result.out.data(), static_cast<int>(result.out.size()));
-  CollectErrors errors;
-  google::protobuf::io::Tokenizer tokenizer(&input, &errors);
-  google::protobuf::FileDescriptorProto printed;
-  google::protobuf::compiler::Parser parser;
-  parser.RecordErrorsTo(&errors);
-  ASSERT_TRUE(parser.Parse(&tokenizer, &printed)) << errors.errors;
-
-  // Parsed text names types as written; building resolves them, so the
-  // rebuilt file compares with the registered one field for field.
-  const google::protobuf::FileDescriptor& schema = ostrel::agg_l3::SchemaFile();
+  const std::vector<const google::protobuf::FileDescriptor*> files =
+      ostrel::agg_l3::SchemaFiles();
+  ASSERT_EQ(files.size(), 3u);
   google::protobuf::DescriptorPool pool;
-  for (int i = 0; i < schema.dependency_count(); ++i) {
-    google::protobuf::FileDescriptorProto dependency;
-    schema.dependency(i)->CopyTo(&dependency);
-    ASSERT_NE(pool.BuildFile(dependency), nullptr);
-  }
-  printed.set_name(schema.name());
-  const google::protobuf::FileDescriptor* rebuilt = pool.BuildFile(printed);
-  ASSERT_NE(rebuilt, nullptr);
+  for (auto file = files.rbegin(); file != files.rend(); ++file) {
+    const std::string& name = (*file)->name();
+    SCOPED_TRACE(name);
+    const size_t start = result.out.find("// " + name + "\n");
+    ASSERT_NE(start, std::string::npos);
+    const size_t end = result.out.find("\n// ostrel/", start + 1);
+    const std::string text = result.out.substr(start, end - start);
 
-  google::protobuf::FileDescriptorProto rebuilt_proto;
-  rebuilt->CopyTo(&rebuilt_proto);
-  google::protobuf::FileDescriptorProto registered;
-  schema.CopyTo(&registered);
-  std::string differences;
-  google::protobuf::util::MessageDifferencer differencer;
-  differencer.ReportDifferencesToString(&differences);
-  EXPECT_TRUE(differencer.Compare(rebuilt_proto, registered)) << differences;
+    google::protobuf::io::ArrayInputStream input(text.data(),
+                                                 static_cast<int>(text.size()));
+    CollectErrors errors;
+    google::protobuf::io::Tokenizer tokenizer(&input, &errors);
+    google::protobuf::FileDescriptorProto printed;
+    google::protobuf::compiler::Parser parser;
+    parser.RecordErrorsTo(&errors);
+    ASSERT_TRUE(parser.Parse(&tokenizer, &printed)) << errors.errors;
+    // Parsed text names types as written; building resolves them, so the
+    // rebuilt file compares with the registered one field for field.
+    printed.set_name(name);
+    const google::protobuf::FileDescriptor* rebuilt = pool.BuildFile(printed);
+    ASSERT_NE(rebuilt, nullptr);
+    google::protobuf::FileDescriptorProto rebuilt_proto, registered;
+    rebuilt->CopyTo(&rebuilt_proto);
+    (*file)->CopyTo(&registered);
+    std::string differences;
+    google::protobuf::util::MessageDifferencer differencer;
+    differencer.ReportDifferencesToString(&differences);
+    EXPECT_TRUE(differencer.Compare(rebuilt_proto, registered)) << differences;
+
+    std::istringstream source(Read(fs::path(PROTO_DIR) / name));
+    for (std::string line; std::getline(source, line);) {
+      const size_t comment = line.find("//");
+      if (comment != std::string::npos) {
+        EXPECT_THAT(text, HasSubstr(line.substr(comment)));
+      }
+    }
+  }
+}
+
+// What grpcurl and buf take: the registered files, each with its comments.
+TEST_F(AggL3Test, DescriptorSetHoldsTheFilesWithTheirComments) {
+  const fs::path written = dir_ / "schema.protoset";
+  const Result result = Run("schema --descriptor-set -o " + written.string());
+  ASSERT_EQ(result.exit_code, 0) << result.err;
+  google::protobuf::FileDescriptorSet set;
+  ASSERT_TRUE(set.ParseFromString(Read(written)));
+  ASSERT_EQ(set.file_size(), 3);
+  for (google::protobuf::FileDescriptorProto file : set.file()) {
+    SCOPED_TRACE(file.name());
+    const google::protobuf::FileDescriptor* registered =
+        google::protobuf::DescriptorPool::generated_pool()->FindFileByName(
+            file.name());
+    ASSERT_NE(registered, nullptr);
+    int comments = 0;
+    for (const auto& location : file.source_code_info().location()) {
+      comments += !location.leading_comments().empty();
+    }
+    EXPECT_GT(comments, 0);
+    file.clear_source_code_info();
+    google::protobuf::FileDescriptorProto expected;
+    registered->CopyTo(&expected);
+    registered->CopyJsonNameTo(&expected);
+    std::string differences;
+    google::protobuf::util::MessageDifferencer differencer;
+    differencer.ReportDifferencesToString(&differences);
+    EXPECT_TRUE(differencer.Compare(file, expected)) << differences;
+  }
+}
+
+// schema TYPE prints the type, then what it uses, each once, with comments.
+TEST_F(AggL3Test, SchemaOfATypeFollowsWhatItUses) {
+  const struct {
+    std::string type, declared, comment;
+  } cases[] = {
+      {"UuidMsg", "UuidMsg", "// A 128-bit UUID as two 64-bit halves"},
+      {"ostrel.ruk.IpAddressMsg", "IpAddressMsg Family", "// Textual form"},
+      {"RouteTableMsg", "RouteTableMsg ErrorMsg RouteEntryMsg UuidMsg",
+       "// Identifies the module"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Run("schema " + c.type);
+    EXPECT_EQ(result.exit_code, 0) << result.err;
+    std::string declared;
+    std::istringstream lines(result.out);
+    for (std::string line; std::getline(lines, line);) {
+      std::istringstream words(line);
+      std::string keyword, name;
+      words >> keyword >> name;
+      if (keyword == "message" || keyword == "enum") {
+        declared += (declared.empty() ? "" : " ") + name;
+      }
+    }
+    EXPECT_EQ(declared, c.declared) << c.type;
+    EXPECT_THAT(result.out, HasSubstr(c.comment)) << c.type;
+  }
 }
 
 // Bytes a newer producer adds to the edge cluster example: the node's
@@ -350,6 +420,20 @@ INSTANTIATE_TEST_SUITE_P(
                      "encode RouteTableMsg -o /nonexistent/r.bin",
                      "lrouter_id: \"t0-gw\"", 3,
                      "agg-l3: cannot write /nonexistent/r.bin: No such file"},
+        BadInputCase{"RawTruncated", "decode --raw", kTruncatedRoutes, 2,
+                     "agg-l3: <stdin> is not well-formed protobuf: at byte 8 "
+                     "in 4: length 16 overruns the 9 bytes left\n"},
+        BadInputCase{"HexNotADigit", "decode --hex RouteTableMsg", "0a 0g", 2,
+                     "agg-l3: <stdin>: byte 4 ('g') is not a hex digit\n"},
+        BadInputCase{"HexOddDigits", "check --hex RouteTableMsg", "0a0\n", 2,
+                     "agg-l3: <stdin>: an odd number of hex digits\n"},
+        BadInputCase{"Base64NotBase64", "decode --raw --base64", "Cg\x01x", 2,
+                     "agg-l3: <stdin>: byte 2 (0x01) is not base64\n"},
+        BadInputCase{"Base64AfterPadding", "decode --raw --base64", "CgE=Cg", 2,
+                     "agg-l3: <stdin>: byte 4: base64 goes on after its "
+                     "padding (=)\n"},
+        BadInputCase{"Base64Cut", "decode --raw --base64", "CgEx\nC", 2,
+                     "agg-l3: <stdin>: the base64 text is cut short"},
         BadInputCase{"NoCommand", "", "", 3, "A subcommand is required"}),
     [](const auto& test) { return test.param.name; });
 
@@ -583,7 +667,9 @@ TEST_F(AggL3Test, OptionsThatWouldDoNothingAreRefused) {
         "encode --ignore-unknown RouteTableMsg",
         "encode --json --ignore-unknown --each route RouteTableMsg",
         "encode --json --ignore-unknown --delimited RouteTableMsg",
-        "encode --each route --delimited RouteTableMsg"}) {
+        "encode --each route --delimited RouteTableMsg", "decode --raw --json",
+        "decode --raw --delimited", "schema --json-schema",
+        "schema --descriptor-set UuidMsg"}) {
     const Result result = Run(args);
     EXPECT_EQ(result.exit_code, 3) << args;
     EXPECT_EQ(result.out, "") << args;
@@ -616,6 +702,41 @@ TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
       }
       EXPECT_EQ(named.err, piped.err);
     }
+  }
+}
+
+// decode --raw lists every record exactly, nested messages where the
+// bytes walk as one.
+TEST_F(AggL3Test, RawListsRecordsWithTheirOffsets) {
+  const struct {
+    std::string hex, listing;
+  } cases[] = {
+      {"08 96 01 08 ff ff ff ff ff ff ff ff ff 01",
+       "1: 150  # byte 0, varint\n"
+       "1: 18446744073709551615  # byte 3, varint\n"},
+      {"0d 01 00 00 80 11 08 07 06 05 04 03 02 01",
+       "1: 0x80000001  # byte 0, 32-bit\n"
+       "2: 0x0102030405060708  # byte 5, 64-bit\n"},
+      {"0a 00 0a 04 00 ff 22 5c 0a 02 08 01",
+       "1: \"\"  # byte 0, length-delimited\n"
+       "1: \"\\000\\377\\\"\\\\\"  # byte 2, length-delimited\n"
+       "1 {  # byte 8, length-delimited\n"
+       "  1: 1  # byte 10, varint\n"
+       "}\n"},
+      {"22 06 1a 04 0b 10 01 0c 10 30",
+       "4 {  # byte 0, length-delimited\n"
+       "  3 {  # byte 2, length-delimited\n"
+       "    1 {  # byte 4, group\n"
+       "      2: 1  # byte 5, varint\n"
+       "    }\n"
+       "  }\n"
+       "}\n"
+       "2: 48  # byte 8, varint\n"},
+  };
+  for (const auto& c : cases) {
+    const Result result = Run("decode --raw --hex", c.hex);
+    EXPECT_EQ(result.exit_code, 0) << c.hex << ": " << result.err;
+    EXPECT_EQ(result.out, c.listing) << c.hex;
   }
 }
 
@@ -682,6 +803,24 @@ TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
     EXPECT_EQ(result.out, "") << format.name;
     EXPECT_THAT(result.err, HasSubstr(std::string("the ") + format.name +
                                       " data is cut short"));
+  }
+  // Copied out of a log or a queue: hex digits (od), base64 in lines, an
+  // archive in base64. Each is read as the plain bytes.
+  const struct {
+    std::string flag, input;
+  } forms[] = {
+      {"--hex ", Shell("od -An -tx1 " + binary.string()).out},
+      {"--base64 ", Shell("base64 " + binary.string()).out},
+      {"--base64 ", Shell("base64 " + (dir_ / "report.gzip").string()).out},
+  };
+  for (const auto& form : forms) {
+    for (const std::string command : {"decode", "decode --json", "check"}) {
+      const Result plain = Run(command + " " + example.type, Read(binary));
+      const Result result =
+          Run(command + " " + form.flag + example.type, form.input);
+      EXPECT_EQ(result.exit_code, plain.exit_code) << form.flag << command;
+      EXPECT_EQ(result.out, plain.out) << form.flag << command;
+    }
   }
 }
 

@@ -74,7 +74,9 @@ std::string Completions(CLI::App& app, const std::vector<std::string>& words) {
   size_t positionals = 0;                 // of the command, before `word`
   for (size_t i = 0; i + 1 < words.size(); ++i) {
     CLI::App& current = command != nullptr ? *command : app;
-    if (words[i].size() > 1 && words[i][0] == '-') {
+    if (words[i] == "--raw") {
+      ++positionals;  // in place of TYPE: what follows are files
+    } else if (words[i].size() > 1 && words[i][0] == '-') {
       const CLI::Option* option = current.get_option_no_throw(words[i]);
       if (option != nullptr && TakesValue(*option)) {
         if (i + 2 == words.size()) value_of = option;
@@ -124,12 +126,14 @@ std::string Completions(CLI::App& app, const std::vector<std::string>& words) {
   } else if (const CLI::Option* positional =
                  Positional(*command, positionals)) {
     if (positional->get_name() != "TYPE") return ":files\n";
-    const auto& schema = SchemaFile();
-    for (int i = 0; i < schema.message_type_count(); ++i) {
-      const Descriptor& each = *schema.message_type(i);
-      candidates.push_back(
-          {word.find('.') == std::string::npos ? each.name() : each.full_name(),
-           ""});
+    for (const auto* file : SchemaFiles()) {
+      for (int i = 0; i < file->message_type_count(); ++i) {
+        const Descriptor& each = *file->message_type(i);
+        candidates.push_back({word.find('.') == std::string::npos
+                                  ? each.name()
+                                  : each.full_name(),
+                              ""});
+      }
     }
   }
 

@@ -89,7 +89,7 @@ case $1 in
       done
     done <<'EOF_CASES'
 agg-l3 |types schema decode encode check diff
-agg-l3 diff --|--json --accept-loss --delimited --decompress --key --keys --ignore --summary --color --quiet --help
+agg-l3 diff --|--json --accept-loss --delimited --hex --base64 --decompress --key --keys --ignore --summary --color --quiet --help
 agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
 agg-l3 de|decode
 agg-l3 --|--help --version
@@ -98,7 +98,7 @@ agg-l3 encode --|--json --ignore-unknown --each --delimited --decompress --gzip 
 agg-l3 decode --compress |none gzip zstd xz
 agg-l3 decode --a|--accept-loss
 agg-l3 decode RouteTa|RouteTableMsg
-agg-l3 check --|--json --delimited --decompress --help
+agg-l3 check --|--json --hex --base64 --delimited --decompress --help
 agg-l3 check --help BgpNeighborS|BgpNeighborStatusMsg BgpNeighborStatusPerNodeMsg BgpNeighborStatusPerLrMsg
 agg-l3 decode RouteTableMsg --each |route
 agg-l3 decode --json ostrel.ruk.agg_service.l3.RouteTableMsg --each r|route
@@ -115,6 +115,11 @@ agg-l3 decode RouteTableMsg |report.bin
 agg-l3 encode --json -o r|report.bin
 agg-l3 diff RouteTableMsg report.bin |report.bin
 agg-l3 diff RouteTableMsg report.bin report.bin |
+agg-l3 schema Uu|UuidMsg
+agg-l3 schema UuidMsg |
+agg-l3 schema --j|--json-schema
+agg-l3 decode --raw RouteTa|
+agg-l3 check --b|--base64
 EOF_CASES
     ;;
   *)

@@ -10,6 +10,7 @@ A new mode gets all of this by adding a row.
 usage: hostile_input_test.py AGG_L3 EXAMPLES_DIR
 """
 import lzma
+import base64
 import os
 import resource
 import shutil
@@ -81,8 +82,13 @@ FAMILIES = {
     "records": (b"--- record 1\n" + text + b"--- record 2\n" + text,
                 b"--- record 1\n" + text[: len(text) // 2], None),
     "json_lines": (json + json, json + json[:-9], inexact_json),
+    "hex": (binary.hex().encode(), binary.hex()[:-3].encode(),
+            nan.hex().encode()),
+    "base64": (base64.encodebytes(binary), base64.b64encode(binary)[:-5],
+               None),
 }
-LOSSY_STATUS = {"binary": 4, "log": 4, "json": 2, "lines": 2, "json_lines": 2}
+LOSSY_STATUS = {"binary": 4, "log": 4, "json": 2, "lines": 2, "json_lines": 2,
+                "hex": 4}
 
 # mode, what it reads, arguments (IN: the input; OTHER: a valid second
 # report for diff)
@@ -90,6 +96,8 @@ MODES = [
     ("decode", "binary", ["decode", TYPE, "IN"]),
     ("decode --json", "binary", ["decode", "--json", TYPE, "IN"]),
     ("decode --each", "binary", ["decode", "--each", "peer", TYPE, "IN"]),
+    ("decode --raw", "binary", ["decode", "--raw", "IN"]),
+    ("decode --hex", "hex", ["decode", "--hex", TYPE, "IN"]),
     ("decode --delimited", "log", ["decode", "--delimited", TYPE, "IN"]),
     ("decode --delimited --json", "log",
      ["decode", "--delimited", "--json", TYPE, "IN"]),
@@ -106,6 +114,7 @@ MODES = [
     ("check FILES", "binary", ["check", TYPE, "OTHER", "IN"]),
     ("decode FILES", "binary", ["decode", TYPE, "OTHER", "IN"]),
     ("check --delimited", "log", ["check", "--delimited", TYPE, "IN"]),
+    ("check --base64", "base64", ["check", "--base64", TYPE, "IN"]),
     ("diff NEW", "binary", ["diff", TYPE, "OTHER", "IN"]),
     ("diff OLD", "binary", ["diff", TYPE, "IN", "OTHER"]),
     ("diff --delimited NEW", "log", ["diff", "--delimited", TYPE, "OTHER", "IN"]),
@@ -184,7 +193,9 @@ for mode, family, args in MODES:
     cell(mode, family, args, "endless", zeros, None if family == "log" else 2)
     cell(mode, family, args, "unreadable", directory_on_stdin, 3)
     cell(mode, family, args, "cut", cut, 2)
-    if lossy is not None and args[0] != "check" and args[0] != "diff":
+    # --raw writes every value exactly, whatever it is.
+    if (lossy is not None and args[0] not in ("check", "diff")
+            and "--raw" not in args):
         cell(mode, family, args, "lossy", lossy, LOSSY_STATUS[family])
     if args[0] not in ("check", "diff"):
         cell(mode, family, args, "odd output", valid, 3, full_device)

@@ -83,6 +83,8 @@ struct Arguments {
   std::string decompress = "auto";
   bool gzip = false;
   std::string compress = "none";
+  bool hex = false;
+  bool base64 = false;
   std::string color = "auto";
   agg::Options options;
 };
@@ -118,6 +120,18 @@ void AddInput(CLI::App& command, Arguments& args) {
                   "the input is not compressed, whatever it starts with")
       ->check(CLI::IsMember({"auto", "none"}))
       ->type_name("WHEN");
+}
+
+// Commands that read binary reports also take them spelled out as text.
+void AddBinaryAsText(CLI::App& command, Arguments& args) {
+  CLI::Option* hex = command.add_flag(
+      "--hex", args.hex,
+      "The input is the bytes as hex digits (xxd -p, od -An -tx1), white "
+      "space anywhere between them");
+  command
+      .add_flag("--base64", args.base64,
+                "The input is the bytes in base64, white space anywhere")
+      ->excludes(hex);
 }
 
 CLI::App* AddReportCommand(CLI::App& app, const std::string& name,
@@ -157,13 +171,20 @@ void AddConversionOptions(CLI::App& command, const std::string& json_help,
       ->excludes(gzip);
 }
 
+// The JSON options that shape names and enumerations, which schema
+// --json-schema follows too.
+void AddJsonNameOptions(CLI::App& command, Arguments& args) {
+  auto& json = args.options.json;
+  command.add_flag("--proto-names", json.preserve_proto_field_names,
+                   "JSON: field names as the schema writes them (next_hop), "
+                   "not lowerCamelCase (nextHop)");
+  command.add_flag("--enums-as-ints", json.always_print_enums_as_ints,
+                   "JSON: enumeration values as numbers, not names");
+}
+
 void AddJsonOptions(CLI::App& decode, Arguments& args) {
   auto& json = args.options.json;
-  decode.add_flag("--proto-names", json.preserve_proto_field_names,
-                  "JSON: field names as the schema writes them (next_hop), "
-                  "not lowerCamelCase (nextHop)");
-  decode.add_flag("--enums-as-ints", json.always_print_enums_as_ints,
-                  "JSON: enumeration values as numbers, not names");
+  AddJsonNameOptions(decode, args);
   decode.add_flag("--with-defaults", json.always_print_primitive_fields,
                   "JSON: print unset scalar fields with their default "
                   "values, and unset lists as []");
@@ -191,8 +212,29 @@ int main(int argc, char** argv) {
                   "List the enumerations and their values instead");
   types->footer(Footer("types", "", "agg-l3 types --enums"));
   CLI::App* schema = app.add_subcommand(
-      "schema", "Print the compiled-in schema file as .proto text");
-  schema->footer(Footer("schema", "", "agg-l3 schema"));
+      "schema",
+      "Print the compiled-in schema files as .proto text with their "
+      "comments, or TYPE and the types it uses");
+  schema
+      ->add_option("TYPE", args.type,
+                   "Message type, by short name (RouteTableMsg) or full name")
+      ->check(kReportType)
+      ->type_name("");
+  schema
+      ->add_option("-o,--output", options.output,
+                   "Output file; - or none for standard output")
+      ->type_name("OUT");
+  schema->add_flag("--descriptor-set", options.descriptor_set,
+                   "Write the FileDescriptorSet of the schema files, with "
+                   "their comments, as grpcurl and buf take it (binary)");
+  schema->add_flag("--json-schema", options.json_schema,
+                   "Print a JSON Schema (2020-12) of the JSON that decode "
+                   "--json prints for TYPE, with the same --proto-names and "
+                   "--enums-as-ints");
+  AddJsonNameOptions(*schema, args);
+  schema->footer(Footer(
+      "schema", "",
+      "agg-l3 schema --json-schema RouteTableMsg -o route_table.schema.json"));
 
   CLI::App* decode = AddReportCommand(
       app, "decode", "Binary report to text format or JSON", args);
@@ -206,6 +248,17 @@ int main(int argc, char** argv) {
                    "Print anyway, leaving out what the format cannot hold "
                    "exactly, and list each value left out on standard error");
   AddJsonOptions(*decode, args);
+  AddBinaryAsText(*decode, args);
+  decode->add_flag("--raw", options.raw,
+                   "No TYPE: list the records of any protobuf input by field "
+                   "number and wire type with their byte offsets, nested "
+                   "messages where the bytes parse as one");
+  // decode --raw FILE: the first word after the options is the input.
+  decode->preparse_callback([&, decode](size_t) {
+    if (std::find(argv, argv + argc, std::string("--raw")) != argv + argc) {
+      decode->remove_option(decode->get_option("TYPE"));
+    }
+  });
   decode
       ->add_option("--each", options.each,
                    "Stream: one JSON line per element of this list, the "
@@ -242,6 +295,7 @@ int main(int argc, char** argv) {
                   "One JSON object per finding (file, record, path, "
                   "fieldNumber, wireType, offset, kind, value, message), "
                   "then one with the file's verdict");
+  AddBinaryAsText(*check, args);
   check->footer(
       Footer("check",
              "Several files get a verdict each; the exit status is the worst.",
@@ -261,6 +315,7 @@ int main(int argc, char** argv) {
       ->type_name("")
       ->required();
   AddInput(*diff, args);
+  AddBinaryAsText(*diff, args);
   diff->add_flag("--keys", options.list_keys,
                  "List each list of TYPE with the key that matches its "
                  "elements, and exit");
@@ -338,7 +393,11 @@ int main(int argc, char** argv) {
                     : check->parsed()  ? agg::Command::kCheck
                                        : agg::Command::kDiff;
   options.type = agg::FindReportType(args.type);
-  options.format = args.json ? agg::Format::kJson : agg::Format::kText;
+  options.format = args.json || options.json_schema ? agg::Format::kJson
+                                                    : agg::Format::kText;
+  options.encoding = args.hex      ? agg::TextEncoding::kHex
+                     : args.base64 ? agg::TextEncoding::kBase64
+                                   : agg::TextEncoding::kNone;
   options.json.add_whitespace = !args.compact;
   options.decompress = args.decompress == "none" ? agg::Decompress::kNone
                                                  : agg::Decompress::kAuto;

@@ -14,19 +14,32 @@ namespace {
 
 using google::protobuf::Descriptor;
 using google::protobuf::EnumDescriptor;
+using google::protobuf::FileDescriptor;
 
 std::string Plural(int64_t count, const char* noun) {
   return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
-// The enumerations of the file and of its messages, in declaration order.
+// The message types and the enumerations of the schema files, in
+// declaration order, each named relative to its package.
+std::vector<const Descriptor*> MessageTypes() {
+  std::vector<const Descriptor*> types;
+  for (const FileDescriptor* file : SchemaFiles()) {
+    for (int i = 0; i < file->message_type_count(); ++i) {
+      types.push_back(file->message_type(i));
+    }
+  }
+  return types;
+}
+
 std::vector<const EnumDescriptor*> Enumerations() {
   std::vector<const EnumDescriptor*> enums;
-  for (int i = 0; i < SchemaFile().enum_type_count(); ++i) {
-    enums.push_back(SchemaFile().enum_type(i));
+  for (const FileDescriptor* file : SchemaFiles()) {
+    for (int i = 0; i < file->enum_type_count(); ++i) {
+      enums.push_back(file->enum_type(i));
+    }
   }
-  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
-    const Descriptor* type = SchemaFile().message_type(i);
+  for (const Descriptor* type : MessageTypes()) {
     for (int j = 0; j < type->enum_type_count(); ++j) {
       enums.push_back(type->enum_type(j));
     }
@@ -36,12 +49,11 @@ std::vector<const EnumDescriptor*> Enumerations() {
 
 std::string TypeList() {
   size_t width = 0;
-  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
-    width = std::max(width, SchemaFile().message_type(i)->name().size());
+  for (const Descriptor* type : MessageTypes()) {
+    width = std::max(width, type->name().size());
   }
   std::string list;
-  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
-    const Descriptor* type = SchemaFile().message_type(i);
+  for (const Descriptor* type : MessageTypes()) {
     list += type->name() + std::string(width + 2 - type->name().size(), ' ') +
             Plural(type->field_count(), "field") + "\n";
   }
@@ -51,8 +63,8 @@ std::string TypeList() {
 std::string EnumList() {
   std::string list;
   for (const EnumDescriptor* enumeration : Enumerations()) {
-    const std::string name =
-        enumeration->full_name().substr(SchemaFile().package().size() + 1);
+    const std::string name = enumeration->full_name().substr(
+        enumeration->file()->package().size() + 1);
     list += name + " (" + Plural(enumeration->value_count(), "value") + ")\n";
     for (int i = 0; i < enumeration->value_count(); ++i) {
       list += "  " + enumeration->value(i)->name() + " = " +
@@ -72,7 +84,7 @@ Status CheckOptions(const Options& options) {
   if (json_options && options.format != Format::kJson && options.each.empty()) {
     return {kCannotRun,
             "--proto-names, --enums-as-ints, --with-defaults and --compact "
-            "shape JSON: add --json (or --each)"};
+            "shape JSON: add --json (or --each; for schema, --json-schema)"};
   }
   if (options.ignore_unknown && (options.format != Format::kJson ||
                                  options.delimited || !options.each.empty())) {
@@ -85,6 +97,21 @@ Status CheckOptions(const Options& options) {
     return {kCannotRun,
             "--delimited: encode reads a report per line (with --json), not "
             "the lines of --each, which make one report"};
+  }
+  if (options.raw && (options.format == Format::kJson || options.delimited ||
+                      !options.each.empty() || options.accept_loss)) {
+    return {kCannotRun,
+            "--raw lists the records of one input exactly, as text: it "
+            "takes none of --json, --delimited, --each and --accept-loss"};
+  }
+  if (options.json_schema && options.type == nullptr) {
+    return {kCannotRun, "--json-schema describes one TYPE: name it"};
+  }
+  if (options.descriptor_set &&
+      (options.type != nullptr || options.json_schema)) {
+    return {kCannotRun,
+            "--descriptor-set writes all the schema files, of no TYPE and "
+            "without --json-schema"};
   }
   if (options.command == Command::kDiff && !options.list_keys &&
       options.files.size() != 2) {
@@ -124,8 +151,10 @@ Status RunOn(const Options& options, const std::vector<Input*>& inputs,
   Status status;
   switch (options.command) {
     case Command::kTypes:
-    case Command::kSchema:
       status = Types(options, output);
+      break;
+    case Command::kSchema:
+      status = Schema(options, output);
       break;
     case Command::kDecode:
       status = Decode(options, *inputs[0], output, warnings, number);
@@ -211,8 +240,8 @@ Status RunFiles(const Options& options, Warnings* warnings) {
   const OpenInput open = [&](size_t index, Input** input) -> Status {
     if (options.command != Command::kDiff) inputs.clear();
     inputs.push_back(std::make_unique<Input>());
-    if (Status opened =
-            inputs.back()->Open(options.files[index], options.decompress);
+    if (Status opened = inputs.back()->Open(
+            options.files[index], options.decompress, options.encoding);
         !opened.ok()) {
       return opened;
     }
@@ -256,9 +285,7 @@ Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
 }
 
 Status Types(const Options& options, Output& output) {
-  output.Write(options.command == Command::kSchema
-                   ? SchemaFile().DebugString()
-                   : (options.enums ? EnumList() : TypeList()));
+  output.Write(options.enums ? EnumList() : TypeList());
   return {};
 }
 

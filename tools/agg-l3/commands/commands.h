@@ -38,6 +38,10 @@ struct Options {
   bool accept_loss = false;
   Compression compression = Compression::kNone;  // of the output
   Decompress decompress = Decompress::kAuto;
+  TextEncoding encoding = TextEncoding::kNone;    // --hex, --base64
+  bool raw = false;                               // decode --raw
+  bool descriptor_set = false;                    // schema --descriptor-set
+  bool json_schema = false;                       // schema --json-schema
   google::protobuf::util::JsonPrintOptions json;  // add_whitespace: !--compact
   bool ignore_unknown = false;                    // encode --json
   bool enums = false;                             // types --enums
@@ -71,6 +75,7 @@ std::string UnknownTypeError(std::string_view name);
 // its report a record, separated from the others as --delimited
 // separates them.
 Status Types(const Options& options, Output& output);
+Status Schema(const Options& options, Output& output);
 Status Decode(const Options& options, Input& input, Output& output,
               Warnings* warnings, int64_t number = 0);
 Status Encode(const Options& options, Input& input, Output& output,

@@ -15,6 +15,7 @@
 #include "format/drift_check.h"
 #include "format/input_hints.h"
 #include "format/json_printer.h"
+#include "format/raw_listing.h"
 #include "format/report_codec.h"
 #include "frame/delimited.h"
 #include "frame/each_lines.h"
@@ -84,6 +85,23 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
   return {};
 }
 
+// The records of bytes of any type, whole: nothing is printed of an input
+// that turns out malformed.
+Status DecodeRaw(Input& input, Output& output) {
+  input.Limit(wire::kMaxLength, "the 2 GiB a message can take");
+  std::string bytes;
+  TopLevelRecords records;
+  if (Status read = input.ReadAll(&bytes, std::ref(records)); !read.ok()) {
+    return read;
+  }
+  if (const auto malformation = ListRecords(
+          bytes, [&](std::string_view text) { output.Write(text); })) {
+    return {kMalformed, input.name() + " is not well-formed protobuf: " +
+                            Describe(*malformation)};
+  }
+  return {};
+}
+
 Status DecodeDelimited(const Options& options, Input& input, Output& output,
                        Exactness& exactness, Progress& progress) {
   const Descriptor& type = *options.type;
@@ -139,6 +157,7 @@ Status Decode(const Options& options, Input& input, Output& output,
   // The lines of --each are JSON, whatever --json says.
   Exactness exactness(options.each.empty() ? options.format : Format::kJson,
                       options.accept_loss);
+  if (options.raw) return DecodeRaw(input, output);
   Status status;
   if (options.delimited) {
     Progress progress(options.progress, input, "records");

@@ -8,13 +8,6 @@
 #include <utility>
 
 namespace ostrel::agg_l3 {
-namespace {
-
-using google::protobuf::Descriptor;
-using google::protobuf::FieldDescriptor;
-using google::protobuf::io::CodedInputStream;
-
-}  // namespace
 
 const char* WireTypeName(WireType wire_type) {
   switch (wire_type) {
@@ -36,6 +29,10 @@ const char* WireTypeName(WireType wire_type) {
 
 namespace {
 
+using google::protobuf::Descriptor;
+using google::protobuf::FieldDescriptor;
+using google::protobuf::io::CodedInputStream;
+
 std::string Record(WireType wire_type, uint64_t value) {
   const bool sized =
       wire_type == wire::kLengthDelimited || wire_type == wire::kStartGroup;
@@ -47,8 +44,9 @@ class Walker {
  public:
   // `size`: where the report ends, when known before reading it, else -1.
   Walker(google::protobuf::io::ZeroCopyInputStream* input, int64_t size,
-         size_t max_listed)
-      : input_(input), size_(size), max_listed_(max_listed) {
+         size_t max_listed,
+         const std::function<void(const Drift&)>* each = nullptr)
+      : input_(input), size_(size), max_listed_(max_listed), each_(each) {
     // Lengths stay below 2 GiB: so does all a report can be.
     input_.SetTotalBytesLimit(static_cast<int>(wire::kMaxLength));
   }
@@ -177,6 +175,11 @@ class Walker {
 
   void AddDrift(Drift::Kind kind, int number, WireType wire_type,
                 uint64_t value, int64_t offset, const FieldDescriptor* field) {
+    if (each_ != nullptr) {
+      (*each_)({kind, Path(), number, wire_type, value,
+                static_cast<size_t>(offset), field});
+      return;
+    }
     if (walk_.drift.size() >= max_listed_) {
       ++walk_.unlisted_drift;
       return;
@@ -307,6 +310,7 @@ class Walker {
   CodedInputStream input_;
   const int64_t size_;
   const size_t max_listed_;
+  const std::function<void(const Drift&)>* const each_;
   std::vector<Step> path_;
   // Top-level singular fields seen, and whether told to occur again.
   std::vector<std::pair<const FieldDescriptor*, bool>> singular_seen_;
@@ -321,7 +325,8 @@ WireWalk WalkWire(const Descriptor& type,
   return Walker(input, size, max_listed).Run(type);
 }
 
-WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
+WireWalk WalkWire(const Descriptor& type, std::string_view bytes,
+                  const std::function<void(const Drift&)>& each) {
   if (bytes.size() > wire::kMaxLength) {
     return {{},
             0,
@@ -330,8 +335,13 @@ WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
   }
   google::protobuf::io::ArrayInputStream input(bytes.data(),
                                                static_cast<int>(bytes.size()));
-  return WalkWire(type, &input, static_cast<int64_t>(bytes.size()),
-                  std::numeric_limits<size_t>::max());
+  return Walker(&input, static_cast<int64_t>(bytes.size()),
+                std::numeric_limits<size_t>::max(), each ? &each : nullptr)
+      .Run(type);
+}
+
+WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
+  return WalkWire(type, bytes, nullptr);
 }
 
 namespace {

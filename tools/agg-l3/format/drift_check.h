@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -77,6 +78,14 @@ WireWalk WalkWire(const google::protobuf::Descriptor& type,
 WireWalk WalkWire(const google::protobuf::Descriptor& type,
                   google::protobuf::io::ZeroCopyInputStream* input,
                   int64_t size, size_t max_listed);
+// Hands each drift to `each` as it is found instead of listing it. Of a type
+// without fields (google.protobuf.Empty) every record at the top is drift:
+// so the records of bytes of any type are walked, groups checked whole.
+WireWalk WalkWire(const google::protobuf::Descriptor& type,
+                  std::string_view bytes,
+                  const std::function<void(const Drift&)>& each);
+
+const char* WireTypeName(WireType wire_type);  // "varint", "64-bit", ...
 
 // Follows the top-level records of a report while its bytes arrive, to tell
 // as soon as it is certain that no more bytes can make a well-formed report

@@ -66,22 +66,39 @@ const google::protobuf::FileDescriptor& SchemaFile() {
   return *ruk::agg_service::l3::RouteTableMsg::descriptor()->file();
 }
 
-const Descriptor* FindReportType(std::string_view name) {
-  const std::string package = SchemaFile().package() + ".";
-  if (!name.empty() && name.front() == '.') name.remove_prefix(1);
-  if (name.substr(0, package.size()) == package) {
-    name.remove_prefix(package.size());
+std::vector<const google::protobuf::FileDescriptor*> SchemaFiles() {
+  std::vector<const google::protobuf::FileDescriptor*> files = {&SchemaFile()};
+  for (int i = 0; i < SchemaFile().dependency_count(); ++i) {
+    files.push_back(SchemaFile().dependency(i));
   }
-  return SchemaFile().FindMessageTypeByName(std::string(name));
+  return files;
+}
+
+const Descriptor* FindReportType(std::string_view name) {
+  if (!name.empty() && name.front() == '.') name.remove_prefix(1);
+  for (const google::protobuf::FileDescriptor* file : SchemaFiles()) {
+    const std::string package = file->package() + ".";
+    std::string_view short_name = name;
+    if (short_name.substr(0, package.size()) == package) {
+      short_name.remove_prefix(package.size());
+    }
+    if (const Descriptor* type =
+            file->FindMessageTypeByName(std::string(short_name))) {
+      return type;
+    }
+  }
+  return nullptr;
 }
 
 std::vector<std::string> ClosestReportTypes(std::string_view name,
                                             size_t count) {
   const std::string wanted = Lower(name);
   std::vector<std::pair<size_t, std::string>> ranked;
-  for (int i = 0; i < SchemaFile().message_type_count(); ++i) {
-    const std::string& candidate = SchemaFile().message_type(i)->name();
-    ranked.emplace_back(EditDistance(wanted, Lower(candidate)), candidate);
+  for (const google::protobuf::FileDescriptor* file : SchemaFiles()) {
+    for (int i = 0; i < file->message_type_count(); ++i) {
+      const std::string& candidate = file->message_type(i)->name();
+      ranked.emplace_back(EditDistance(wanted, Lower(candidate)), candidate);
+    }
   }
   std::stable_sort(
       ranked.begin(), ranked.end(),

@@ -23,7 +23,12 @@ namespace ostrel::agg_l3 {
 // The schema file whose message types are the reports.
 const google::protobuf::FileDescriptor& SchemaFile();
 
-// A report type by short name ("RouteTableMsg") or full name, or null.
+// The schema file, then the files it imports: every type a report holds,
+// and what its service takes (UuidMsg), can be read and written on its own.
+std::vector<const google::protobuf::FileDescriptor*> SchemaFiles();
+
+// A message type of SchemaFiles() by short name ("RouteTableMsg") or full
+// name, or null.
 const google::protobuf::Descriptor* FindReportType(std::string_view name);
 
 // The report type names closest to a name that FindReportType rejected,

@@ -12,7 +12,7 @@ namespace l3 = ::ostrel::ruk::agg_service::l3;
 using ::testing::ElementsAre;
 using ::testing::StartsWith;
 
-TEST(FindReportTypeTest, TakesShortAndFullNamesOfThisSchemaOnly) {
+TEST(FindReportTypeTest, TakesShortAndFullNamesOfTheSchemaFiles) {
   const struct {
     std::string name;
     const google::protobuf::Descriptor* type;
@@ -23,8 +23,10 @@ TEST(FindReportTypeTest, TakesShortAndFullNamesOfThisSchemaOnly) {
       {".ostrel.ruk.agg_service.l3.GreTunnelStatsMsg",
        l3::GreTunnelStatsMsg::descriptor()},
       {"routetablemsg", nullptr},
-      {"ostrel.ruk.UuidMsg", nullptr},  // a sibling's type, not a report
-      {"UuidMsg", nullptr},
+      {"ostrel.ruk.UuidMsg", ostrel::ruk::UuidMsg::descriptor()},
+      {"UuidMsg", ostrel::ruk::UuidMsg::descriptor()},
+      {"ostrel.ruk.agg_service.UuidMsg", nullptr},  // another package's
+      {"ErrorMsg", ostrel::ruk::agg_service::ErrorMsg::descriptor()},
       {"ostrel.ruk.agg_service.l3.", nullptr},
       {"", nullptr},
   };

@@ -1,13 +1,16 @@
 #include "input/input.h"
 
 #include <fcntl.h>
+#include <google/protobuf/stubs/strutil.h>
 #include <lzma.h>
 #include <unistd.h>
 #include <zlib.h>
 #include <zstd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace ostrel::agg_l3 {
@@ -263,6 +266,137 @@ class Input::Decompressed : public ZeroCopyInputStream {
   std::string error_;
 };
 
+// The bytes that hex digits or base64 text spell, decoded piece by piece as
+// the text arrives; white space is skipped, anything else stops the stream
+// with its offset in the text.
+class Input::Untext : public ZeroCopyInputStream {
+ public:
+  Untext(ZeroCopyInputStream* text, TextEncoding encoding)
+      : text_(text), encoding_(encoding) {}
+
+  bool Next(const void** data, int* size) override {
+    if (backed_up_ == 0) {
+      if (!Decode()) return false;
+      backed_up_ = static_cast<int>(bytes_.size());
+    }
+    *data = bytes_.data() + bytes_.size() - backed_up_;
+    *size = backed_up_;
+    backed_up_ = 0;
+    return true;
+  }
+  void BackUp(int count) override { backed_up_ += count; }
+  bool Skip(int count) override {
+    const void* data;
+    int size;
+    while (count > 0 && Next(&data, &size)) {
+      if (size > count) {
+        BackUp(size - count);
+        return true;
+      }
+      count -= size;
+    }
+    return count == 0;
+  }
+  int64_t ByteCount() const override { return produced_ - backed_up_; }
+
+  // Empty, or why the stream ended early.
+  const std::string& error() const { return error_; }
+
+ private:
+  // The next decoded piece into bytes_; false at the end or on an error.
+  bool Decode() {
+    bytes_.clear();
+    while (bytes_.empty() && error_.empty() && !ended_) {
+      const void* data;
+      int size;
+      if (!text_->Next(&data, &size)) {
+        ended_ = true;
+        Flush(/*last=*/true);
+        break;
+      }
+      const auto* text = static_cast<const char*>(data);
+      for (int i = 0; i < size && error_.empty(); ++i) Take(text[i]);
+      if (error_.empty()) Flush(/*last=*/false);
+    }
+    if (!error_.empty()) return false;
+    produced_ += static_cast<int64_t>(bytes_.size());
+    return !bytes_.empty();
+  }
+
+  void Take(char c) {
+    const int64_t at = offset_++;
+    if (std::isspace(static_cast<unsigned char>(c))) return;
+    if (encoding_ == TextEncoding::kHex) {
+      const int digit = HexDigit(c);
+      if (digit < 0) return Refuse(at, c, "a hex digit");
+      if (nibble_ < 0) {
+        nibble_ = digit;
+      } else {
+        bytes_ += static_cast<char>(nibble_ << 4 | digit);
+        nibble_ = -1;
+      }
+      return;
+    }
+    const bool padding = c == '=';
+    if (!padding && !std::isalnum(static_cast<unsigned char>(c)) && c != '+' &&
+        c != '/') {
+      return Refuse(at, c, "base64");
+    }
+    if (padded_ && !padding) {
+      error_ = "byte " + std::to_string(at) +
+               ": base64 goes on after its "
+               "padding (=)";
+      return;
+    }
+    padded_ = padding;
+    base64_ += c;
+  }
+
+  // Decodes the base64 quanta taken so far: all of them at the end.
+  void Flush(bool last) {
+    if (encoding_ == TextEncoding::kHex) {
+      if (last && nibble_ >= 0) error_ = "an odd number of hex digits";
+      return;
+    }
+    const size_t whole = last ? base64_.size() : base64_.size() / 4 * 4;
+    std::string decoded;
+    if (!google::protobuf::Base64Unescape(
+            google::protobuf::StringPiece(base64_.data(), whole), &decoded)) {
+      error_ = "the base64 text is cut short or misplaces its padding";
+      return;
+    }
+    bytes_ += decoded;
+    base64_.erase(0, whole);
+  }
+
+  static int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+  }
+
+  void Refuse(int64_t at, char c, const char* what) {
+    const auto byte = static_cast<unsigned char>(c);
+    char shown[8];
+    std::snprintf(shown, sizeof shown, std::isprint(byte) ? "'%c'" : "0x%02x",
+                  byte);
+    error_ = "byte " + std::to_string(at) + " (" + shown + ") is not " + what;
+  }
+
+  ZeroCopyInputStream* const text_;
+  const TextEncoding encoding_;
+  std::string bytes_;
+  std::string base64_;  // taken, not yet a whole quantum
+  int nibble_ = -1;     // a hex digit waiting for its pair
+  bool padded_ = false;
+  int64_t offset_ = 0;  // in the text
+  int backed_up_ = 0;
+  int64_t produced_ = 0;
+  bool ended_ = false;
+  std::string error_;
+};
+
 // Ends the stream after a number of bytes, noting whether more were there.
 class Input::Limited : public ZeroCopyInputStream {
  public:
@@ -432,13 +566,13 @@ Input::~Input() {
   limited_.reset();
   watched_.reset();
   head_copy_.reset();
-  decompressed_.reset();
-  unread_.reset();
+  while (!layers_.empty()) layers_.pop_back();  // the outermost first
   file_.reset();
   if (fd_ > STDIN_FILENO) ::close(fd_);
 }
 
-Status Input::Open(const std::string& path, Decompress decompress) {
+Status Input::Open(const std::string& path, Decompress decompress,
+                   TextEncoding encoding) {
   fd_ = STDIN_FILENO;
   if (!path.empty() && path != "-") {
     name_ = path;
@@ -447,15 +581,22 @@ Status Input::Open(const std::string& path, Decompress decompress) {
   if (fd_ < 0 || ::fstat(fd_, &stat_) != 0) {
     return {kCannotRun, "cannot read " + name_ + ": " + std::strerror(errno)};
   }
-  OpenStream(&file_.emplace(fd_, 1 << 20), name_, decompress);
+  OpenStream(&file_.emplace(fd_, 1 << 20), name_, decompress, encoding);
   return {};
 }
 
 void Input::OpenStream(ZeroCopyInputStream* raw, std::string name,
-                       Decompress decompress) {
+                       Decompress decompress, TextEncoding encoding) {
   name_ = std::move(name);
   raw_ = top_ = raw;
   if (decompress != Decompress::kNone) StartDecompressing();
+  if (encoding != TextEncoding::kNone) {
+    auto untext = std::make_unique<Untext>(top_, encoding);
+    untext_ = untext.get();
+    top_ = untext.get();
+    layers_.push_back(std::move(untext));
+    if (decompress != Decompress::kNone) StartDecompressing();
+  }
   head_copy_ = std::make_unique<Head>(top_);
   top_ = head_copy_.get();
 }
@@ -470,14 +611,17 @@ void Input::StartDecompressing() {
   while (ahead.size() < kLongestMagic && raw->Next(&data, &size)) {
     ahead.append(static_cast<const char*>(data), static_cast<size_t>(size));
   }
-  unread_ = std::make_unique<Unread>(std::move(ahead), raw);
-  top_ = unread_.get();
+  auto unread = std::make_unique<Unread>(std::move(ahead), raw);
+  top_ = unread.get();
+  const std::string_view first_bytes = unread->ahead();
+  layers_.push_back(std::move(unread));
   for (const Compression& compression : kCompressions) {
-    if (unread_->ahead().substr(0, compression.magic.size()) ==
-        compression.magic) {
-      decompressed_ = std::make_unique<Decompressed>(top_, compression.name,
-                                                     compression.make());
-      top_ = decompressed_.get();
+    if (first_bytes.substr(0, compression.magic.size()) == compression.magic) {
+      auto decompressed = std::make_unique<Decompressed>(top_, compression.name,
+                                                         compression.make());
+      decompressors_.push_back(decompressed.get());
+      top_ = decompressed.get();
+      layers_.push_back(std::move(decompressed));
       break;
     }
   }
@@ -517,10 +661,15 @@ Status Input::status() const {
     return {kCannotRun,
             "cannot read " + name_ + ": " + std::strerror(file_->GetErrno())};
   }
-  if (decompressed_ && !decompressed_->error().empty()) {
-    return {kMalformed, name_ + ": " + decompressed_->error() +
-                            "; if it is not compressed, say "
-                            "--decompress=none"};
+  if (untext_ && !untext_->error().empty()) {
+    return {kMalformed, name_ + ": " + untext_->error()};
+  }
+  for (const Decompressed* decompressed : decompressors_) {
+    if (!decompressed->error().empty()) {
+      return {kMalformed, name_ + ": " + decompressed->error() +
+                              "; if it is not compressed, say "
+                              "--decompress=none"};
+    }
   }
   if (limited_ && limited_->exceeded()) {
     return {kMalformed, name_ + " is larger than " + limited_->what() +
@@ -531,7 +680,11 @@ Status Input::status() const {
 
 bool Input::failed() const {
   return (file_ && file_->GetErrno() != 0) ||
-         (decompressed_ && !decompressed_->error().empty()) ||
+         (untext_ && !untext_->error().empty()) ||
+         std::any_of(decompressors_.begin(), decompressors_.end(),
+                     [](const Decompressed* decompressed) {
+                       return !decompressed->error().empty();
+                     }) ||
          (limited_ && limited_->exceeded());
 }
 
@@ -553,7 +706,8 @@ Status Input::ReadAll(std::string* bytes,
 }
 
 int64_t Input::size() const {
-  if (file_ == std::nullopt || decompressed_ || !S_ISREG(stat_.st_mode))
+  if (file_ == std::nullopt || !decompressors_.empty() || untext_ ||
+      !S_ISREG(stat_.st_mode))
     return -1;
   const int64_t size = stat_.st_size;
   return limited_ ? std::min(size, limited_->limit()) : size;

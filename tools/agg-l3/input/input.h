@@ -1,8 +1,10 @@
 // The first stage of every command: one input, as a stream of its bytes.
 //
-// FILE or "-" (standard input); decompressed on the way when its first
-// bytes are the magic number of gzip, zstd or xz (concatenated members,
-// frames and streams read as one), unless told it is not compressed; held to
+// FILE or "-" (standard input); bytes spelled out as hex or base64 (as
+// reports copied out of logs and message queues arrive) turned back into
+// bytes when told so; decompressed on the way when its first bytes are the
+// magic number of gzip, zstd or xz (concatenated members, frames and streams
+// read as one), unless told it is not compressed; held to
 // a limit when the command sets one. Everything that can go wrong on the
 // way ends in status(), which every command's result defers to: a read
 // error (exit status 3, with its cause), a cut or broken archive, more bytes
@@ -24,12 +26,17 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "status.h"
 
 namespace ostrel::agg_l3 {
 
 enum class Decompress { kAuto, kNone };
+
+// How the input writes its bytes: as they are, or as hex digits or base64,
+// white space anywhere between them.
+enum class TextEncoding { kNone, kHex, kBase64 };
 
 // How messages name standard input.
 inline constexpr const char* kStandardInput = "<stdin>";
@@ -42,10 +49,12 @@ class Input {
   Input& operator=(const Input&) = delete;
 
   // `path` empty or "-": standard input.
-  Status Open(const std::string& path, Decompress decompress);
+  Status Open(const std::string& path, Decompress decompress,
+              TextEncoding encoding = TextEncoding::kNone);
   // From `raw` instead of a file, for tests and the fuzzer.
   void OpenStream(google::protobuf::io::ZeroCopyInputStream* raw,
-                  std::string name, Decompress decompress);
+                  std::string name, Decompress decompress,
+                  TextEncoding encoding = TextEncoding::kNone);
 
   // The file name, or <stdin>.
   const std::string& name() const { return name_; }
@@ -89,6 +98,7 @@ class Input {
 
  private:
   class Decompressed;
+  class Untext;
   class Limited;
   class Head;
   class Unread;
@@ -101,8 +111,14 @@ class Input {
   struct stat stat_ = {};
   std::optional<google::protobuf::io::FileInputStream> file_;
   google::protobuf::io::ZeroCopyInputStream* raw_ = nullptr;
-  std::unique_ptr<Unread> unread_;
-  std::unique_ptr<Decompressed> decompressed_;
+  // Between the file and head_copy_, in the order the bytes pass through
+  // them: an archive's decompressor (behind its look-ahead); then, for
+  // --hex or --base64, the text's decoder and another decompressor, for an
+  // archive spelled out as text.
+  std::vector<std::unique_ptr<google::protobuf::io::ZeroCopyInputStream>>
+      layers_;
+  const Untext* untext_ = nullptr;
+  std::vector<const Decompressed*> decompressors_;
   std::unique_ptr<Head> head_copy_;
   std::unique_ptr<Limited> limited_;
   std::unique_ptr<Watched> watched_;

@@ -50,7 +50,7 @@ Status NotAReport(const Input& input, const Descriptor& type,
 Status DecodeWhole(const Options& options, Input& input, Output& output,
                    Exactness& exactness) {
   const Descriptor& type = *options.type;
-  const std::unique_ptr<Message> report = NewReport(type);
+  Message* report = NewReportKeptToExit(type);
   std::string bytes;
   const int64_t size = input.size();
   if (size >= 0 && static_cast<uint64_t>(size) <= wire::kMaxLength) {
@@ -72,7 +72,7 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
     }
   }
   if (Status read = input.status(); !read.ok()) return read;
-  if (!exactness.Judge(report.get())) return exactness.Refusal(input.name());
+  if (!exactness.Judge(report)) return exactness.Refusal(input.name());
   Print(*report, options.format, options.json, output.stream());
   return {};
 }

@@ -59,7 +59,7 @@ for i in range(routes):
     if changed and i % 100 == 50:
         kind = i // 100 % 3
         if kind == 0: distance += 1
-        elif kind == 1: network = "172.16.%d.0/24" % (i & 255)
+        elif kind == 1: network = "172.%d.%d.%d/32" % (16 + (i >> 16), i >> 8 & 255, i & 255)
         else: hop = ""
     out.write('route {\n  route_type: "%s"\n  network: "%s"\n'
               '  logical_router_port_id: "%08x-%04x-4%03x-8%03x-%012x"\n'
@@ -156,7 +156,7 @@ for i in "${!pairs[@]}"; do
   echo "pair $((i + 1)) of ${#pairs[@]} done" >&2
 done
 
-"$python" - "$results" "$routes" "$(du -m "$bin" | cut -f1)" \
+"$python" - "$results" "$routes" "$(($(stat -Lc %s "$bin") >> 20))" \
   "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)" "${pairs[@]}" <<'EOF'
 import csv, statistics, sys
 results, routes, size, cores, load = sys.argv[1:6]

@@ -115,7 +115,7 @@ pairs=(
   "3|decode|$agg decode RouteTableMsg $bin|protoc --decode|$protoc_decode|0.5|-"
   "3|decode --json|$agg decode --json RouteTableMsg $bin|protoc --decode|$protoc_decode|-|-"
   "3|check|$agg check RouteTableMsg $bin|protoc --decode|$protoc_decode|-|-"
-  "-|decode --each route|$agg decode --each route RouteTableMsg $bin|decode --json|$agg decode --json RouteTableMsg $bin|-|-"
+  "lines|decode --each route|$agg decode --each route RouteTableMsg $bin|decode --json|$agg decode --json RouteTableMsg $bin|1.25|-"
   "-|diff|$agg diff RouteTableMsg $bin $out/new.bin|check of both|$agg check RouteTableMsg $bin && $agg check RouteTableMsg $out/new.bin|-|-"
 )
 if [[ ${PYTHON_ROWS:-1} != 0 ]]; then

@@ -28,6 +28,9 @@ schema=ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto
 protoc_args="-I$source_dir/proto $schema"
 export PYTHONPATH="$build/proto/python"
 mkdir -p "$out"
+# Two runs at once would share the tables and the results, and load each other.
+exec 9>"$out/lock"
+flock -n 9 || { echo "another run is using $out" >&2; exit 1; }
 
 # Output goes to a null device of our own: writing a file would time the
 # page cache, and the system's /dev/null is not ours to point things at.
@@ -80,14 +83,16 @@ table() { # NAME ROUTES CHANGED
     protoc --encode=$type $protoc_args <"$out/$1.txt" >"$out/$1.bin"
   fi
 }
-table old "$routes" 0
-table new "$routes" 1
-table small $((routes / 10)) 0
-bin=$out/old.bin
+table "old-$routes" "$routes" 0
+table "new-$routes" "$routes" 1
+table "small-$routes" $((routes / 10)) 0
+bin=$out/old-$routes.bin
+new=$out/new-$routes.bin
 "$agg" decode RouteTableMsg "$bin" -o "$out/old.txt"
 "$agg" decode --json RouteTableMsg "$bin" -o "$out/old.json"
 "$agg" decode --each route RouteTableMsg "$bin" -o "$out/old.jsonl"
-"$agg" decode --each route RouteTableMsg "$out/small.bin" -o "$out/small.jsonl"
+"$agg" decode --each route RouteTableMsg "$out/small-$routes.bin" \
+  -o "$out/small.jsonl"
 
 cat >"$out/json_format.py" <<'EOF'
 import sys
@@ -116,7 +121,7 @@ pairs=(
   "3|decode --json|$agg decode --json RouteTableMsg $bin|protoc --decode|$protoc_decode|-|-"
   "3|check|$agg check RouteTableMsg $bin|protoc --decode|$protoc_decode|-|-"
   "lines|decode --each route|$agg decode --each route RouteTableMsg $bin|decode --json|$agg decode --json RouteTableMsg $bin|1.25|-"
-  "-|diff|$agg diff RouteTableMsg $bin $out/new.bin|check of both|$agg check RouteTableMsg $bin && $agg check RouteTableMsg $out/new.bin|-|-"
+  "-|diff|$agg diff RouteTableMsg $bin $new|check of both|$agg check RouteTableMsg $bin && $agg check RouteTableMsg $new|-|-"
 )
 if [[ ${PYTHON_ROWS:-1} != 0 ]]; then
   pairs+=(
@@ -171,6 +176,7 @@ def spread(values, digits):
 def ratio(pair, key, goal):
     a = statistics.median(runs(pair, "A", key))
     b = statistics.median(runs(pair, "B", key))
+    if b == 0: return "n/a"  # too small to time
     if goal == "-": return f"{a / b:.2f}"
     verdict = "met" if a / b <= float(goal) else "**missed**"
     return f"**{a / b:.2f}** (≤ {goal}: {verdict})"

@@ -1,15 +1,18 @@
 #!/bin/bash
-# agg-l3 against the tools a user would reach for instead, on one large
-# route table: `protoc --decode`/`--encode` for text format, and Python's
-# json_format (python3-protobuf, its C++ backend) for JSON. Every command
-# reads a file and writes to /dev/null; /usr/bin/time gives its CPU time
-# (user + system) and peak resident memory. Rounds run every command once
-# each, in a new random order; the table shows the medians over the rounds
-# and each one's ratio to the command its row names.
+# agg-l3 as whole programs against what a user would run instead, on a
+# generated route table shaped like examples/route_table.txtpb: `protoc
+# --decode`/`--encode` for text format, Python's json_format (Debian's
+# python3-protobuf) for JSON, and agg-l3's own `check` of both reports for
+# `diff`. Each comparison is a pair of commands run A B A B ..., so both
+# see the same load; /usr/bin/time gives each run's CPU time (user +
+# system) and peak resident memory. The table shows medians with the
+# minimum and maximum, and the ratio of the medians (A / B) against the
+# goal the row names.
 #
 # usage: bench/compare_tools.sh BUILD_DIR [ROUTES] [ROUNDS]
-#   ROUTES default 1000000, ROUNDS default 5.
-# Output: a Markdown table on standard output; every measurement in
+#   ROUTES default 1000000, ROUNDS (runs of each command per pair)
+#   default 5. Set PYTHON_ROWS=0 to leave out the slow Python pairs.
+# Output: a Markdown table on standard output; every run in
 #   BUILD_DIR/compare-tools/results.tsv.
 set -euo pipefail
 
@@ -19,36 +22,77 @@ rounds=${3:-5}
 source_dir=$(cd "$(dirname "$0")/.." && pwd)
 out="$build/compare-tools"
 agg="$build/bin/agg-l3"
-python=/usr/bin/python3  # Debian's, which has python3-protobuf
+python=/usr/bin/python3 # Debian's, which has python3-protobuf
 type=ostrel.ruk.agg_service.l3.RouteTableMsg
 schema=ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto
+protoc_args="-I$source_dir/proto $schema"
 export PYTHONPATH="$build/proto/python"
 mkdir -p "$out"
+# Two runs at once would share the tables and the results, and load each other.
+exec 9>"$out/lock"
+flock -n 9 || { echo "another run is using $out" >&2; exit 1; }
 
-# The table: JSON lines of its parts, turned into binary by agg-l3 itself.
-if [[ ! -s $out/table-$routes.bin ]]; then
-  "$python" - "$routes" >"$out/lines.jsonl" <<'EOF'
-import sys
-routes = int(sys.argv[1])
-out = sys.stdout
-out.write('{"lrouterId":"lr-edge-01","timestamp":"1764979200",'
-          '"lrouterUuid":{"left":"4552142339036233728","right":"17"}}\n')
-for i in range(routes):
-    kind = ("b", "s", "c")[i % 3]
-    out.write('{"route":[{"routeType":"%s","network":"10.%d.%d.0/24",'
-              '"logicalRouterPortId":"lrp-%05d","nextHop":"192.0.%d.%d",'
-              '"adminDistance":%d}]}\n'
-              % (kind, i >> 16 & 255, i >> 8 & 255, i % 4096,
-                 i >> 8 & 255, i & 255, (20, 1, 0)[i % 3]))
-EOF
-  "$agg" encode --each route RouteTableMsg "$out/lines.jsonl" \
-    -o "$out/table-$routes.bin"
-  rm "$out/lines.jsonl"
+# Output goes to a null device of our own: writing a file would time the
+# page cache, and the system's /dev/null is not ours to point things at.
+sink=$out/null
+if [[ ! -c $sink ]]; then
+  rm -f "$sink"
+  mknod "$sink" c 1 3 || : >"$sink" # no device nodes here: a plain file
 fi
-bin=$out/table-$routes.bin
-"$agg" decode RouteTableMsg "$bin" -o "$out/table.txt"
-"$agg" decode --json RouteTableMsg "$bin" -o "$out/table.json"
-"$agg" decode --each route RouteTableMsg "$bin" -o "$out/table.jsonl"
+
+# A table in text format: the example's route types, next hops and
+# distances, a port name and a port UUID per route. `changed` differs in
+# every hundredth route: a new distance, a new network, or no next hop.
+make_table() { # ROUTES SEED CHANGED > text
+  "$python" - "$@" <<'EOF'
+import random, sys
+routes, seed, changed = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3] == "1"
+rng = random.Random(seed)
+kinds = ["b"] * 14 + ["t1c"] * 8 + ["t0s"] * 3 + ["t0c", "t0c", "t1s", "ib"]
+hops = ["100.64.0.1", "192.168.240.1", "192.168.241.1", ""]
+out = sys.stdout
+out.write('lrouter_id: "fe4f5263-11d5-4724-95ba-a978983b6369"\n'
+          'timestamp: 1765010700123\n')
+for i in range(routes):
+    r = random.Random(i)  # the same route in both tables
+    network = "%d.%d.%d.0/24" % (1 + (i >> 16), i >> 8 & 255, i & 255) \
+        if i % 7 else "100.%d.%d.%d/31" % (64 + (i >> 16), i >> 8 & 255, i & 254)
+    hop = r.choice(hops)
+    distance = r.choice((20, 3, 1, 0, 200))
+    if changed and i % 100 == 50:
+        kind = i // 100 % 3
+        if kind == 0: distance += 1
+        elif kind == 1: network = "172.%d.%d.%d/32" % (16 + (i >> 16), i >> 8 & 255, i & 255)
+        else: hop = ""
+    out.write('route {\n  route_type: "%s"\n  network: "%s"\n'
+              '  logical_router_port_id: "%08x-%04x-4%03x-8%03x-%012x"\n'
+              % (r.choice(kinds), network, r.getrandbits(32),
+                 r.getrandbits(16), r.getrandbits(12), r.getrandbits(12),
+                 r.getrandbits(48)))
+    if hop: out.write('  next_hop: "%s"\n' % hop)
+    out.write('  admin_distance: %d\n  lrouter_port_uuid {\n'
+              '    left: %d\n    right: %d\n  }\n}\n'
+              % (distance, r.getrandbits(64), r.getrandbits(64)))
+EOF
+}
+
+# Binary made by protoc, so that the tool under test makes none of its input.
+table() { # NAME ROUTES CHANGED
+  if [[ ! -s $out/$1.bin ]]; then
+    make_table "$2" 1 "$3" >"$out/$1.txt"
+    protoc --encode=$type $protoc_args <"$out/$1.txt" >"$out/$1.bin"
+  fi
+}
+table "old-$routes" "$routes" 0
+table "new-$routes" "$routes" 1
+table "small-$routes" $((routes / 10)) 0
+bin=$out/old-$routes.bin
+new=$out/new-$routes.bin
+"$agg" decode RouteTableMsg "$bin" -o "$out/old.txt"
+"$agg" decode --json RouteTableMsg "$bin" -o "$out/old.json"
+"$agg" decode --each route RouteTableMsg "$bin" -o "$out/old.jsonl"
+"$agg" decode --each route RouteTableMsg "$out/small-$routes.bin" \
+  -o "$out/small.jsonl"
 
 cat >"$out/json_format.py" <<'EOF'
 import sys
@@ -65,54 +109,88 @@ else:
     sys.stdout.buffer.write(table.SerializeToString())
 EOF
 
-# name|command; a row's ratios are to protoc's for the same direction.
-commands=(
-  "decode: protoc --decode|protoc --decode=$type -I$source_dir/proto $schema <$bin"
-  "decode: agg-l3 decode|$agg decode RouteTableMsg $bin"
-  "decode: agg-l3 decode --json|$agg decode --json RouteTableMsg $bin"
-  "decode: agg-l3 decode --each route|$agg decode --each route RouteTableMsg $bin"
-  "decode: Python json_format.MessageToJson|$python $out/json_format.py decode $bin"
-  "encode: protoc --encode|protoc --encode=$type -I$source_dir/proto $schema <$out/table.txt"
-  "encode: agg-l3 encode|$agg encode RouteTableMsg $out/table.txt"
-  "encode: agg-l3 encode --json|$agg encode --json RouteTableMsg $out/table.json"
-  "encode: agg-l3 encode --each route|$agg encode --each route RouteTableMsg $out/table.jsonl"
-  "encode: Python json_format.Parse|$python $out/json_format.py encode $out/table.json"
+protoc_decode="protoc --decode=$type $protoc_args <$bin"
+protoc_encode="protoc --encode=$type $protoc_args <$out/old.txt"
+# goal|A's name|A|B's name|B|CPU goal|memory goal (A / B at most; - none)
+pairs=(
+  "1|encode --json|$agg encode --json RouteTableMsg $out/old.json|protoc --encode|$protoc_encode|0.5|1.0"
+  "1|encode --each route|$agg encode --each route RouteTableMsg $out/old.jsonl|protoc --encode|$protoc_encode|0.5|-"
+  "1|encode --each route|$agg encode --each route RouteTableMsg $out/old.jsonl|the same, a tenth of the routes|$agg encode --each route RouteTableMsg $out/small.jsonl|-|1.1"
+  "2|encode|$agg encode RouteTableMsg $out/old.txt|protoc --encode|$protoc_encode|-|1.0"
+  "3|decode|$agg decode RouteTableMsg $bin|protoc --decode|$protoc_decode|0.5|-"
+  "3|decode --json|$agg decode --json RouteTableMsg $bin|protoc --decode|$protoc_decode|-|-"
+  "3|check|$agg check RouteTableMsg $bin|protoc --decode|$protoc_decode|-|-"
+  "lines|decode --each route|$agg decode --each route RouteTableMsg $bin|decode --json|$agg decode --json RouteTableMsg $bin|1.25|-"
+  "-|diff|$agg diff RouteTableMsg $bin $new|check of both|$agg check RouteTableMsg $bin && $agg check RouteTableMsg $new|-|-"
 )
+if [[ ${PYTHON_ROWS:-1} != 0 ]]; then
+  pairs+=(
+    "-|decode --json|$agg decode --json RouteTableMsg $bin|Python json_format.MessageToJson|$python $out/json_format.py decode $bin|-|-"
+    "-|encode --json|$agg encode --json RouteTableMsg $out/old.json|Python json_format.Parse|$python $out/json_format.py encode $out/old.json|-|-"
+  )
+fi
 
-for entry in "${commands[@]}"; do  # each must work before it is timed
-  bash -c "${entry#*|} >/dev/null" || { echo "failed: ${entry%%|*}" >&2; exit 1; }
+for pair in "${pairs[@]}"; do # each must work before it is timed
+  IFS='|' read -r _ _ a _ b _ <<<"$pair"
+  for command in "$a" "$b"; do
+    status=0
+    bash -c "{ $command; } >$sink" || status=$?
+    # 1 is diff's answer that the reports differ.
+    [[ $status == 0 || ($status == 1 && $command == *" diff "*) ]] || {
+      echo "failed: $command" >&2
+      exit 1
+    }
+  done
 done
 
 results=$out/results.tsv
-printf 'round\tname\tcpu_s\trss_kib\n' >"$results"
-for ((round = 1; round <= rounds; round++)); do
-  for i in $(shuf -i 0-$((${#commands[@]} - 1))); do
-    name=${commands[$i]%%|*}
-    command=${commands[$i]#*|}
-    measured=$( { /usr/bin/time -f '%U %S %M' bash -c "$command >/dev/null" ; } 2>&1 | tail -1)
-    read -r user system rss <<<"$measured"
-    printf '%d\t%s\t%s\t%s\n' "$round" "$name" \
-      "$(awk "BEGIN{print $user + $system}")" "$rss" >>"$results"
+printf 'pair\tside\tround\tcpu_s\trss_kib\n' >"$results"
+run() { # PAIR SIDE ROUND COMMAND
+  local user system rss
+  read -r user system rss < <({ /usr/bin/time -f '%U %S %M' \
+    bash -c "{ $4; } >$sink"; } 2>&1 | tail -1)
+  printf '%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" \
+    "$(awk "BEGIN{print $user + $system}")" "$rss" >>"$results"
+}
+for i in "${!pairs[@]}"; do
+  IFS='|' read -r _ _ a _ b _ <<<"${pairs[$i]}"
+  for ((round = 1; round <= rounds; round++)); do
+    run "$i" A "$round" "$a"
+    run "$i" B "$round" "$b"
   done
-  echo "round $round of $rounds done" >&2
+  echo "pair $((i + 1)) of ${#pairs[@]} done" >&2
 done
 
-"$python" - "$results" "$routes" "$(du -m "$bin" | cut -f1)" \
-  "${commands[@]%%|*}" <<'EOF'
+"$python" - "$results" "$routes" "$(($(stat -Lc %s "$bin") >> 20))" \
+  "$(nproc)" "$(cut -d' ' -f1-3 /proc/loadavg)" "${pairs[@]}" <<'EOF'
 import csv, statistics, sys
-results, routes, size_mib, names = sys.argv[1], sys.argv[2], sys.argv[3], sys.argv[4:]
+results, routes, size, cores, load = sys.argv[1:6]
+pairs = [p.split("|") for p in sys.argv[6:]]
 rows = list(csv.DictReader(open(results), delimiter="\t"))
-median = lambda name, key: statistics.median(
-    float(r[key]) for r in rows if r["name"] == name)
-print(f"{int(routes):,} routes, {size_mib} MiB of binary; medians of "
-      f"{len({r['round'] for r in rows})} interleaved rounds.\n")
-print("| command | CPU s | × protoc | peak RSS MiB | × protoc |")
-print("|---|---:|---:|---:|---:|")
-base = {}
-for name in names:
-    group, command = name.split(": ", 1)
-    cpu, rss = median(name, "cpu_s"), median(name, "rss_kib") / 1024
-    base.setdefault(group, (cpu, rss))
-    print(f"| `{command}` | {cpu:.2f} | {cpu / base[group][0]:.2f} "
-          f"| {rss:.0f} | {rss / base[group][1]:.2f} |")
+def runs(pair, side, key):
+    return [float(r[key]) / (1 if key == "cpu_s" else 1024) for r in rows
+            if r["pair"] == str(pair) and r["side"] == side]
+def spread(values, digits):
+    return (f"{statistics.median(values):.{digits}f} "
+            f"({min(values):.{digits}f}–{max(values):.{digits}f})")
+def ratio(pair, key, goal):
+    a = statistics.median(runs(pair, "A", key))
+    b = statistics.median(runs(pair, "B", key))
+    if b == 0: return "n/a"  # too small to time
+    if goal == "-": return f"{a / b:.2f}"
+    verdict = "met" if a / b <= float(goal) else "**missed**"
+    return f"**{a / b:.2f}** (≤ {goal}: {verdict})"
+print(f"{int(routes):,} routes, {size} MiB of binary; each pair run A B A B, "
+      f"{len(runs(0, 'A', 'cpu_s'))} times each; medians (min–max); "
+      f"{cores} cores, load average at the end {load}.\n")
+print("| goal | A | B | A CPU s | B CPU s | CPU A / B "
+      "| A peak MiB | B peak MiB | memory A / B |")
+print("|---|---|---|---:|---:|---:|---:|---:|---:|")
+for i, (goal, a, _, b, _, cpu_goal, rss_goal) in enumerate(pairs):
+    print(f"| {goal} | `{a}` | `{b}` "
+          f"| {spread(runs(i, 'A', 'cpu_s'), 2)} "
+          f"| {spread(runs(i, 'B', 'cpu_s'), 2)} | {ratio(i, 'cpu_s', cpu_goal)} "
+          f"| {spread(runs(i, 'A', 'rss_kib'), 0)} "
+          f"| {spread(runs(i, 'B', 'rss_kib'), 0)} "
+          f"| {ratio(i, 'rss_kib', rss_goal)} |")
 EOF

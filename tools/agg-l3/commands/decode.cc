@@ -51,7 +51,7 @@ Status NotAReport(const Input& input, const Descriptor& type,
 Status DecodeWhole(const Options& options, Input& input, Output& output,
                    Exactness& exactness, int64_t number) {
   const Descriptor& type = *options.type;
-  const std::unique_ptr<Message> report = NewReport(type);
+  Message* report = NewReportKeptToExit(type);
   std::string bytes;
   const int64_t size = input.size();
   if (size >= 0 && static_cast<uint64_t>(size) <= wire::kMaxLength) {
@@ -73,7 +73,7 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
     }
   }
   if (Status read = input.status(); !read.ok()) return read;
-  if (!exactness.Judge(report.get())) return exactness.Refusal(input.name());
+  if (!exactness.Judge(report)) return exactness.Refusal(input.name());
   google::protobuf::util::JsonPrintOptions json = options.json;
   if (number > 0) {
     json.add_whitespace = false;  // a report per line

@@ -5,8 +5,6 @@
 //   encode --delimited     a record per report, written as each is read:
 //                          text format split at "---" lines, or JSON lines.
 
-#include <functional>
-
 #include "commands/commands.h"
 #include "format/input_hints.h"
 #include "format/report_codec.h"
@@ -28,19 +26,18 @@ Status EncodeWhole(const Options& options, Input& input, Output& output,
                    Warnings* warnings) {
   const Descriptor& type = *options.type;
   input.Limit(wire::kMaxLength, "the 2 GiB a report can take");
-  TextStart start;
-  std::string text;
-  if (Status read = input.ReadAll(&text, std::ref(start)); !read.ok()) {
-    return read;
-  }
+  // Parsed as it is read and serialized as it is written, so that the text
+  // and the binary are never held beside the report.
+  google::protobuf::Message* report = NewReportKeptToExit(type);
   std::vector<std::string> skipped;
-  std::string binary;
-  if (Status encoded = Encode(type, text, options.format, &binary,
+  const Status parsed = Parse(input.stream(), options.format, report,
                               options.ignore_unknown ? &skipped : nullptr);
-      !encoded.ok()) {
-    std::string why = encoded.message();
+  // A read that failed ends the text early: that, not the parse, is why.
+  if (Status read = input.status(); !read.ok()) return read;
+  if (!parsed.ok()) {
+    std::string why = parsed.message();
     const std::string hint = LooksLike(
-        type, text,
+        type, input.head(),
         options.format == Format::kJson ? InputForm::kJson : InputForm::kText);
     if (!hint.empty()) why += "; " + hint;
     return {kMalformed, input.name() + " is not a " + type.name() +
@@ -50,7 +47,10 @@ Status EncodeWhole(const Options& options, Input& input, Output& output,
     warnings->push_back(input.name() + ": skipped " + name + ", which " +
                         type.name() + " has no field for");
   }
-  output.Write(binary);
+  if (!report->SerializeToZeroCopyStream(output.stream()) && !output.failed()) {
+    return {kMalformed, input.name() + " makes a " + type.name() +
+                            " larger than the 2 GiB a report can take"};
+  }
   // The report is written, but it lacks what the input said.
   return {skipped.empty() ? kOk : kDrift, ""};
 }

@@ -83,12 +83,17 @@ class Exactness::Walk {
     const Descriptor& type = *message->GetDescriptor();
     if (!MayLose(type, exactness_.format_)) return;
     const Reflection& reflection = *message->GetReflection();
-    std::vector<const FieldDescriptor*> fields;
-    reflection.ListFields(*message, &fields);
-    for (const FieldDescriptor* field : fields) {
+    // One list of fields per depth, kept for the next message there: a
+    // report of a million routes would otherwise allocate a million.
+    if (fields_.size() <= depth_) fields_.emplace_back();
+    reflection.ListFields(*message, &fields_[depth_]);
+    const size_t depth = depth_++;
+    // Indexed, not iterated: the messages below may grow fields_.
+    for (size_t f = 0; f < fields_[depth].size(); ++f) {
+      const FieldDescriptor* field = fields_[depth][f];
       if (!field->is_repeated()) {
         path_.push_back({field, -1});
-        if (Value(message, *field, -1) && exactness_.accept_loss_) {
+        if (Value(message, reflection, *field, -1) && exactness_.accept_loss_) {
           reflection.ClearField(message, field);
         }
         path_.pop_back();
@@ -100,7 +105,7 @@ class Exactness::Walk {
       int kept = 0;
       for (int i = 0; i < count; ++i) {
         path_.push_back({field, i});
-        const bool lose = Value(message, *field, i);
+        const bool lose = Value(message, reflection, *field, i);
         path_.pop_back();
         if (lose || !exactness_.accept_loss_) continue;
         if (kept != i) reflection.SwapElements(message, field, kept, i);
@@ -111,6 +116,7 @@ class Exactness::Walk {
           reflection.RemoveLast(message, field);
       }
     }
+    --depth_;
     if (exactness_.format_ == Format::kJson) {
       const auto& unknown = reflection.GetUnknownFields(*message);
       for (int i = 0; i < unknown.field_count(); ++i) {
@@ -143,9 +149,8 @@ class Exactness::Walk {
 
   // Whether value `index` (-1: singular) of `field` cannot be held, and so
   // is to be taken out. Of a message only the lost parts are taken out.
-  bool Value(google::protobuf::Message* message, const FieldDescriptor& field,
-             int index) {
-    const Reflection& r = *message->GetReflection();
+  bool Value(google::protobuf::Message* message, const Reflection& r,
+             const FieldDescriptor& field, int index) {
     const bool list = index >= 0;
     switch (field.cpp_type()) {
       case FieldDescriptor::CPPTYPE_MESSAGE:
@@ -225,6 +230,8 @@ class Exactness::Walk {
   Exactness& exactness_;
   const std::string_view root_;
   std::vector<Step> path_;
+  std::vector<std::vector<const FieldDescriptor*>> fields_;  // by depth
+  size_t depth_ = 0;
   bool lost_ = false;
 
  public:

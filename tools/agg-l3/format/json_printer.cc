@@ -12,6 +12,7 @@ namespace {
 
 using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
+using google::protobuf::Reflection;
 
 constexpr size_t kDrainAt = 1 << 16;
 
@@ -197,7 +198,7 @@ void JsonPrinter::Name(const FieldDescriptor& field) {
 
 void JsonPrinter::PrintObject(const Message& message, int depth) {
   buffer_.push_back('{');
-  const auto* reflection = message.GetReflection();
+  const Reflection& reflection = *message.GetReflection();
   bool first = true;
   const auto member = [&](const FieldDescriptor& field) {
     if (!first) buffer_.push_back(',');
@@ -211,21 +212,24 @@ void JsonPrinter::PrintObject(const Message& message, int depth) {
       const FieldDescriptor& field = *type.field(i);
       if (field.is_repeated()) {
         member(field);
-        PrintField(message, field, depth);
-      } else if (reflection->HasField(message, &field)) {
+        PrintField(message, reflection, field, depth);
+      } else if (reflection.HasField(message, &field)) {
         member(field);
-        PrintField(message, field, depth);
+        PrintField(message, reflection, field, depth);
       } else if (field.cpp_type() != FieldDescriptor::CPPTYPE_MESSAGE) {
         member(field);
         PrintDefault(field);
       }
     }
   } else {
-    std::vector<const FieldDescriptor*> fields;
-    reflection->ListFields(message, &fields);
-    for (const FieldDescriptor* field : fields) {
-      member(*field);
-      PrintField(message, *field, depth);
+    const size_t level = static_cast<size_t>(depth);
+    if (fields_.size() <= level) fields_.resize(level + 1);
+    reflection.ListFields(message, &fields_[level]);
+    // Indexed, not iterated: the messages below may grow fields_.
+    for (size_t i = 0; i < fields_[level].size(); ++i) {
+      const FieldDescriptor& field = *fields_[level][i];
+      member(field);
+      PrintField(message, reflection, field, depth);
     }
   }
   if (!first) NewLine(depth - 1);
@@ -233,17 +237,18 @@ void JsonPrinter::PrintObject(const Message& message, int depth) {
 }
 
 void JsonPrinter::PrintField(const Message& message,
+                             const Reflection& reflection,
                              const FieldDescriptor& field, int depth) {
   if (!field.is_repeated()) {
-    PrintValue(message, field, -1, depth);
+    PrintValue(message, reflection, field, -1, depth);
     return;
   }
   buffer_.push_back('[');
-  const int count = message.GetReflection()->FieldSize(message, &field);
+  const int count = reflection.FieldSize(message, &field);
   for (int i = 0; i < count; ++i) {
     if (i > 0) buffer_.push_back(',');
     NewLine(depth + 1);
-    PrintValue(message, field, i, depth + 1);
+    PrintValue(message, reflection, field, i, depth + 1);
     DrainIfLarge();
   }
   if (count > 0) NewLine(depth);
@@ -252,9 +257,10 @@ void JsonPrinter::PrintField(const Message& message,
 
 // `index` is the element's for a list, -1 for a singular field.
 void JsonPrinter::PrintValue(const Message& message,
+                             const Reflection& reflection,
                              const FieldDescriptor& field, int index,
                              int depth) {
-  const auto* r = message.GetReflection();
+  const Reflection* r = &reflection;
   const bool list = index >= 0;
   switch (field.cpp_type()) {
     case FieldDescriptor::CPPTYPE_INT32:

@@ -17,6 +17,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace ostrel::agg_l3 {
 
@@ -43,9 +44,13 @@ class JsonPrinter {
 
  private:
   void PrintObject(const google::protobuf::Message& message, int depth);
+  // `reflection` is the message's, looked up once per message: the lookup
+  // costs as much as printing a small value.
   void PrintField(const google::protobuf::Message& message,
+                  const google::protobuf::Reflection& reflection,
                   const google::protobuf::FieldDescriptor& field, int depth);
   void PrintValue(const google::protobuf::Message& message,
+                  const google::protobuf::Reflection& reflection,
                   const google::protobuf::FieldDescriptor& field, int index,
                   int depth);
   void PrintDefault(const google::protobuf::FieldDescriptor& field);
@@ -56,6 +61,9 @@ class JsonPrinter {
   const google::protobuf::util::JsonPrintOptions options_;
   google::protobuf::io::ZeroCopyOutputStream* const output_;
   std::string buffer_;
+  // The fields set in the message being printed at each depth, kept for the
+  // next message there rather than allocated for each.
+  std::vector<std::vector<const google::protobuf::FieldDescriptor*>> fields_;
   bool failed_ = false;
 };
 

@@ -1,5 +1,6 @@
 #include "format/report_codec.h"
 
+#include <google/protobuf/arena.h>
 #include <google/protobuf/io/tokenizer.h>
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
@@ -60,6 +61,12 @@ class FirstError : public google::protobuf::io::ErrorCollector {
 
 Status Malformed(std::string why) { return {kMalformed, std::move(why)}; }
 
+JsonReadOptions JsonOptions(const std::vector<std::string>* skipped) {
+  JsonReadOptions options;
+  options.ignore_unknown_fields = skipped != nullptr;
+  return options;
+}
+
 }  // namespace
 
 const google::protobuf::FileDescriptor& SchemaFile() {
@@ -117,6 +124,15 @@ std::unique_ptr<Message> NewReport(const Descriptor& type) {
           ->New());
 }
 
+Message* NewReportKeptToExit(const Descriptor& type) {
+  static google::protobuf::Arena* kept = nullptr;  // not destroyed at exit
+  delete kept;
+  kept = new google::protobuf::Arena;
+  return google::protobuf::MessageFactory::generated_factory()
+      ->GetPrototype(&type)
+      ->New(kept);
+}
+
 void Print(const Message& report, Format format,
            const google::protobuf::util::JsonPrintOptions& json,
            google::protobuf::io::ZeroCopyOutputStream* output) {
@@ -131,40 +147,34 @@ void Print(const Message& report, Format format,
   if (!json.add_whitespace) printer.Write("\n");
 }
 
-bool TextStart::CertainlyMalformed(std::string_view text) {
-  if (decided_) return false;
-  const size_t first = text.find_first_not_of(" \t\r\n\f\v", blank_);
-  if (first == std::string_view::npos) {
-    blank_ = text.size();
-    return false;
-  }
-  decided_ = true;
-  const auto byte = static_cast<unsigned char>(text[first]);
-  return byte < 0x20 || byte == 0x7f;
-}
-
 Status Encode(const Descriptor& type, std::string_view text, Format format,
               std::string* output, std::vector<std::string>* skipped) {
   if (text.size() > wire::kMaxLength) {
     return Malformed("larger than any input the parsers take (2 GiB)");
   }
   const std::unique_ptr<Message> report = NewReport(type);
+  Status read;
   if (format == Format::kText) {
-    google::protobuf::TextFormat::Parser parser;
-    FirstError errors;
-    parser.RecordErrorsTo(&errors);
     google::protobuf::io::ArrayInputStream input(text.data(),
                                                  static_cast<int>(text.size()));
-    if (!parser.Parse(&input, report.get())) return Malformed(errors.error());
+    read = Parse(&input, format, report.get());
   } else {
-    JsonReadOptions options;
-    options.ignore_unknown_fields = skipped != nullptr;
-    if (Status read = ReadJson(text, report.get(), options, skipped);
-        !read.ok()) {
-      return read;
-    }
+    read = ReadJson(text, report.get(), JsonOptions(skipped), skipped);
   }
+  if (!read.ok()) return read;
   *output = report->SerializeAsString();
+  return {};
+}
+
+Status Parse(google::protobuf::io::ZeroCopyInputStream* text, Format format,
+             Message* report, std::vector<std::string>* skipped) {
+  if (format == Format::kJson) {
+    return ReadJson(text, report, JsonOptions(skipped), skipped);
+  }
+  google::protobuf::TextFormat::Parser parser;
+  FirstError errors;
+  parser.RecordErrorsTo(&errors);
+  if (!parser.Parse(text, report)) return Malformed(errors.error());
   return {};
 }
 

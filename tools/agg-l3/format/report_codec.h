@@ -39,26 +39,19 @@ std::vector<std::string> ClosestReportTypes(std::string_view name,
 std::unique_ptr<google::protobuf::Message> NewReport(
     const google::protobuf::Descriptor& type);
 
+// A report for a command's one whole report, on an arena that is left to
+// the program's exit: freeing a report of a million routes piece by piece
+// costs a good part of what parsing it did, and the program ends right
+// after. The next call frees the one before, so a process that runs many
+// commands (the tests, the fuzzer) holds one at most.
+google::protobuf::Message* NewReportKeptToExit(
+    const google::protobuf::Descriptor& type);
+
 // Prints `report` in `format` (JSON with `json`'s options) to `output`, as
 // it is: what the format cannot hold is for exactness.h to decide first.
 void Print(const google::protobuf::Message& report, Format format,
            const google::protobuf::util::JsonPrintOptions& json,
            google::protobuf::io::ZeroCopyOutputStream* output);
-
-// Follows text in either format while it arrives, to tell at its first
-// byte other than white space whether that is a control character, which
-// neither format can begin with.
-class TextStart {
- public:
-  // `text` is everything read so far: a longer prefix at each call.
-  bool CertainlyMalformed(std::string_view text);
-  // As a reader's early stop (Input::ReadAll).
-  bool operator()(std::string_view text) { return CertainlyMalformed(text); }
-
- private:
-  size_t blank_ = 0;  // the white space before what was read last
-  bool decided_ = false;
-};
 
 // Text to binary, all or nothing; fails with kMalformed and why, starting
 // with where ("line 3, column 14: ..."). With `skipped`, JSON names the type
@@ -66,6 +59,12 @@ class TextStart {
 Status Encode(const google::protobuf::Descriptor& type, std::string_view text,
               Format format, std::string* output,
               std::vector<std::string>* skipped = nullptr);
+
+// The same from `text` as it arrives, into `report` rather than binary, so
+// that the text is never held whole.
+Status Parse(google::protobuf::io::ZeroCopyInputStream* text, Format format,
+             google::protobuf::Message* report,
+             std::vector<std::string>* skipped = nullptr);
 
 }  // namespace ostrel::agg_l3
 

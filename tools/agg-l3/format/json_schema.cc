@@ -2,11 +2,9 @@
 
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
-#include <rapidjson/writer.h>
 
 #include <deque>
 #include <set>
-#include <type_traits>
 
 namespace ostrel::agg_l3 {
 namespace {
@@ -16,7 +14,8 @@ using google::protobuf::FieldDescriptor;
 
 constexpr const char* kDraft = "https://json-schema.org/draft/2020-12/schema";
 
-template <typename Writer>
+using Writer = rapidjson::PrettyWriter<rapidjson::StringBuffer>;
+
 class SchemaWriter {
  public:
   SchemaWriter(Writer& out,
@@ -161,28 +160,16 @@ class SchemaWriter {
   const google::protobuf::util::JsonPrintOptions& json_;
 };
 
-template <typename Writer>
-std::string Render(const Descriptor& type,
-                   const google::protobuf::util::JsonPrintOptions& json) {
-  rapidjson::StringBuffer buffer;
-  Writer out(buffer);
-  if constexpr (std::is_same_v<
-                    Writer, rapidjson::PrettyWriter<rapidjson::StringBuffer>>) {
-    out.SetIndent(' ', 2);
-    out.SetFormatOptions(rapidjson::kFormatSingleLineArray);
-  }
-  SchemaWriter<Writer>(out, json).Write(type);
-  return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
-}
-
 }  // namespace
 
 std::string JsonSchema(const Descriptor& type,
                        const google::protobuf::util::JsonPrintOptions& json) {
-  using Buffer = rapidjson::StringBuffer;
-  return json.add_whitespace
-             ? Render<rapidjson::PrettyWriter<Buffer>>(type, json)
-             : Render<rapidjson::Writer<Buffer>>(type, json);
+  rapidjson::StringBuffer buffer;
+  Writer out(buffer);
+  out.SetIndent(' ', 2);
+  out.SetFormatOptions(rapidjson::kFormatSingleLineArray);
+  SchemaWriter(out, json).Write(type);
+  return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
 }
 
 }  // namespace ostrel::agg_l3

@@ -15,8 +15,7 @@
 
 namespace ostrel::agg_l3 {
 
-// Honours preserve_proto_field_names and always_print_enums_as_ints; pretty
-// printed unless !add_whitespace.
+// Honours preserve_proto_field_names and always_print_enums_as_ints.
 std::string JsonSchema(const google::protobuf::Descriptor& type,
                        const google::protobuf::util::JsonPrintOptions& json);
 

@@ -74,6 +74,15 @@ constexpr std::pair<const char*, const char*> kDefaultKeys[] = {
     {"GreTunnelPerNodeMsg.tunnel_status", "service_router_id"},
 };
 
+// The fields that name a report among others of its type, where the type
+// has them.
+constexpr const char* kIdentityFields[] = {
+    "lrouter_id",        "lrouter_uuid",           "lrouter_port_id",
+    "lrouter_port_uuid", "service_router_id",      "service_router_uuid",
+    "transport_node_id", "self.transport_node_id", "logical_switch_id",
+    "gre_tunnel_id",     "neighbor_ip.address",
+};
+
 std::vector<std::string> Split(std::string_view text, char separator) {
   std::vector<std::string> parts;
   if (text.empty()) return parts;
@@ -649,6 +658,7 @@ class Walker {
                    new_fields.end(), std::back_inserter(fields), by_number);
     const std::string prefix = path.empty() ? "" : path + ".";
     for (const pb::FieldDescriptor* field : fields) {
+      if (stopped_) return;
       if (field->is_repeated()) {
         List(old_message, new_message, *field, prefix, steps);
         continue;
@@ -685,7 +695,7 @@ class Walker {
 
   void Emit(Difference::Kind kind, std::string path, std::vector<Step> steps,
             std::optional<Value> old_value, std::optional<Value> new_value) {
-    if (ignore_ && ignore_->Covers(path)) return;
+    if (stopped_ || (ignore_ && ignore_->Covers(path))) return;
     Difference d;
     d.kind = kind;
     d.path = std::move(path);
@@ -693,7 +703,11 @@ class Walker {
     d.old_value = std::move(old_value);
     d.new_value = std::move(new_value);
     sink_.difference(d);
+    stopped_ = sink_.stop_at_first;
   }
+
+  // Whether the sink wants no more differences.
+  bool stopped() const { return stopped_; }
 
  private:
   // A field's values on the sides that have them (index -1: absent, or the
@@ -779,7 +793,7 @@ class Walker {
     const int old_size = r.FieldSize(old_parent, &list);
     const int new_size = r.FieldSize(new_parent, &list);
     if (!Keyed(keys_, list)) {
-      for (int i = 0; i < std::max(old_size, new_size); ++i) {
+      for (int i = 0; i < std::max(old_size, new_size) && !stopped_; ++i) {
         const int old_index = i < old_size ? i : -1;
         const int new_index = i < new_size ? i : -1;
         Pair(old_parent, new_parent, list, old_index, new_index,
@@ -841,7 +855,7 @@ class Walker {
       if (old_rank[i] == 1) NoteDuplicate(list, "old", path(old_parent, i, 1));
     }
     std::vector<bool> matched(old_size);
-    for (int j = 0; j < new_size; ++j) {
+    for (int j = 0; j < new_size && !stopped_; ++j) {
       const uint32_t offset = static_cast<uint32_t>(keys.size());
       AppendKey(new_parent, list, j, &keys);
       Equal& equal = equals[find(offset)];
@@ -857,7 +871,7 @@ class Walker {
            path(new_parent, j, rank), step(new_parent, j, old_index, j, rank),
            steps);
     }
-    for (int i = 0; i < old_size; ++i) {
+    for (int i = 0; i < old_size && !stopped_; ++i) {
       if (!matched[i]) {
         Pair(old_parent, new_parent, list, i, -1,
              path(old_parent, i, old_rank[i]),
@@ -912,6 +926,7 @@ class Walker {
   const Sink& sink_;
   std::set<std::string> noted_;
   std::string scratch_, old_bytes_, new_bytes_;
+  bool stopped_ = false;
 };
 
 }  // namespace
@@ -949,6 +964,13 @@ Keys::Keys(const pb::Descriptor& report) : report_(report) {
         open.pop_back();
       };
   walk(report, "");
+  for (const char* dotted : kIdentityFields) {
+    std::vector<const pb::FieldDescriptor*> path;
+    std::string error;
+    if (ResolvePath(report, dotted, &path, &error)) {
+      identity_.fields.push_back(std::move(path));
+    }
+  }
 }
 
 bool Keys::Set(std::string_view list, const std::vector<std::string>& fields,
@@ -1009,6 +1031,17 @@ const Keys::Key& Keys::For(const pb::FieldDescriptor& list) const {
   static const Key kByPosition;
   const auto key = keys_.find(&list);
   return key == keys_.end() ? kByPosition : key->second;
+}
+
+Keys::Identity Keys::IdentityOf(std::string_view report) const {
+  pb::io::ArrayInputStream input(report.data(),
+                                 static_cast<int>(report.size()));
+  report_stream::ReportReader reader(&input, report_, {});
+  while (reader.Next()) {
+  }
+  const KeyReader key(identity_);
+  std::string text = key.Text(reader.header());
+  return {text, text.empty() ? "" : key.Json(reader.header())};
 }
 
 // ---------------------------------------------------------------- Ignore
@@ -1329,7 +1362,7 @@ class Comparison {
 
   bool Stream(pb::io::ZeroCopyInputStream* new_report, ReadError* error) {
     report_stream::ReportReader reader(new_report, Descriptor(), {});
-    while (reader.Next()) {
+    while (!walker_.stopped() && reader.Next()) {
       if (reader.event() == report_stream::ReportReader::kElement) {
         Element(reader);
       }
@@ -1339,7 +1372,7 @@ class Comparison {
       return false;
     }
     for (OldRun& run : old_) {
-      while (run.remaining > 0) Removed(&run);
+      while (run.remaining > 0 && !walker_.stopped()) Removed(&run);
     }
     std::vector<Step> steps;
     walker_.Compare(*old_header_, reader.header(), "", &steps);
@@ -1422,11 +1455,8 @@ class Comparison {
   void Element(const report_stream::ReportReader& reader) {
     const pb::FieldDescriptor& list = *reader.field();
     const pb::Message* element = MessageOf(reader);
-    std::string_view new_bytes = reader.element_string();
-    if (element != nullptr) {
-      element->SerializeToString(&scratch_);
-      new_bytes = scratch_;
-    }
+    const std::string_view new_bytes = reader.element_bytes();
+    if (SameAsNextOld(list, new_bytes)) return;
     const std::string& key = KeyBytes(list, element, reader.element_string());
     // An old element with the same bytes has the same key; else the key is
     // read from the element the pair would be made with.
@@ -1449,11 +1479,10 @@ class Comparison {
       KeySlot& slot = slots_[slot_id];
       rank = slot.new_count++;
       if (slot.next_unmatched != OldRun::kNone) {
-        OldRun& run = old_[slot.next_unmatched];
+        const OldRun& run = old_[slot.next_unmatched];
         old_record = run.record;
         step.old_index = static_cast<int>(run.index);
-        Advance(&run);
-        if (run.remaining == 0) slot.next_unmatched = run.next_equal;
+        MatchNext(&slot);
       }
     } else if (new_only_.size() < old_.size() + 4096) {
       // Keys only the new report has are kept to rank their repeats, up to
@@ -1478,6 +1507,30 @@ class Comparison {
       std::vector<Step> steps = {step};
       walker_.Compare(*OldMessage(old_record), *element, path, &steps);
     }
+  }
+
+  // Whether the old element after the last one matched has `bytes`, and
+  // then matches it: in the old report's order that is the match, found
+  // with no key and no lookup.
+  bool SameAsNextOld(const pb::FieldDescriptor& list, std::string_view bytes) {
+    if (next_run_ >= old_.size()) return false;
+    KeySlot& slot = slots_[old_[next_run_].slot];
+    // Elements with equal keys are matched in order.
+    if (slot.next_unmatched != next_run_) return false;
+    const Location at = Locate(old_[next_run_].record);
+    if (at.list != &list || at.bytes != bytes) return false;
+    ++slot.new_count;
+    MatchNext(&slot);
+    return true;
+  }
+
+  // Matches the first unmatched old element of `slot`'s key.
+  void MatchNext(KeySlot* slot) {
+    const uint32_t id = slot->next_unmatched;
+    OldRun& run = old_[id];
+    Advance(&run);
+    if (run.remaining == 0) slot->next_unmatched = run.next_equal;
+    next_run_ = run.remaining > 0 ? id : id + 1;
   }
 
   // Moves `run` past its first unmatched element.
@@ -1550,10 +1603,11 @@ class Comparison {
   const Sink& sink_;
   std::string_view old_report_;
   std::vector<OldRun> old_;
-  uint32_t run_end_ = 0;  // where the last old element indexed ends
+  uint32_t run_end_ = 0;   // where the last old element indexed ends
+  uint32_t next_run_ = 0;  // where the next element in order would be
   KeyIndex slots_;
   std::unordered_map<std::string, int32_t> new_only_;  // key: new count
-  std::string key_, old_key_, scratch_;
+  std::string key_, old_key_;
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;

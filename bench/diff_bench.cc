@@ -11,7 +11,10 @@
 // and maximum, and how much resident memory a comparison adds against the
 // old report's size.
 //
-//   diff_bench [ROUNDS [MAX_ELEMENTS]]   (default 7 rounds, every case)
+//   diff_bench [ROUNDS [MAX_ELEMENTS [NAME]]]
+//
+// 7 rounds by default; only cases of at most MAX_ELEMENTS elements, and
+// whose name has NAME in it, where those are given.
 
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <malloc.h>
@@ -235,12 +238,16 @@ int main(int argc, char** argv) {
   using namespace ostrel::bench;
   const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
   const int max_elements = argc > 2 ? std::atoi(argv[2]) : 1 << 30;
+  const std::string only = argc > 3 ? argv[3] : "";
   bool ok = true;
   std::map<int, double> nested_compare_s;  // by elements
   std::printf("%-27s %9s %9s %17s %11s %11s\n", "case", "parse ms", "diff ms",
               "ratio [min-max]", "growth MiB", "goal MiB");
   for (const Case& c : kCases) {
-    if (c.elements > max_elements) continue;
+    if (c.elements > max_elements ||
+        std::string(c.name).find(only) == std::string::npos) {
+      continue;
+    }
     const Pair& pair = Reports(c.shape, c.elements);
     Times parse, compare;
     std::vector<double> ratios;

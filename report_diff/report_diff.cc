@@ -6,6 +6,7 @@
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/unknown_field_set.h>
 #include <google/protobuf/util/json_util.h>
+#include <google/protobuf/wire_format_lite.h>
 #include <ostrel/report_stream.h>
 
 #include <algorithm>
@@ -636,6 +637,48 @@ bool SameScalar(const pb::Message& a, const pb::Message& b,
   return false;
 }
 
+// The encodings of two messages compared, where known ("" where not): equal
+// encodings of list elements are equal elements, told with no serializing.
+struct Encodings {
+  std::string_view old_bytes, new_bytes;
+};
+
+// The encodings of the `size` elements of message list `list` in `parent`,
+// its parent's encoding; none where that is unknown or holds other than
+// those elements (a record of the list's number with another wire type is
+// none of them).
+std::vector<std::string_view> ElementEncodings(std::string_view parent,
+                                               const pb::FieldDescriptor& list,
+                                               int size) {
+  std::vector<std::string_view> elements;
+  if (parent.empty() ||
+      list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+    return elements;
+  }
+  elements.reserve(size);
+  pb::io::CodedInputStream in(reinterpret_cast<const uint8_t*>(parent.data()),
+                              static_cast<int>(parent.size()));
+  const uint32_t element_tag = pb::internal::WireFormatLite::MakeTag(
+      list.number(), pb::internal::WireFormatLite::WIRETYPE_LENGTH_DELIMITED);
+  for (uint32_t tag; (tag = in.ReadTag()) != 0;) {
+    uint32_t length;
+    const void* data;
+    int available;
+    if (tag != element_tag) {
+      if (!pb::internal::WireFormatLite::SkipField(&in, tag)) return {};
+    } else if (!in.ReadVarint32(&length) ||
+               !in.GetDirectBufferPointer(&data, &available) ||
+               static_cast<uint32_t>(available) < length) {
+      return {};
+    } else {
+      elements.emplace_back(static_cast<const char*>(data), length);
+      in.Skip(static_cast<int>(length));
+    }
+  }
+  if (elements.size() != static_cast<size_t>(size)) elements.clear();
+  return elements;
+}
+
 // Compares two messages of one type field by field, lists matched by their
 // keys through hash tables, so that every depth costs time linear in its
 // size; reports each difference below a given path.
@@ -645,7 +688,8 @@ class Walker {
       : keys_(keys), ignore_(ignore), sink_(sink) {}
 
   void Compare(const pb::Message& old_message, const pb::Message& new_message,
-               const std::string& path, std::vector<Step>* steps) {
+               const std::string& path, std::vector<Step>* steps,
+               Encodings encodings = {}) {
     const pb::Reflection& r = *old_message.GetReflection();
     std::vector<const pb::FieldDescriptor*> old_fields, new_fields, fields;
     r.ListFields(old_message, &old_fields);
@@ -660,7 +704,7 @@ class Walker {
     for (const pb::FieldDescriptor* field : fields) {
       if (stopped_) return;
       if (field->is_repeated()) {
-        List(old_message, new_message, *field, prefix, steps);
+        List(old_message, new_message, *field, prefix, steps, encodings);
         continue;
       }
       const std::string field_path = prefix + field->name();
@@ -743,10 +787,10 @@ class Walker {
 
   // Appends the key of element `index` of `list` to `keys`.
   void AppendKey(const pb::Message& parent, const pb::FieldDescriptor& list,
-                 int index, std::string* keys) {
+                 const KeyReader& key, int index, std::string* keys) {
     const pb::Message* element = ElementOf(parent, list, index);
     if (element) {
-      KeyReader(keys_.For(list)).Append(*element, keys);
+      key.Append(*element, keys);
     } else {
       keys->append(StringOf(parent, list, index));
     }
@@ -755,9 +799,13 @@ class Walker {
   // Whether two elements are equal, by their encodings where they are
   // messages: most matched pairs are, and need no walk and no path.
   bool Same(const pb::Message& old_parent, const pb::Message& new_parent,
-            const pb::FieldDescriptor& list, int old_index, int new_index) {
+            const pb::FieldDescriptor& list, int old_index, int new_index,
+            Encodings encodings) {
     if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
       return SameScalar(old_parent, new_parent, list, old_index, new_index);
+    }
+    if (encodings.old_bytes.data() && encodings.new_bytes.data()) {
+      return encodings.old_bytes == encodings.new_bytes;
     }
     ElementOf(old_parent, list, old_index)->SerializeToString(&old_bytes_);
     ElementOf(new_parent, list, new_index)->SerializeToString(&new_bytes_);
@@ -768,14 +816,15 @@ class Walker {
   // it) of `list`, at `path`.
   void Pair(const pb::Message& old_parent, const pb::Message& new_parent,
             const pb::FieldDescriptor& list, int old_index, int new_index,
-            const std::string& path, Step step, std::vector<Step>* steps) {
+            const std::string& path, Step step, std::vector<Step>* steps,
+            Encodings encodings = {}) {
     steps->push_back(std::move(step));
     if (old_index < 0 || new_index < 0) {
       Emit(old_index < 0 ? Difference::kAdded : Difference::kRemoved, path,
            *steps, old_parent, new_parent, list, old_index, new_index);
     } else if (list.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
       Compare(*ElementOf(old_parent, list, old_index),
-              *ElementOf(new_parent, list, new_index), path, steps);
+              *ElementOf(new_parent, list, new_index), path, steps, encodings);
     } else if (!SameScalar(old_parent, new_parent, list, old_index,
                            new_index)) {
       Emit(Difference::kChanged, path, *steps, old_parent, new_parent, list,
@@ -788,10 +837,24 @@ class Walker {
   // the old ones left over, removed; by position where the list has no key.
   void List(const pb::Message& old_parent, const pb::Message& new_parent,
             const pb::FieldDescriptor& list, const std::string& prefix,
-            std::vector<Step>* steps) {
+            std::vector<Step>* steps, Encodings parents) {
     const pb::Reflection& r = *old_parent.GetReflection();
     const int old_size = r.FieldSize(old_parent, &list);
     const int new_size = r.FieldSize(new_parent, &list);
+    const std::vector<std::string_view> old_encodings =
+        ElementEncodings(parents.old_bytes, list, old_size);
+    const std::vector<std::string_view> new_encodings =
+        ElementEncodings(parents.new_bytes, list, new_size);
+    const auto encodings = [&](int old_index, int new_index) {
+      Encodings pair;
+      if (old_index >= 0 && !old_encodings.empty()) {
+        pair.old_bytes = old_encodings[old_index];
+      }
+      if (new_index >= 0 && !new_encodings.empty()) {
+        pair.new_bytes = new_encodings[new_index];
+      }
+      return pair;
+    };
     if (!Keyed(keys_, list)) {
       for (int i = 0; i < std::max(old_size, new_size) && !stopped_; ++i) {
         const int old_index = i < old_size ? i : -1;
@@ -820,35 +883,66 @@ class Walker {
       int last = -1;
       int new_count = 0;
     };
+    // Every element's key in one string, with its hash: known ahead, the
+    // table slots of the elements a few places on are fetched while one is
+    // matched, so that a long list does not wait on memory for each.
+    const KeyReader key(keys_.For(list));
     std::string keys;
+    struct KeyAt {
+      uint32_t offset, length;
+      size_t hash;
+    };
+    const auto read_keys = [&](const pb::Message& parent, int size) {
+      std::vector<KeyAt> at(size);
+      for (int i = 0; i < size; ++i) {
+        const size_t offset = keys.size();
+        AppendKey(parent, list, key, i, &keys);
+        at[i] = {static_cast<uint32_t>(offset),
+                 static_cast<uint32_t>(keys.size() - offset), 0};
+      }
+      return at;
+    };
+    std::vector<KeyAt> old_keys = read_keys(old_parent, old_size);
+    std::vector<KeyAt> new_keys = read_keys(new_parent, new_size);
+    const auto key_of = [&](const KeyAt& at) {
+      return std::string_view(keys).substr(at.offset, at.length);
+    };
+    for (auto* side : {&old_keys, &new_keys}) {
+      for (KeyAt& at : *side)
+        at.hash = std::hash<std::string_view>()(key_of(at));
+    }
     std::vector<Equal> equals;
     // At most half full: a power of two above twice the keys.
     std::vector<int> table(
         size_t{4} << std::ilogb(std::max(1, old_size + new_size)), -1);
     std::vector<int> next_equal(old_size, -1), old_rank(old_size);
     const size_t mask = table.size() - 1;
-    // The equal-key entry of the key at `offset` in `keys`, added if new.
-    const auto find = [&](uint32_t offset) {
-      const std::string_view key =
-          std::string_view(keys).substr(offset, keys.size() - offset);
-      for (size_t i = std::hash<std::string_view>()(key) & mask;;
-           i = (i + 1) & mask) {
+    constexpr int kAhead = 8;
+    const auto fetch_ahead = [&](const std::vector<KeyAt>& side, int i) {
+      if (i + kAhead < static_cast<int>(side.size())) {
+        __builtin_prefetch(&table[side[i + kAhead].hash & mask]);
+      }
+    };
+    // The equal-key entry of key `at`, added if new; an entry `same_element`
+    // takes is taken without comparing keys.
+    const auto find = [&](const KeyAt& at, const auto& same_element) {
+      for (size_t i = at.hash & mask;; i = (i + 1) & mask) {
         if (table[i] < 0) {
           table[i] = static_cast<int>(equals.size());
-          equals.push_back({offset, static_cast<uint32_t>(key.size())});
+          equals.push_back({at.offset, at.length});
           return table[i];
         }
         const Equal& equal = equals[table[i]];
-        if (std::string_view(keys).substr(equal.offset, equal.length) == key) {
-          keys.resize(offset);  // known: its bytes are kept once
+        if (same_element(equal) ||
+            key_of({equal.offset, equal.length, 0}) == key_of(at)) {
           return table[i];
         }
       }
     };
     for (int i = 0; i < old_size; ++i) {
-      const uint32_t offset = static_cast<uint32_t>(keys.size());
-      AppendKey(old_parent, list, i, &keys);
-      Equal& equal = equals[find(offset)];
+      fetch_ahead(old_keys, i);
+      Equal& equal =
+          equals[find(old_keys[i], [](const Equal&) { return false; })];
       old_rank[i] = equal.last < 0 ? 0 : old_rank[equal.last] + 1;
       (equal.last < 0 ? equal.next_unmatched : next_equal[equal.last]) = i;
       equal.last = i;
@@ -856,20 +950,30 @@ class Walker {
     }
     std::vector<bool> matched(old_size);
     for (int j = 0; j < new_size && !stopped_; ++j) {
-      const uint32_t offset = static_cast<uint32_t>(keys.size());
-      AppendKey(new_parent, list, j, &keys);
-      Equal& equal = equals[find(offset)];
+      fetch_ahead(new_keys, j);
+      // An old element encoded as this one has its key: most pairs are
+      // matched and told equal with one comparison.
+      bool same = false;
+      Equal& equal = equals[find(new_keys[j], [&](const Equal& candidate) {
+        same = candidate.next_unmatched >= 0 && !old_encodings.empty() &&
+               !new_encodings.empty() &&
+               old_encodings[candidate.next_unmatched] == new_encodings[j];
+        return same;
+      })];
       const int rank = equal.new_count++;
       const int old_index = equal.next_unmatched;
       if (old_index >= 0) equal.next_unmatched = next_equal[old_index];
       if (rank > 0) NoteDuplicate(list, "new", path(new_parent, j, rank));
       if (old_index >= 0) {
         matched[old_index] = true;
-        if (Same(old_parent, new_parent, list, old_index, j)) continue;
+        if (same || Same(old_parent, new_parent, list, old_index, j,
+                         encodings(old_index, j))) {
+          continue;
+        }
       }
       Pair(old_parent, new_parent, list, old_index, j,
            path(new_parent, j, rank), step(new_parent, j, old_index, j, rank),
-           steps);
+           steps, encodings(old_index, j));
     }
     for (int i = 0; i < old_size && !stopped_; ++i) {
       if (!matched[i]) {
@@ -1349,6 +1453,15 @@ class Comparison {
         slot.last = id;
       }
       run_end_ = record + Locate(record).end;
+      // The largest element is kept parsed for its pair: where one element
+      // is most of the report, parsing it again is most of a parse.
+      if (message != nullptr && reader.element_bytes().size() > kept_size_) {
+        kept_size_ = reader.element_bytes().size();
+        std::unique_ptr<pb::Message>& kept = old_elements_[&list];
+        if (!kept) kept.reset(message->New());
+        kept->GetReflection()->Swap(kept.get(), reader.mutable_element());
+        parsed_ = record;
+      }
     }
     if (!reader.ok()) {
       *error = {false, reader.error()};
@@ -1464,9 +1577,12 @@ class Comparison {
     const uint32_t slot_id = slots_.Find(
         KeyIndex::Hash(key),
         [&](const KeySlot& slot) {
-          const uint32_t record = slot.next_unmatched != OldRun::kNone
-                                      ? old_[slot.next_unmatched].record
-                                      : slot.first_record;
+          // Until a new element matched its key, the first unmatched old
+          // element is the first: no run to read on the way.
+          const uint32_t record =
+              slot.new_count == 0 || slot.next_unmatched == OldRun::kNone
+                  ? slot.first_record
+                  : old_[slot.next_unmatched].record;
           same_bytes = slot.next_unmatched != OldRun::kNone &&
                        Locate(record).bytes == new_bytes;
           return same_bytes || OldKey(record) == key;
@@ -1505,7 +1621,8 @@ class Comparison {
            NewValue(reader));
     } else {
       std::vector<Step> steps = {step};
-      walker_.Compare(*OldMessage(old_record), *element, path, &steps);
+      walker_.Compare(*OldMessage(old_record), *element, path, &steps,
+                      {Locate(old_record).bytes, new_bytes});
     }
   }
 
@@ -1612,6 +1729,7 @@ class Comparison {
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;
   uint32_t parsed_ = OldRun::kNone;  // the old element parsed last, by record
+  size_t kept_size_ = 0;             // of the largest old element, kept parsed
   const pb::FieldDescriptor* located_ = nullptr;  // the list located last
 };
 

@@ -94,6 +94,9 @@ class ReportReader {
   // The current element of a message field. The object is reused: copy what
   // must outlive the next call.
   const google::protobuf::Message& element() const { return *element_; }
+  // The same, to change or to take (Swap) its contents: the next element is
+  // parsed into it afresh.
+  google::protobuf::Message* mutable_element() { return element_; }
   // The current element of a string field.
   const std::string& element_string() const { return string_element_; }
   // The current element's encoding as read (for a string, the string), until

@@ -4,17 +4,27 @@
 // nested list (4k, 8k and 64k, shuffled), and routes so small that the index
 // of the old report dominates. The new report differs in 1% of its elements
 // (a third changed, a third keyed elsewhere, a third losing a key field).
-// Prints the ratios of the medians measured in this one run, and how much
-// resident memory a comparison adds against the old report's size.
+//
+// In one process, rounds alternate the two (parse both, compare, parse
+// both, ...), each timed whole: the parsed reports' destruction, the keys'
+// construction. Prints the median of the rounds' ratios with their minimum
+// and maximum, and how much resident memory a comparison adds against the
+// old report's size.
+//
+//   diff_bench [ROUNDS [MAX_ELEMENTS [NAME]]]
+//
+// 7 rounds by default; only cases of at most MAX_ELEMENTS elements, and
+// whose name has NAME in it, where those are given.
 
-#include <benchmark/benchmark.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <malloc.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <random>
@@ -22,7 +32,6 @@
 #include <vector>
 
 #include "ostrel/report_diff.h"
-#include "ostrel/report_stream.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "route_data.h"
 
@@ -148,73 +157,47 @@ void ResetPeakRss() {
   }
 }
 
-const Pair& PairOf(const benchmark::State& state) {
-  return Reports(static_cast<Shape>(state.range(0)),
-                 static_cast<int>(state.range(1)));
+double CpuSeconds() {
+  timespec now;
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) + now.tv_nsec * 1e-9;
 }
 
-std::unique_ptr<google::protobuf::Message> NewReport(const Pair& pair) {
-  return std::unique_ptr<google::protobuf::Message>(
-      google::protobuf::MessageFactory::generated_factory()
-          ->GetPrototype(pair.type)
-          ->New());
+// What `check` of both reports does: parse each into a fresh report.
+bool ParseBoth(const Pair& pair) {
+  const google::protobuf::Message& prototype =
+      *google::protobuf::MessageFactory::generated_factory()->GetPrototype(
+          pair.type);
+  std::unique_ptr<google::protobuf::Message> old_report(prototype.New());
+  std::unique_ptr<google::protobuf::Message> new_report(prototype.New());
+  return old_report->ParseFromString(pair.old_report) &&
+         new_report->ParseFromString(pair.new_report);
 }
 
-// What `check` of both reports does: parse each.
-void ParseBoth(benchmark::State& state) {
-  const Pair& pair = PairOf(state);
-  for (auto _ : state) {
-    auto old_report = NewReport(pair);
-    auto new_report = NewReport(pair);
-    const bool ok = old_report->ParseFromString(pair.old_report) &&
-                    new_report->ParseFromString(pair.new_report);
-    if (!ok) state.SkipWithError("parse failed");
-    state.PauseTiming();
-    old_report.reset();
-    new_report.reset();
-    state.ResumeTiming();
-  }
-}
-
-// Compares the pair.
-void RunCompare(benchmark::State& state, const Pair& pair) {
+// What `diff` does: the keys, then the comparison. False when it failed or
+// missed a changed element (each is one difference or more).
+bool RunCompare(const Pair& pair) {
   const diff::Keys keys(*pair.type);
   google::protobuf::io::ArrayInputStream input(
       pair.new_report.data(), static_cast<int>(pair.new_report.size()));
-  uint64_t differences = 0;
+  int differences = 0;
   diff::ReadError error;
-  const bool ok = diff::Compare(
-      pair.old_report, &input, *pair.type, keys,
-      {[&](const diff::Difference&) { ++differences; }, nullptr, false},
-      &error);
-  if (!ok) state.SkipWithError(error.message.c_str());
-  // Each changed element is one difference or more.
-  if (differences < static_cast<uint64_t>(pair.changed)) {
-    state.SkipWithError("differences missed");
-  }
-  state.counters["differences"] = differences;
-}
-
-void Compare(benchmark::State& state) {
-  const Pair& pair = PairOf(state);
-  for (auto _ : state) RunCompare(state, pair);
+  return diff::Compare(
+             pair.old_report, &input, *pair.type, keys,
+             {[&](const diff::Difference&) { ++differences; }, nullptr, false},
+             &error) &&
+         differences >= pair.changed;
 }
 
 // How far a comparison grows the resident set beyond the two reports'
 // bytes, which the caller holds (the tool reads the old report whole and
 // streams the new one).
-void CompareMemory(benchmark::State& state) {
-  const Pair& pair = PairOf(state);
-  int64_t held_kb = 0;
-  for (auto _ : state) {
-    malloc_trim(0);
-    ResetPeakRss();
-    const int64_t before = StatusKb("VmRSS:");
-    RunCompare(state, pair);
-    held_kb = StatusKb("VmHWM:") - before;
-  }
-  state.counters["held_bytes"] = held_kb * 1024.0;
-  state.counters["old_bytes"] = pair.old_report.size();
+int64_t GrowthKb(const Pair& pair) {
+  malloc_trim(0);
+  ResetPeakRss();
+  const int64_t before = StatusKb("VmRSS:");
+  RunCompare(pair);
+  return StatusKb("VmHWM:") - before;
 }
 
 struct Case {
@@ -232,88 +215,66 @@ constexpr Case kCases[] = {
     {"empty_routes", Shape::kEmptyRoutes, 4000000},
 };
 
-std::string CaseName(const Case& c) {
-  return std::string(c.name) + "/" + std::to_string(c.elements);
-}
-
-class Ratios : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      if (run.aggregate_name != "" && run.aggregate_name != "median") continue;
-      Result& r = results_[run.run_name.function_name];
-      if (run.counters.count("held_bytes")) {
-        r.held = run.counters.at("held_bytes");
-        r.old_bytes = run.counters.at("old_bytes");
-      } else {
-        r.cpu_ns = run.GetAdjustedCPUTime();
-      }
-    }
+// CPU seconds of each round of `work`.
+struct Times {
+  std::vector<double> seconds;
+  bool ok = true;
+  void Time(const std::function<bool()>& work) {
+    const double start = CpuSeconds();
+    ok &= work();
+    seconds.push_back(CpuSeconds() - start);
   }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    for (const Case& c : kCases) {
-      const std::string n = CaseName(c);
-      const Result& parse = results_["diff/parse_both/" + n];
-      const Result& compare = results_["diff/compare/" + n];
-      const Result& memory = results_["diff/compare_memory/" + n];
-      if (parse.cpu_ns > 0 && compare.cpu_ns > 0) {
-        std::printf("%s: compare / parse both = %.2f (CPU)", n.c_str(),
-                    compare.cpu_ns / parse.cpu_ns);
-      }
-      if (memory.old_bytes > 0) {
-        const double mib = 1048576.0;
-        std::printf(
-            ", peak RSS growth %.1f MiB against old %.1f MiB "
-            "(goal: old / 2 + 64 MiB = %.1f MiB)",
-            memory.held / mib, memory.old_bytes / mib,
-            memory.old_bytes / 2 / mib + 64);
-      }
-      std::printf("\n");
-    }
-    const Result& small = results_["diff/compare/nested_link_states/4000"];
-    const Result& large = results_["diff/compare/nested_link_states/8000"];
-    if (small.cpu_ns > 0 && large.cpu_ns > 0) {
-      std::printf("nested link states: compare 8000 / compare 4000 = %.2f\n",
-                  large.cpu_ns / small.cpu_ns);
-    }
-  }
-
- private:
-  struct Result {
-    double cpu_ns = 0;
-    double held = 0;
-    double old_bytes = 0;
-  };
-  std::map<std::string, Result> results_;
 };
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
 
 }  // namespace
 }  // namespace ostrel::bench
 
 int main(int argc, char** argv) {
   using namespace ostrel::bench;
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 7;
+  const int max_elements = argc > 2 ? std::atoi(argv[2]) : 1 << 30;
+  const std::string only = argc > 3 ? argv[3] : "";
+  bool ok = true;
+  std::map<int, double> nested_compare_s;  // by elements
+  std::printf("%-27s %9s %9s %17s %11s %11s\n", "case", "parse ms", "diff ms",
+              "ratio [min-max]", "growth MiB", "goal MiB");
   for (const Case& c : kCases) {
-    const std::string n = CaseName(c);
-    const std::vector<int64_t> args = {static_cast<int64_t>(c.shape),
-                                       c.elements};
-    benchmark::RegisterBenchmark(("diff/parse_both/" + n).c_str(), ParseBoth)
-        ->Args(args)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("diff/compare/" + n).c_str(), Compare)
-        ->Args(args)
-        ->Unit(benchmark::kMillisecond);
-    benchmark::RegisterBenchmark(("diff/compare_memory/" + n).c_str(),
-                                 CompareMemory)
-        ->Args(args)
-        ->Iterations(1)
-        ->Unit(benchmark::kMillisecond);
+    if (c.elements > max_elements ||
+        std::string(c.name).find(only) == std::string::npos) {
+      continue;
+    }
+    const Pair& pair = Reports(c.shape, c.elements);
+    Times parse, compare;
+    std::vector<double> ratios;
+    for (int round = 0; round < rounds; ++round) {
+      parse.Time([&] { return ParseBoth(pair); });
+      compare.Time([&] { return RunCompare(pair); });
+      ratios.push_back(compare.seconds.back() / parse.seconds.back());
+    }
+    ok &= parse.ok && compare.ok;
+    const double mib = 1024.0;
+    const double growth = GrowthKb(pair) / mib;
+    const double old_mib = pair.old_report.size() / mib / mib;
+    std::sort(ratios.begin(), ratios.end());
+    std::printf(
+        "%-27s %9.1f %9.1f %5.2f [%.2f-%.2f] %11.1f %11.1f\n",
+        (std::string(c.name) + "/" + std::to_string(c.elements)).c_str(),
+        Median(parse.seconds) * 1e3, Median(compare.seconds) * 1e3,
+        Median(ratios), ratios.front(), ratios.back(), growth,
+        old_mib / 2 + 64);
+    if (c.shape == Shape::kNestedLinkStates) {
+      nested_compare_s[c.elements] = Median(compare.seconds);
+    }
   }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  Ratios reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  benchmark::Shutdown();
-  return 0;
+  if (nested_compare_s.count(4000) && nested_compare_s.count(8000)) {
+    std::printf("nested link states: diff 8000 / diff 4000 = %.2f\n",
+                nested_compare_s[8000] / nested_compare_s[4000]);
+  }
+  if (!ok) std::fprintf(stderr, "a comparison failed or missed differences\n");
+  return ok ? 0 : 1;
 }

@@ -6,6 +6,7 @@
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/unknown_field_set.h>
 #include <google/protobuf/util/json_util.h>
+#include <google/protobuf/wire_format_lite.h>
 #include <ostrel/report_stream.h>
 
 #include <algorithm>
@@ -72,6 +73,15 @@ constexpr std::pair<const char*, const char*> kDefaultKeys[] = {
     {"OspfDatabaseEntryMsg.asbr_summary_link_state", "ls_id,advertised_router"},
     {"OspfDatabaseMsg.ospf_database", "area.address"},
     {"GreTunnelPerNodeMsg.tunnel_status", "service_router_id"},
+};
+
+// The fields that name a report among others of its type, where the type
+// has them.
+constexpr const char* kIdentityFields[] = {
+    "lrouter_id",        "lrouter_uuid",           "lrouter_port_id",
+    "lrouter_port_uuid", "service_router_id",      "service_router_uuid",
+    "transport_node_id", "self.transport_node_id", "logical_switch_id",
+    "gre_tunnel_id",     "neighbor_ip.address",
 };
 
 std::vector<std::string> Split(std::string_view text, char separator) {
@@ -627,6 +637,48 @@ bool SameScalar(const pb::Message& a, const pb::Message& b,
   return false;
 }
 
+// The encodings of two messages compared, where known ("" where not): equal
+// encodings of list elements are equal elements, told with no serializing.
+struct Encodings {
+  std::string_view old_bytes, new_bytes;
+};
+
+// The encodings of the `size` elements of message list `list` in `parent`,
+// its parent's encoding; none where that is unknown or holds other than
+// those elements (a record of the list's number with another wire type is
+// none of them).
+std::vector<std::string_view> ElementEncodings(std::string_view parent,
+                                               const pb::FieldDescriptor& list,
+                                               int size) {
+  std::vector<std::string_view> elements;
+  if (parent.empty() ||
+      list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
+    return elements;
+  }
+  elements.reserve(size);
+  pb::io::CodedInputStream in(reinterpret_cast<const uint8_t*>(parent.data()),
+                              static_cast<int>(parent.size()));
+  const uint32_t element_tag = pb::internal::WireFormatLite::MakeTag(
+      list.number(), pb::internal::WireFormatLite::WIRETYPE_LENGTH_DELIMITED);
+  for (uint32_t tag; (tag = in.ReadTag()) != 0;) {
+    uint32_t length;
+    const void* data;
+    int available;
+    if (tag != element_tag) {
+      if (!pb::internal::WireFormatLite::SkipField(&in, tag)) return {};
+    } else if (!in.ReadVarint32(&length) ||
+               !in.GetDirectBufferPointer(&data, &available) ||
+               static_cast<uint32_t>(available) < length) {
+      return {};
+    } else {
+      elements.emplace_back(static_cast<const char*>(data), length);
+      in.Skip(static_cast<int>(length));
+    }
+  }
+  if (elements.size() != static_cast<size_t>(size)) elements.clear();
+  return elements;
+}
+
 // Compares two messages of one type field by field, lists matched by their
 // keys through hash tables, so that every depth costs time linear in its
 // size; reports each difference below a given path.
@@ -636,7 +688,8 @@ class Walker {
       : keys_(keys), ignore_(ignore), sink_(sink) {}
 
   void Compare(const pb::Message& old_message, const pb::Message& new_message,
-               const std::string& path, std::vector<Step>* steps) {
+               const std::string& path, std::vector<Step>* steps,
+               Encodings encodings = {}) {
     const pb::Reflection& r = *old_message.GetReflection();
     std::vector<const pb::FieldDescriptor*> old_fields, new_fields, fields;
     r.ListFields(old_message, &old_fields);
@@ -649,8 +702,9 @@ class Walker {
                    new_fields.end(), std::back_inserter(fields), by_number);
     const std::string prefix = path.empty() ? "" : path + ".";
     for (const pb::FieldDescriptor* field : fields) {
+      if (stopped_) return;
       if (field->is_repeated()) {
-        List(old_message, new_message, *field, prefix, steps);
+        List(old_message, new_message, *field, prefix, steps, encodings);
         continue;
       }
       const std::string field_path = prefix + field->name();
@@ -685,7 +739,7 @@ class Walker {
 
   void Emit(Difference::Kind kind, std::string path, std::vector<Step> steps,
             std::optional<Value> old_value, std::optional<Value> new_value) {
-    if (ignore_ && ignore_->Covers(path)) return;
+    if (stopped_ || (ignore_ && ignore_->Covers(path))) return;
     Difference d;
     d.kind = kind;
     d.path = std::move(path);
@@ -693,7 +747,11 @@ class Walker {
     d.old_value = std::move(old_value);
     d.new_value = std::move(new_value);
     sink_.difference(d);
+    stopped_ = sink_.stop_at_first;
   }
+
+  // Whether the sink wants no more differences.
+  bool stopped() const { return stopped_; }
 
  private:
   // A field's values on the sides that have them (index -1: absent, or the
@@ -729,10 +787,10 @@ class Walker {
 
   // Appends the key of element `index` of `list` to `keys`.
   void AppendKey(const pb::Message& parent, const pb::FieldDescriptor& list,
-                 int index, std::string* keys) {
+                 const KeyReader& key, int index, std::string* keys) {
     const pb::Message* element = ElementOf(parent, list, index);
     if (element) {
-      KeyReader(keys_.For(list)).Append(*element, keys);
+      key.Append(*element, keys);
     } else {
       keys->append(StringOf(parent, list, index));
     }
@@ -741,9 +799,13 @@ class Walker {
   // Whether two elements are equal, by their encodings where they are
   // messages: most matched pairs are, and need no walk and no path.
   bool Same(const pb::Message& old_parent, const pb::Message& new_parent,
-            const pb::FieldDescriptor& list, int old_index, int new_index) {
+            const pb::FieldDescriptor& list, int old_index, int new_index,
+            Encodings encodings) {
     if (list.cpp_type() != pb::FieldDescriptor::CPPTYPE_MESSAGE) {
       return SameScalar(old_parent, new_parent, list, old_index, new_index);
+    }
+    if (encodings.old_bytes.data() && encodings.new_bytes.data()) {
+      return encodings.old_bytes == encodings.new_bytes;
     }
     ElementOf(old_parent, list, old_index)->SerializeToString(&old_bytes_);
     ElementOf(new_parent, list, new_index)->SerializeToString(&new_bytes_);
@@ -754,14 +816,15 @@ class Walker {
   // it) of `list`, at `path`.
   void Pair(const pb::Message& old_parent, const pb::Message& new_parent,
             const pb::FieldDescriptor& list, int old_index, int new_index,
-            const std::string& path, Step step, std::vector<Step>* steps) {
+            const std::string& path, Step step, std::vector<Step>* steps,
+            Encodings encodings = {}) {
     steps->push_back(std::move(step));
     if (old_index < 0 || new_index < 0) {
       Emit(old_index < 0 ? Difference::kAdded : Difference::kRemoved, path,
            *steps, old_parent, new_parent, list, old_index, new_index);
     } else if (list.cpp_type() == pb::FieldDescriptor::CPPTYPE_MESSAGE) {
       Compare(*ElementOf(old_parent, list, old_index),
-              *ElementOf(new_parent, list, new_index), path, steps);
+              *ElementOf(new_parent, list, new_index), path, steps, encodings);
     } else if (!SameScalar(old_parent, new_parent, list, old_index,
                            new_index)) {
       Emit(Difference::kChanged, path, *steps, old_parent, new_parent, list,
@@ -774,12 +837,26 @@ class Walker {
   // the old ones left over, removed; by position where the list has no key.
   void List(const pb::Message& old_parent, const pb::Message& new_parent,
             const pb::FieldDescriptor& list, const std::string& prefix,
-            std::vector<Step>* steps) {
+            std::vector<Step>* steps, Encodings parents) {
     const pb::Reflection& r = *old_parent.GetReflection();
     const int old_size = r.FieldSize(old_parent, &list);
     const int new_size = r.FieldSize(new_parent, &list);
+    const std::vector<std::string_view> old_encodings =
+        ElementEncodings(parents.old_bytes, list, old_size);
+    const std::vector<std::string_view> new_encodings =
+        ElementEncodings(parents.new_bytes, list, new_size);
+    const auto encodings = [&](int old_index, int new_index) {
+      Encodings pair;
+      if (old_index >= 0 && !old_encodings.empty()) {
+        pair.old_bytes = old_encodings[old_index];
+      }
+      if (new_index >= 0 && !new_encodings.empty()) {
+        pair.new_bytes = new_encodings[new_index];
+      }
+      return pair;
+    };
     if (!Keyed(keys_, list)) {
-      for (int i = 0; i < std::max(old_size, new_size); ++i) {
+      for (int i = 0; i < std::max(old_size, new_size) && !stopped_; ++i) {
         const int old_index = i < old_size ? i : -1;
         const int new_index = i < new_size ? i : -1;
         Pair(old_parent, new_parent, list, old_index, new_index,
@@ -806,58 +883,99 @@ class Walker {
       int last = -1;
       int new_count = 0;
     };
+    // Every element's key in one string, with its hash: known ahead, the
+    // table slots of the elements a few places on are fetched while one is
+    // matched, so that a long list does not wait on memory for each.
+    const KeyReader key(keys_.For(list));
     std::string keys;
+    struct KeyAt {
+      uint32_t offset, length;
+      size_t hash;
+    };
+    const auto read_keys = [&](const pb::Message& parent, int size) {
+      std::vector<KeyAt> at(size);
+      for (int i = 0; i < size; ++i) {
+        const size_t offset = keys.size();
+        AppendKey(parent, list, key, i, &keys);
+        at[i] = {static_cast<uint32_t>(offset),
+                 static_cast<uint32_t>(keys.size() - offset), 0};
+      }
+      return at;
+    };
+    std::vector<KeyAt> old_keys = read_keys(old_parent, old_size);
+    std::vector<KeyAt> new_keys = read_keys(new_parent, new_size);
+    const auto key_of = [&](const KeyAt& at) {
+      return std::string_view(keys).substr(at.offset, at.length);
+    };
+    for (auto* side : {&old_keys, &new_keys}) {
+      for (KeyAt& at : *side)
+        at.hash = std::hash<std::string_view>()(key_of(at));
+    }
     std::vector<Equal> equals;
     // At most half full: a power of two above twice the keys.
     std::vector<int> table(
         size_t{4} << std::ilogb(std::max(1, old_size + new_size)), -1);
     std::vector<int> next_equal(old_size, -1), old_rank(old_size);
     const size_t mask = table.size() - 1;
-    // The equal-key entry of the key at `offset` in `keys`, added if new.
-    const auto find = [&](uint32_t offset) {
-      const std::string_view key =
-          std::string_view(keys).substr(offset, keys.size() - offset);
-      for (size_t i = std::hash<std::string_view>()(key) & mask;;
-           i = (i + 1) & mask) {
+    constexpr int kAhead = 8;
+    const auto fetch_ahead = [&](const std::vector<KeyAt>& side, int i) {
+      if (i + kAhead < static_cast<int>(side.size())) {
+        __builtin_prefetch(&table[side[i + kAhead].hash & mask]);
+      }
+    };
+    // The equal-key entry of key `at`, added if new; an entry `same_element`
+    // takes is taken without comparing keys.
+    const auto find = [&](const KeyAt& at, const auto& same_element) {
+      for (size_t i = at.hash & mask;; i = (i + 1) & mask) {
         if (table[i] < 0) {
           table[i] = static_cast<int>(equals.size());
-          equals.push_back({offset, static_cast<uint32_t>(key.size())});
+          equals.push_back({at.offset, at.length});
           return table[i];
         }
         const Equal& equal = equals[table[i]];
-        if (std::string_view(keys).substr(equal.offset, equal.length) == key) {
-          keys.resize(offset);  // known: its bytes are kept once
+        if (same_element(equal) ||
+            key_of({equal.offset, equal.length, 0}) == key_of(at)) {
           return table[i];
         }
       }
     };
     for (int i = 0; i < old_size; ++i) {
-      const uint32_t offset = static_cast<uint32_t>(keys.size());
-      AppendKey(old_parent, list, i, &keys);
-      Equal& equal = equals[find(offset)];
+      fetch_ahead(old_keys, i);
+      Equal& equal =
+          equals[find(old_keys[i], [](const Equal&) { return false; })];
       old_rank[i] = equal.last < 0 ? 0 : old_rank[equal.last] + 1;
       (equal.last < 0 ? equal.next_unmatched : next_equal[equal.last]) = i;
       equal.last = i;
       if (old_rank[i] == 1) NoteDuplicate(list, "old", path(old_parent, i, 1));
     }
     std::vector<bool> matched(old_size);
-    for (int j = 0; j < new_size; ++j) {
-      const uint32_t offset = static_cast<uint32_t>(keys.size());
-      AppendKey(new_parent, list, j, &keys);
-      Equal& equal = equals[find(offset)];
+    for (int j = 0; j < new_size && !stopped_; ++j) {
+      fetch_ahead(new_keys, j);
+      // An old element encoded as this one has its key: most pairs are
+      // matched and told equal with one comparison.
+      bool same = false;
+      Equal& equal = equals[find(new_keys[j], [&](const Equal& candidate) {
+        same = candidate.next_unmatched >= 0 && !old_encodings.empty() &&
+               !new_encodings.empty() &&
+               old_encodings[candidate.next_unmatched] == new_encodings[j];
+        return same;
+      })];
       const int rank = equal.new_count++;
       const int old_index = equal.next_unmatched;
       if (old_index >= 0) equal.next_unmatched = next_equal[old_index];
       if (rank > 0) NoteDuplicate(list, "new", path(new_parent, j, rank));
       if (old_index >= 0) {
         matched[old_index] = true;
-        if (Same(old_parent, new_parent, list, old_index, j)) continue;
+        if (same || Same(old_parent, new_parent, list, old_index, j,
+                         encodings(old_index, j))) {
+          continue;
+        }
       }
       Pair(old_parent, new_parent, list, old_index, j,
            path(new_parent, j, rank), step(new_parent, j, old_index, j, rank),
-           steps);
+           steps, encodings(old_index, j));
     }
-    for (int i = 0; i < old_size; ++i) {
+    for (int i = 0; i < old_size && !stopped_; ++i) {
       if (!matched[i]) {
         Pair(old_parent, new_parent, list, i, -1,
              path(old_parent, i, old_rank[i]),
@@ -912,6 +1030,7 @@ class Walker {
   const Sink& sink_;
   std::set<std::string> noted_;
   std::string scratch_, old_bytes_, new_bytes_;
+  bool stopped_ = false;
 };
 
 }  // namespace
@@ -949,6 +1068,13 @@ Keys::Keys(const pb::Descriptor& report) : report_(report) {
         open.pop_back();
       };
   walk(report, "");
+  for (const char* dotted : kIdentityFields) {
+    std::vector<const pb::FieldDescriptor*> path;
+    std::string error;
+    if (ResolvePath(report, dotted, &path, &error)) {
+      identity_.fields.push_back(std::move(path));
+    }
+  }
 }
 
 bool Keys::Set(std::string_view list, const std::vector<std::string>& fields,
@@ -1009,6 +1135,17 @@ const Keys::Key& Keys::For(const pb::FieldDescriptor& list) const {
   static const Key kByPosition;
   const auto key = keys_.find(&list);
   return key == keys_.end() ? kByPosition : key->second;
+}
+
+Keys::Identity Keys::IdentityOf(std::string_view report) const {
+  pb::io::ArrayInputStream input(report.data(),
+                                 static_cast<int>(report.size()));
+  report_stream::ReportReader reader(&input, report_, {});
+  while (reader.Next()) {
+  }
+  const KeyReader key(identity_);
+  std::string text = key.Text(reader.header());
+  return {text, text.empty() ? "" : key.Json(reader.header())};
 }
 
 // ---------------------------------------------------------------- Ignore
@@ -1316,6 +1453,15 @@ class Comparison {
         slot.last = id;
       }
       run_end_ = record + Locate(record).end;
+      // The largest element is kept parsed for its pair: where one element
+      // is most of the report, parsing it again is most of a parse.
+      if (message != nullptr && reader.element_bytes().size() > kept_size_) {
+        kept_size_ = reader.element_bytes().size();
+        std::unique_ptr<pb::Message>& kept = old_elements_[&list];
+        if (!kept) kept.reset(message->New());
+        kept->GetReflection()->Swap(kept.get(), reader.mutable_element());
+        parsed_ = record;
+      }
     }
     if (!reader.ok()) {
       *error = {false, reader.error()};
@@ -1329,7 +1475,7 @@ class Comparison {
 
   bool Stream(pb::io::ZeroCopyInputStream* new_report, ReadError* error) {
     report_stream::ReportReader reader(new_report, Descriptor(), {});
-    while (reader.Next()) {
+    while (!walker_.stopped() && reader.Next()) {
       if (reader.event() == report_stream::ReportReader::kElement) {
         Element(reader);
       }
@@ -1339,7 +1485,7 @@ class Comparison {
       return false;
     }
     for (OldRun& run : old_) {
-      while (run.remaining > 0) Removed(&run);
+      while (run.remaining > 0 && !walker_.stopped()) Removed(&run);
     }
     std::vector<Step> steps;
     walker_.Compare(*old_header_, reader.header(), "", &steps);
@@ -1422,11 +1568,8 @@ class Comparison {
   void Element(const report_stream::ReportReader& reader) {
     const pb::FieldDescriptor& list = *reader.field();
     const pb::Message* element = MessageOf(reader);
-    std::string_view new_bytes = reader.element_string();
-    if (element != nullptr) {
-      element->SerializeToString(&scratch_);
-      new_bytes = scratch_;
-    }
+    const std::string_view new_bytes = reader.element_bytes();
+    if (SameAsNextOld(list, new_bytes)) return;
     const std::string& key = KeyBytes(list, element, reader.element_string());
     // An old element with the same bytes has the same key; else the key is
     // read from the element the pair would be made with.
@@ -1434,9 +1577,12 @@ class Comparison {
     const uint32_t slot_id = slots_.Find(
         KeyIndex::Hash(key),
         [&](const KeySlot& slot) {
-          const uint32_t record = slot.next_unmatched != OldRun::kNone
-                                      ? old_[slot.next_unmatched].record
-                                      : slot.first_record;
+          // Until a new element matched its key, the first unmatched old
+          // element is the first: no run to read on the way.
+          const uint32_t record =
+              slot.new_count == 0 || slot.next_unmatched == OldRun::kNone
+                  ? slot.first_record
+                  : old_[slot.next_unmatched].record;
           same_bytes = slot.next_unmatched != OldRun::kNone &&
                        Locate(record).bytes == new_bytes;
           return same_bytes || OldKey(record) == key;
@@ -1449,11 +1595,10 @@ class Comparison {
       KeySlot& slot = slots_[slot_id];
       rank = slot.new_count++;
       if (slot.next_unmatched != OldRun::kNone) {
-        OldRun& run = old_[slot.next_unmatched];
+        const OldRun& run = old_[slot.next_unmatched];
         old_record = run.record;
         step.old_index = static_cast<int>(run.index);
-        Advance(&run);
-        if (run.remaining == 0) slot.next_unmatched = run.next_equal;
+        MatchNext(&slot);
       }
     } else if (new_only_.size() < old_.size() + 4096) {
       // Keys only the new report has are kept to rank their repeats, up to
@@ -1476,8 +1621,33 @@ class Comparison {
            NewValue(reader));
     } else {
       std::vector<Step> steps = {step};
-      walker_.Compare(*OldMessage(old_record), *element, path, &steps);
+      walker_.Compare(*OldMessage(old_record), *element, path, &steps,
+                      {Locate(old_record).bytes, new_bytes});
     }
+  }
+
+  // Whether the old element after the last one matched has `bytes`, and
+  // then matches it: in the old report's order that is the match, found
+  // with no key and no lookup.
+  bool SameAsNextOld(const pb::FieldDescriptor& list, std::string_view bytes) {
+    if (next_run_ >= old_.size()) return false;
+    KeySlot& slot = slots_[old_[next_run_].slot];
+    // Elements with equal keys are matched in order.
+    if (slot.next_unmatched != next_run_) return false;
+    const Location at = Locate(old_[next_run_].record);
+    if (at.list != &list || at.bytes != bytes) return false;
+    ++slot.new_count;
+    MatchNext(&slot);
+    return true;
+  }
+
+  // Matches the first unmatched old element of `slot`'s key.
+  void MatchNext(KeySlot* slot) {
+    const uint32_t id = slot->next_unmatched;
+    OldRun& run = old_[id];
+    Advance(&run);
+    if (run.remaining == 0) slot->next_unmatched = run.next_equal;
+    next_run_ = run.remaining > 0 ? id : id + 1;
   }
 
   // Moves `run` past its first unmatched element.
@@ -1550,14 +1720,16 @@ class Comparison {
   const Sink& sink_;
   std::string_view old_report_;
   std::vector<OldRun> old_;
-  uint32_t run_end_ = 0;  // where the last old element indexed ends
+  uint32_t run_end_ = 0;   // where the last old element indexed ends
+  uint32_t next_run_ = 0;  // where the next element in order would be
   KeyIndex slots_;
   std::unordered_map<std::string, int32_t> new_only_;  // key: new count
-  std::string key_, old_key_, scratch_;
+  std::string key_, old_key_;
   std::unique_ptr<pb::Message> old_header_;
   std::map<const pb::FieldDescriptor*, std::unique_ptr<pb::Message>>
       old_elements_;
   uint32_t parsed_ = OldRun::kNone;  // the old element parsed last, by record
+  size_t kept_size_ = 0;             // of the largest old element, kept parsed
   const pb::FieldDescriptor* located_ = nullptr;  // the list located last
 };
 

@@ -233,6 +233,7 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     if (!coded_->ReadString(&string_element_, static_cast<int>(length))) {
       return failure("truncated");
     }
+    element_bytes_ = string_element_;
     return true;
   }
   element_ = elements_[field->index()].get();
@@ -246,6 +247,7 @@ bool ReportReader::ReadElement(const FieldDescriptor* field, uint32_t length) {
     }
     data = scratch_.data();
   }
+  element_bytes_ = {static_cast<const char*>(data), length};
   // An element sits one level below its report, so it gets one level less
   // of the nesting budget than a parse of its own would allow it. Every
   // level takes two bytes at least, so only an element that long can tell the

@@ -108,20 +108,25 @@ const char kNew[] = R"(timestamp: 2
   route { network: "10.2.0.0/16" next_hop: "192.0.2.1" }
   route { network: "10.1.0.0/16" next_hop: "192.0.2.1" admin_distance: 1 })";
 
-// Logs are compared record by record, each line naming its record; gzip is
-// read as it is.
+// Logs are compared record by record, each line naming its record; a record
+// only one log has is named by its router too. gzip is read as it is.
 TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
   const std::string old_log = Log("old.log", {kOld, kOld});
-  const std::string new_log = Log("new.log", {kOld, kNew, kNew});
+  const std::string new_log = Log("new.log", {kOld, kNew,
+                                              R"(lrouter_id: "r1" lrouter_uuid {
+                           left: 4552182777004425216 right: 42 })"});
   const std::string cut_log = Log("cut.log", {kOld, kNew}, 3);
   ASSERT_EQ(std::system(("gzip -k " + new_log).c_str()), 0);
   const std::string changes =
       "record 2: changed route[network=10.1.0.0/16, next_hop=192.0.2.1]"
       ".admin_distance: 20 -> 1\nrecord 2: changed timestamp: 1 -> 2\n";
+  const std::string router =
+      "(lrouter_id=r1, lrouter_uuid=3f2c9a1e-0000-0000-0000-00000000002a)\n";
   const Case cases[] = {
       {old_log + " " + old_log, 0, "", ""},
-      {old_log + " " + new_log, 1, changes + "added record 3\n", ""},
-      {old_log + " " + new_log + ".gz", 1, changes + "added record 3\n", ""},
+      {old_log + " " + new_log, 1, changes + "added record 3 " + router, ""},
+      {old_log + " " + new_log + ".gz", 1, changes + "added record 3 " + router,
+       ""},
       {"--json " + new_log + " " + old_log, 1,
        "{\"record\":2,\"path\":\"route[network=10.1.0.0/16, "
        "next_hop=192.0.2.1].admin_distance\",\"kind\":\"changed\",\"old\":1,"
@@ -129,7 +134,9 @@ TEST_F(DiffCliTest, DelimitedLogsRecordByRecord) {
        "\"10.1.0.0/16\",\"next_hop\":\"192.0.2.1\"}},{\"field\":"
        "\"admin_distance\"}]}\n{\"record\":2,\"path\":\"timestamp\",\"kind\":"
        "\"changed\",\"old\":\"2\",\"new\":\"1\",\"steps\":[{\"field\":"
-       "\"timestamp\"}]}\n{\"record\":3,\"kind\":\"removed\"}\n",
+       "\"timestamp\"}]}\n{\"record\":3,\"kind\":\"removed\",\"key\":{"
+       "\"lrouter_id\":\"r1\",\"lrouter_uuid\":\"3f2c9a1e-0000-0000-0000-"
+       "00000000002a\"}}\n",
        ""},
       // A cut last record: the differences before it, then where.
       {old_log + " " + cut_log, 2, "?", cut_log + ": record 2"},
@@ -156,7 +163,10 @@ TEST_F(DiffCliTest, ExitStatusLikeDiff) {
        ""},
       {"--summary " + old_file + " " + new_file, 1,
        "route: 1 changed\ntimestamp: 1 changed\n", ""},
-      {"-q " + old_file + " " + new_file, 1, "", ""},
+      // -q stops at the first difference, so a fault after it goes unread;
+      // one before it is found.
+      {"-q " + old_file + " " + truncated, 1, "", ""},
+      {"-q " + truncated + " " + new_file, 2, "", truncated + ": "},
       {"--key route= " + old_file + " " + new_file, 1,
        "changed route[0].network: \"10.1.0.0/16\" -> \"10.2.0.0/16\"\n"
        "removed route[0].admin_distance: 20\n"

@@ -347,11 +347,12 @@ int main(int argc, char** argv) {
       ->type_name("WHEN");
   diff->add_flag("-q,--quiet", options.quiet,
                  "Print nothing; the exit status tells whether the reports "
-                 "differ, from the first difference on");
+                 "differ, reading no further than the first difference");
   diff->add_flag("--delimited", options.delimited,
                  "OLD and NEW are length-delimited streams of reports: "
                  "compare record N of each, in constant memory; lines name "
-                 "their record");
+                 "their record, and a record only one has what it reports "
+                 "on");
   diff->footer(Footer(
       "diff",
       "Differences are printed as they are found: the new report is read "

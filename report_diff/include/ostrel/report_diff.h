@@ -56,8 +56,20 @@ class Keys {
   // The key of `list`, a repeated field reachable from the report.
   const Key& For(const google::protobuf::FieldDescriptor& list) const;
 
+  // What names one report among others of its type, as in a log of them:
+  // the router, node or tunnel it is of, as key text ("lrouter_id=r1,
+  // lrouter_uuid=3f2c9a1e-...") and as JSON ({"lrouter_id":"r1",...}); both
+  // empty where the type or the report has no such field. Reads the encoded
+  // `report` in the memory of one of its list elements.
+  struct Identity {
+    std::string text;
+    std::string json;
+  };
+  Identity IdentityOf(std::string_view report) const;
+
  private:
   const google::protobuf::Descriptor& report_;
+  Key identity_;
   std::vector<std::pair<std::string, const google::protobuf::FieldDescriptor*>>
       lists_;  // path, field; in schema order
   std::map<const google::protobuf::FieldDescriptor*, Key> keys_;
@@ -153,6 +165,9 @@ struct Sink {
   // Whether values need their JSON form (ToJson). Without it, messages get
   // no JSON form, which saves most of the time of rendering them.
   bool json = true;
+  // Ends the comparison at the first difference reported: enough for a
+  // caller that only asks whether the reports differ.
+  bool stop_at_first = false;
 };
 
 struct ReadError {

@@ -36,6 +36,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ostrel::report_stream {
@@ -93,8 +94,14 @@ class ReportReader {
   // The current element of a message field. The object is reused: copy what
   // must outlive the next call.
   const google::protobuf::Message& element() const { return *element_; }
+  // The same, to change or to take (Swap) its contents: the next element is
+  // parsed into it afresh.
+  google::protobuf::Message* mutable_element() { return element_; }
   // The current element of a string field.
   const std::string& element_string() const { return string_element_; }
+  // The current element's encoding as read (for a string, the string), until
+  // the next call: equal encodings are equal elements, with no serializing.
+  std::string_view element_bytes() const { return element_bytes_; }
   // For kLateField: the record itself, in canonical encoding; parsed into an
   // empty report it gives just what changed.
   const std::string& record() const { return scratch_; }
@@ -119,6 +126,7 @@ class ReportReader {
   std::vector<int64_t> counts_;  // elements seen, by field index
   google::protobuf::Message* element_ = nullptr;
   std::string string_element_;
+  std::string_view element_bytes_;
   std::string scratch_;
   bool header_delivered_ = false;
   // An element whose tag and length were read just before the header went

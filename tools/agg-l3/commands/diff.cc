@@ -87,8 +87,10 @@ class Printer {
   // Whether more differences can change nothing printed.
   bool done() const { return failed() || (quiet_ && differ_); }
 
-  // A record that only one of two delimited streams has.
-  void PrintRecordOnlyIn(bool added, int64_t record) {
+  // A record that only one of two delimited streams has, named by its
+  // number and by what it reports on.
+  void PrintRecordOnlyIn(bool added, int64_t record,
+                         const report_diff::Keys::Identity& identity) {
     differ_ = true;
     if (quiet_) return;
     if (summary_) {
@@ -98,8 +100,15 @@ class Printer {
     }
     const std::string number = std::to_string(record);
     const char* kind = added ? "added" : "removed";
-    out_.Write(json_ ? "{\"record\":" + number + ",\"kind\":\"" + kind + "\"}\n"
-                     : std::string(kind) + " record " + number + "\n");
+    if (json_) {
+      out_.Write("{\"record\":" + number + ",\"kind\":\"" + kind + "\"" +
+                 (identity.json.empty() ? "" : ",\"key\":" + identity.json) +
+                 "}\n");
+    } else {
+      out_.Write(std::string(kind) + " record " + number +
+                 (identity.text.empty() ? "" : " (" + identity.text + ")") +
+                 "\n");
+    }
   }
 
   bool failed() const { return out_.failed(); }
@@ -202,7 +211,7 @@ Status DiffWhole(const Options& options, const report_diff::Keys& keys,
   const report_diff::Sink sink{
       [&](const report_diff::Difference& d) { printer.Print(d, 0); },
       [notes](const std::string& note) { notes->push_back(note); },
-      options.format == Format::kJson};
+      options.format == Format::kJson, options.quiet};
   report_diff::ReadError error;
   if (!report_diff::Compare(old_report, new_input.stream(), *options.type, keys,
                             ignore, sink, &error)) {
@@ -232,32 +241,25 @@ Status DiffDelimited(const Options& options, const report_diff::Keys& keys,
     const int64_t record = new_log.number();
     if (!has_old || !has_new) {
       // A record only one log has is read all the same: a cut or broken
-      // tail is an error, not an addition.
-      if (has_old) {
-        const WireWalk walk = WalkWire(type, old_report);
-        if (walk.malformation) {
-          old_log.Fail(Describe(*walk.malformation));
-          return Malformed(options, old_input, old_log.error());
-        }
-      } else {
-        const WireWalk walk =
-            WalkWire(type, new_log.RecordStream(), new_log.length(), 0);
-        if (!new_log.FinishRecordStream()) {
-          return Malformed(options, new_input, new_log.error());
-        }
-        if (walk.malformation) {
-          new_log.Fail(Describe(*walk.malformation));
-          return Malformed(options, new_input, new_log.error());
-        }
+      // tail is an error, not an addition. Where the old log has ended, its
+      // buffer holds the new record, so one record is held, as elsewhere.
+      DelimitedReader& log = has_old ? old_log : new_log;
+      Input& input = has_old ? old_input : new_input;
+      if (has_new && !new_log.ReadRecord(&old_report, std::ref(records))) {
+        return Malformed(options, new_input, new_log.error());
       }
-      printer.PrintRecordOnlyIn(has_new, record);
+      if (const WireWalk walk = WalkWire(type, old_report); walk.malformation) {
+        log.Fail(Describe(*walk.malformation));
+        return Malformed(options, input, log.error());
+      }
+      printer.PrintRecordOnlyIn(has_new, record, keys.IdentityOf(old_report));
       continue;
     }
     const std::string prefix = "record " + std::to_string(record) + ": ";
     const report_diff::Sink sink{
         [&](const report_diff::Difference& d) { printer.Print(d, record); },
         [&](const std::string& note) { notes->push_back(prefix + note); },
-        options.format == Format::kJson};
+        options.format == Format::kJson, options.quiet};
     report_diff::ReadError error;
     const bool compared = report_diff::Compare(
         old_report, new_log.RecordStream(), type, keys, ignore, sink, &error);

@@ -65,31 +65,6 @@ TEST(MalformedInput, BrokenEncodingsFail) {
   EXPECT_GE(testdata::MalformedVectors().size(), 18u);
 }
 
-// The schema has no recursive type, but unknown groups nest without bound.
-TEST(MalformedInput, NestingBeyondTheRecursionLimitFails) {
-  const auto nested_groups = [](int depth) {
-    std::string bytes;
-    for (int i = 0; i < depth; ++i) bytes += FromHex("FB 3E");  // 1000, start
-    for (int i = 0; i < depth; ++i) bytes += FromHex("FC 3E");  // 1000, end
-    return bytes;
-  };
-  RouteTableMsg table;
-  EXPECT_TRUE(table.ParseFromString(nested_groups(50)));
-  EXPECT_FALSE(table.ParseFromString(nested_groups(150)));
-  EXPECT_FALSE(table.ParseFromString(nested_groups(100000)));
-
-  // Known sub-messages count too: a report three levels deep against a
-  // limit of two.
-  BgpNeighborMsg report;
-  report.add_bgp_neighbor_msg()->mutable_source_ip()->set_address("192.0.2.1");
-  const std::string bytes = report.SerializeAsString();
-  CodedInputStream input(reinterpret_cast<const uint8_t*>(bytes.data()),
-                         static_cast<int>(bytes.size()));
-  input.SetRecursionLimit(1);
-  BgpNeighborMsg parsed;
-  EXPECT_FALSE(parsed.MergePartialFromCodedStream(&input));
-}
-
 // Every field of every type, arriving with a wire type other than its own,
 // is kept as an unknown field and written back unchanged.
 TEST(MalformedInput, WrongWireTypeAtEveryField) {

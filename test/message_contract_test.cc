@@ -1,8 +1,8 @@
 // The message contract our callers rely on, where the stock generated code
 // of this protobuf release differs: self-merge, enumeration setters in debug
 // callers, releasing cleared strings, the int-sized ByteSize/SpaceUsed,
-// enumeration constants across language standards, and the allocation reuse
-// and merge semantics of the class contract.
+// enumeration constants across language standards, and the points where
+// this runtime knowingly differs from the older one.
 //
 // This file is compiled without NDEBUG and with deprecation warnings as
 // errors, as a debug-built caller of the older interface would be.
@@ -199,58 +199,6 @@ TEST(Strings, InvalidUtf8AndNulBytesPassSilently) {
   EXPECT_TRUE(ok);
   EXPECT_EQ(parsed.network(), odd);
   EXPECT_EQ(logged, "");
-}
-
-// Clearing keeps every allocation for reuse.
-TEST(Clear, KeepsAllocationsForReuse) {
-  RouteTableMsg table = TwoRoutes("a", "b");
-  ErrorMsg* error = table.mutable_error();
-  std::string* id = table.mutable_lrouter_id();
-  RouteEntryMsg* first = table.mutable_route(0);
-  table.Clear();
-  EXPECT_FALSE(table.has_error());
-  EXPECT_EQ(table.route_size(), 0);
-  EXPECT_EQ(table.mutable_error(), error);
-  EXPECT_EQ(table.mutable_lrouter_id(), id);
-  RouteEntryMsg* reused = table.add_route();
-  EXPECT_EQ(reused, first);
-  EXPECT_FALSE(reused->has_network());
-}
-
-TEST(Merge, ConcatenatesListsAndOverridesSetFields) {
-  RouteTableMsg a = TwoRoutes("a1", "a2");
-  RouteTableMsg b = TwoRoutes("b1", "b2");
-  a.set_timestamp(5);
-  a.mutable_error()->set_error_code(3);
-  b.set_timestamp(0);
-  b.mutable_error()->set_error_message("partial");
-  a.MergeFrom(b);
-  ASSERT_EQ(a.route_size(), 4);
-  EXPECT_EQ(a.route(0).network(), "a1");
-  EXPECT_EQ(a.route(3).network(), "b2");
-  EXPECT_EQ(a.timestamp(), 0);
-  EXPECT_EQ(a.error().error_code(), 3u);
-  EXPECT_EQ(a.error().error_message(), "partial");
-
-  const RouteTableMsg copy = a;
-  a.MergeFrom(copy);
-  EXPECT_EQ(a.route_size(), 8);
-  a.CopyFrom(a);
-  EXPECT_EQ(a.route_size(), 8);
-}
-
-TEST(Swap, ExchangesContentAndOwnership) {
-  RouteTableMsg a = TwoRoutes("a1", "a2");
-  RouteTableMsg b;
-  ErrorMsg* error = b.mutable_error();
-  const RouteEntryMsg* route = &a.route(0);
-  a.Swap(&b);
-  EXPECT_EQ(a.mutable_error(), error);
-  EXPECT_FALSE(b.has_error());
-  EXPECT_EQ(a.route_size(), 0);
-  EXPECT_EQ(&b.route(0), route);
-  a.Swap(&a);
-  EXPECT_TRUE(a.has_error());
 }
 
 // Where this runtime knowingly differs from the older one (README,

@@ -1,6 +1,6 @@
 // Registration and reflection as users meet them: finding types by name,
-// the generated factory, default instances, reflection reads and writes,
-// enumeration machinery, and what parsing keeps of what it does not know.
+// the generated factory, default instances, enumeration machinery, and
+// what parsing keeps of what it does not know.
 
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/descriptor.pb.h>
@@ -82,35 +82,6 @@ TEST(Registration, UnsetSubMessagesReadTheSubTypesDefaultInstance) {
             &IpAddressMsg::default_instance());
 }
 
-TEST(Reflection, ReadsWritesAndAppends) {
-  RouteTableMsg table;
-  const auto* descriptor = table.GetDescriptor();
-  const auto* reflection = table.GetReflection();
-  EXPECT_EQ(reflection, RouteTableMsg().GetReflection());
-
-  reflection->SetString(&table, descriptor->FindFieldByName("lrouter_id"),
-                        "lr-7");
-  reflection->SetInt64(&table, descriptor->FindFieldByName("timestamp"), -5);
-  auto* route =
-      reflection->AddMessage(&table, descriptor->FindFieldByName("route"));
-  route->GetReflection()->SetInt32(
-      route, route->GetDescriptor()->FindFieldByName("admin_distance"), 20);
-
-  EXPECT_EQ(table.lrouter_id(), "lr-7");
-  EXPECT_EQ(table.timestamp(), -5);
-  ASSERT_EQ(table.route_size(), 1);
-  EXPECT_EQ(table.route(0).admin_distance(), 20);
-  EXPECT_EQ(
-      reflection->GetString(table, descriptor->FindFieldByName("lrouter_id")),
-      "lr-7");
-
-  // Mixed-case field names are looked up exactly as declared.
-  const auto* counts = FrrRouteCountMsg::descriptor();
-  ASSERT_NE(counts->FindFieldByName("ipv4RouteCount"), nullptr);
-  EXPECT_EQ(counts->FindFieldByName("ipv4RouteCount")->number(), 4);
-  EXPECT_EQ(counts->FindFieldByName("ipv4routecount"), nullptr);
-}
-
 TEST(Enumerations, ValidityFunctions) {
   struct Case {
     bool (*is_valid)(int);
@@ -143,21 +114,6 @@ TEST(Enumerations, BgpCapabilityAcceptsExactlyItsEighteenValues) {
   EXPECT_EQ(accepted, expected);
   EXPECT_EQ(BgpNeighborEntryMsg::BgpCapability_ARRAYSIZE, 65537);
   EXPECT_EQ(BgpNeighborEntryMsg::BgpCapability_descriptor()->value_count(), 18);
-}
-
-TEST(Enumerations, SameNamedEnumerationsAreDistinct) {
-  const auto* entry = BgpNeighborEntryMsg_BgpConnectionState_descriptor();
-  const auto* status = BgpNeighborStatusMsg_BgpConnectionState_descriptor();
-  EXPECT_NE(entry, status);
-  ASSERT_EQ(entry->value_count(), status->value_count());
-  for (int i = 0; i < entry->value_count(); ++i) {
-    EXPECT_EQ(entry->value(i)->name(), status->value(i)->name());
-    EXPECT_EQ(entry->value(i)->number(), status->value(i)->number());
-  }
-  EXPECT_EQ(BgpNeighborEntryMsg::ACTIVE, 3);
-  EXPECT_EQ(LogicalRouterStatusMsg::ACTIVE, 0);
-  EXPECT_EQ(UP,
-            EdgeNodeStatusEnum_descriptor()->FindValueByName("UP")->number());
 }
 
 // What parsing does not assign is kept and written back after the known
@@ -197,19 +153,6 @@ TEST(UnknownFields, KeptAndWrittenBackAfterKnownFields) {
   const UnknownField& kept = stats.unknown_fields().field(0);
   EXPECT_EQ(kept.number(), 15);
   EXPECT_EQ(kept.varint(), 7u);
-}
-
-TEST(UnknownFields, MergeAppendsAndCopyReplaces) {
-  RouteTableMsg a, b;
-  ASSERT_TRUE(a.ParseFromString(FromHex("78 01")));
-  ASSERT_TRUE(b.ParseFromString(FromHex("78 02")));
-  a.MergeFrom(b);
-  ASSERT_EQ(a.unknown_fields().field_count(), 2);
-  EXPECT_EQ(a.unknown_fields().field(0).varint(), 1u);
-  EXPECT_EQ(a.unknown_fields().field(1).varint(), 2u);
-  a.CopyFrom(b);
-  ASSERT_EQ(a.unknown_fields().field_count(), 1);
-  EXPECT_EQ(a.unknown_fields().field(0).varint(), 2u);
 }
 
 }  // namespace

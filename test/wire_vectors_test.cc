@@ -143,5 +143,13 @@ INSTANTIATE_TEST_SUITE_P(Records, WireVectorSmall,
                            return std::string(info.param.name);
                          });
 
+// The broken encodings other tests feed their readers are broken indeed.
+TEST(WireVectorMalformed, NoParserAccepts) {
+  for (const auto& vector : MalformedVectors()) {
+    EXPECT_FALSE(NewMessage(vector.type)->ParseFromString(FromHex(vector.hex)))
+        << vector.name;
+  }
+}
+
 }  // namespace
 }  // namespace ostrel::testdata

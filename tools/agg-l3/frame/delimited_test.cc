@@ -100,7 +100,7 @@ TEST(DelimitedReader, ACutLastRecordIsAnErrorAfterTheOthers) {
   EXPECT_EQ(read.error, "");
 }
 
-// What we write, protobuf's delimited reader reads.
+// What we write frames records as protobuf's delimited writer does.
 TEST(WriteDelimited, FramesAsTheDelimitedHelpers) {
   const Stream stream = MakeStream(60);
   std::string bytes;
@@ -111,15 +111,6 @@ TEST(WriteDelimited, FramesAsTheDelimitedHelpers) {
     }
   }
   EXPECT_EQ(bytes, stream.bytes);
-  ArrayInputStream input(bytes.data(), static_cast<int>(bytes.size()));
-  const auto& vectors = testdata::EveryFieldVectors();
-  for (size_t i = 0; i < stream.records.size(); ++i) {
-    auto message = testdata::NewMessage(vectors[i % vectors.size()].type);
-    bool clean_eof;
-    ASSERT_TRUE(google::protobuf::util::ParseDelimitedFromZeroCopyStream(
-        message.get(), &input, &clean_eof));
-    EXPECT_EQ(message->SerializeAsString(), stream.records[i]);
-  }
 }
 
 TEST(DelimitedReader, RejectsImpossiblePrefixes) {

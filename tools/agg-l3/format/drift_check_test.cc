@@ -197,7 +197,12 @@ TEST(WalkWireTest, JudgesEdgeCasesAsTheRuntimeDoes) {
 // met again is told once, where it comes again; lists, and fields inside
 // sub-messages, are not what joining reports repeats.
 TEST(WalkWireTest, TellsEachSingularTopLevelFieldMetAgainOnce) {
-  const std::string table = RouteTable().SerializeAsString();
+  // lrouter_id: "r1"; route { network: "n" }
+  const std::string table = Bytes(
+      "\x0a\x02"
+      "r1"
+      "\x22\x03\x12\x01"
+      "n");
   // lrouter_id; route { network } twice, as one route's two values merge.
   const std::string inner_twice = Bytes(
       "\x0a\x01"

@@ -53,7 +53,10 @@ complete_line() {
 
 case $1 in
   man)
-    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$MAN_PAGE" 2>&1 >/dev/null)
+    # The page itself goes to a file of ours: only the warnings are read.
+    page=$(mktemp)
+    trap 'rm -f "$page"' EXIT
+    warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$MAN_PAGE" 2>&1 >"$page")
     [[ -z $warnings ]] || fail "man --warnings: $warnings"
     # Every option of every command is documented.
     for command in '' types schema decode encode check diff; do
@@ -72,7 +75,7 @@ case $1 in
     trap 'rm -rf "$work"' EXIT
     cp "$EXAMPLES/route_table.txtpb" "$work"
     (cd "$work" && PATH=$(dirname "$TOOL"):$PATH bash -euo pipefail \
-      "$EXAMPLES/agg-l3.sh" >/dev/null) || fail "examples/agg-l3.sh failed"
+      "$EXAMPLES/agg-l3.sh" >"$work/examples.out") || fail "examples/agg-l3.sh failed"
     kept=$("$TOOL" decode RouteTableMsg "$work/kept.bin")
     [[ $(grep -c '^route {' <<<"$kept") == 21 && $kept != *'route_type: "b"'* ]] ||
       fail "kept.bin holds other routes than the 21 not learned over BGP: $kept"

@@ -179,24 +179,18 @@ const Compression kCompressions[] = {
 };
 constexpr size_t kLongestMagic = 6;
 
-}  // namespace
-
-// The bytes of a compressed input, decompressed as they are asked for.
-class Input::Decompressed : public ZeroCopyInputStream {
+// A stream whose bytes are made a piece at a time (decompressed, decoded
+// from text) and handed out as they are asked for.
+class PieceStream : public ZeroCopyInputStream {
  public:
-  Decompressed(ZeroCopyInputStream* compressed, const char* format,
-               std::unique_ptr<Decoder> decoder)
-      : compressed_(compressed),
-        format_(format),
-        decoder_(std::move(decoder)),
-        buffer_(new uint8_t[kBufferSize]) {}
-
   bool Next(const void** data, int* size) override {
     if (backed_up_ == 0) {
-      if (!Fill()) return false;
-      backed_up_ = filled_;
+      piece_ = NextPiece();
+      if (piece_.empty()) return false;
+      produced_ += static_cast<int64_t>(piece_.size());
+      backed_up_ = static_cast<int>(piece_.size());
     }
-    *data = buffer_.get() + filled_ - backed_up_;
+    *data = piece_.data() + piece_.size() - backed_up_;
     *size = backed_up_;
     backed_up_ = 0;
     return true;
@@ -219,8 +213,33 @@ class Input::Decompressed : public ZeroCopyInputStream {
   // Empty, or why the stream ended early.
   const std::string& error() const { return error_; }
 
+ protected:
+  // The next piece, valid until the next call; empty at the end or on an
+  // error (then error_ says which).
+  virtual std::string_view NextPiece() = 0;
+
+  std::string error_;
+
  private:
-  bool Fill() {
+  std::string_view piece_;
+  int backed_up_ = 0;
+  int64_t produced_ = 0;
+};
+
+}  // namespace
+
+// The bytes of a compressed input, decompressed as they are asked for.
+class Input::Decompressed : public PieceStream {
+ public:
+  Decompressed(ZeroCopyInputStream* compressed, const char* format,
+               std::unique_ptr<Decoder> decoder)
+      : compressed_(compressed),
+        format_(format),
+        decoder_(std::move(decoder)),
+        buffer_(new uint8_t[kBufferSize]) {}
+
+ private:
+  std::string_view NextPiece() override {
     Decoder::Buffers buffers{in_, in_left_, buffer_.get(), kBufferSize};
     while (!done_ && buffers.out_left == kBufferSize) {
       if (buffers.in_left == 0 && !input_ended_) {
@@ -247,9 +266,8 @@ class Input::Decompressed : public ZeroCopyInputStream {
     }
     in_ = buffers.in;
     in_left_ = buffers.in_left;
-    filled_ = static_cast<int>(kBufferSize - buffers.out_left);
-    produced_ += filled_;
-    return filled_ > 0;
+    return {reinterpret_cast<const char*>(buffer_.get()),
+            kBufferSize - buffers.out_left};
   }
 
   ZeroCopyInputStream* const compressed_;
@@ -258,53 +276,20 @@ class Input::Decompressed : public ZeroCopyInputStream {
   std::unique_ptr<uint8_t[]> buffer_;
   const uint8_t* in_ = nullptr;
   size_t in_left_ = 0;
-  int filled_ = 0;
-  int backed_up_ = 0;
-  int64_t produced_ = 0;
   bool input_ended_ = false;
   bool done_ = false;
-  std::string error_;
 };
 
 // The bytes that hex digits or base64 text spell, decoded piece by piece as
 // the text arrives; white space is skipped, anything else stops the stream
 // with its offset in the text.
-class Input::Untext : public ZeroCopyInputStream {
+class Input::Untext : public PieceStream {
  public:
   Untext(ZeroCopyInputStream* text, TextEncoding encoding)
       : text_(text), encoding_(encoding) {}
 
-  bool Next(const void** data, int* size) override {
-    if (backed_up_ == 0) {
-      if (!Decode()) return false;
-      backed_up_ = static_cast<int>(bytes_.size());
-    }
-    *data = bytes_.data() + bytes_.size() - backed_up_;
-    *size = backed_up_;
-    backed_up_ = 0;
-    return true;
-  }
-  void BackUp(int count) override { backed_up_ += count; }
-  bool Skip(int count) override {
-    const void* data;
-    int size;
-    while (count > 0 && Next(&data, &size)) {
-      if (size > count) {
-        BackUp(size - count);
-        return true;
-      }
-      count -= size;
-    }
-    return count == 0;
-  }
-  int64_t ByteCount() const override { return produced_ - backed_up_; }
-
-  // Empty, or why the stream ended early.
-  const std::string& error() const { return error_; }
-
  private:
-  // The next decoded piece into bytes_; false at the end or on an error.
-  bool Decode() {
+  std::string_view NextPiece() override {
     bytes_.clear();
     while (bytes_.empty() && error_.empty() && !ended_) {
       const void* data;
@@ -318,9 +303,8 @@ class Input::Untext : public ZeroCopyInputStream {
       for (int i = 0; i < size && error_.empty(); ++i) Take(text[i]);
       if (error_.empty()) Flush(/*last=*/false);
     }
-    if (!error_.empty()) return false;
-    produced_ += static_cast<int64_t>(bytes_.size());
-    return !bytes_.empty();
+    if (!error_.empty()) return {};
+    return bytes_;
   }
 
   void Take(char c) {
@@ -391,10 +375,7 @@ class Input::Untext : public ZeroCopyInputStream {
   int nibble_ = -1;     // a hex digit waiting for its pair
   bool padded_ = false;
   int64_t offset_ = 0;  // in the text
-  int backed_up_ = 0;
-  int64_t produced_ = 0;
   bool ended_ = false;
-  std::string error_;
 };
 
 // Ends the stream after a number of bytes, noting whether more were there.

@@ -15,10 +15,6 @@ namespace {
 
 constexpr size_t kMaxListed = Exactness::kMaxListed;
 
-std::string Plural(int64_t count, const std::string& noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 const char* KindName(Drift::Kind kind) {
   switch (kind) {
     case Drift::Kind::kUnknownField:

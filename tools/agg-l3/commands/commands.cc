@@ -16,10 +16,6 @@ using google::protobuf::Descriptor;
 using google::protobuf::EnumDescriptor;
 using google::protobuf::FileDescriptor;
 
-std::string Plural(int64_t count, const char* noun) {
-  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
-}
-
 // The message types and the enumerations of the schema files, in
 // declaration order, each named relative to its package.
 std::vector<const Descriptor*> MessageTypes() {
@@ -287,6 +283,10 @@ Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
 Status Types(const Options& options, Output& output) {
   output.Write(options.enums ? EnumList() : TypeList());
   return {};
+}
+
+std::string Plural(int64_t count, const std::string& noun) {
+  return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }
 
 std::string UnknownTypeError(std::string_view name) {

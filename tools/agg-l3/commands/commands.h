@@ -68,6 +68,9 @@ Status Run(const Options& options, std::vector<std::unique_ptr<Input>>& inputs,
 // The TYPE argument's error when FindReportType rejects `name`.
 std::string UnknownTypeError(std::string_view name);
 
+// "1 file", "2 files": a count in a message.
+std::string Plural(int64_t count, const std::string& noun);
+
 // The commands, each given its inputs (one, or OLD and NEW for diff) and
 // the output. Whole modes write only once they have succeeded; streamed
 // ones (--each, --delimited) as they go, and stop once the output fails.

@@ -141,7 +141,7 @@ def cell(mode, family, args, name, stdin, expected, output_node=None):
         where = f"{mode} / {name}"
         try:
             result = run(argv, stdin if isinstance(stdin, bytes)
-                         else stdin(folder), timeout=120 if expected else 3)
+                         else stdin(folder), timeout=120 if expected else 1)
         except subprocess.TimeoutExpired:
             # Endless valid records: a stream goes on, in bounded memory.
             if expected is not None:

@@ -59,6 +59,25 @@ class FirstError : public google::protobuf::io::ErrorCollector {
   std::string error_;
 };
 
+// The runtime's tokenizer reports a fault and reads on to the end of its
+// input, so a malformed endless stream would never be answered: this stream
+// ends where the first fault was found.
+class UntilFirstError : public google::protobuf::io::ZeroCopyInputStream {
+ public:
+  UntilFirstError(ZeroCopyInputStream* input, const FirstError* errors)
+      : input_(input), errors_(errors) {}
+  bool Next(const void** data, int* size) override {
+    return errors_->error().empty() && input_->Next(data, size);
+  }
+  void BackUp(int count) override { input_->BackUp(count); }
+  bool Skip(int count) override { return input_->Skip(count); }
+  int64_t ByteCount() const override { return input_->ByteCount(); }
+
+ private:
+  ZeroCopyInputStream* input_;
+  const FirstError* errors_;
+};
+
 Status Malformed(std::string why) { return {kMalformed, std::move(why)}; }
 
 JsonReadOptions JsonOptions(const std::vector<std::string>* skipped) {
@@ -174,7 +193,8 @@ Status Parse(google::protobuf::io::ZeroCopyInputStream* text, Format format,
   google::protobuf::TextFormat::Parser parser;
   FirstError errors;
   parser.RecordErrorsTo(&errors);
-  if (!parser.Parse(text, report)) return Malformed(errors.error());
+  UntilFirstError input(text, &errors);
+  if (!parser.Parse(&input, report)) return Malformed(errors.error());
   return {};
 }
 

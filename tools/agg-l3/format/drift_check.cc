@@ -5,6 +5,9 @@
 
 #include <algorithm>
 #include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <utility>
 
 namespace ostrel::agg_l3 {
@@ -40,6 +43,144 @@ std::string Record(WireType wire_type, uint64_t value) {
          std::to_string(value) + (sized ? " bytes" : "");
 }
 
+// What the walk needs of a message type, looked up once per process: the
+// schema's lookups by number (a hash) and of a field's type (a call_once)
+// would otherwise run for every record of a report.
+struct Layout {
+  struct Field {
+    const FieldDescriptor* field;
+    WireType wire_type;
+    const Layout* message;  // of a message field, else null (groups too)
+    bool is_enum;
+  };
+  // Field numbers up to this are found in a table, the rare larger ones by
+  // the schema's own lookup.
+  static constexpr int kTabled = 1024;
+
+  // The field of that number, or null.
+  const Field* Find(int number) const {
+    if (number < static_cast<int>(by_number.size())) {
+      const int index = by_number[number];
+      return index < 0 ? nullptr : &fields[index];
+    }
+    if (number <= kTabled) return nullptr;
+    const FieldDescriptor* field = type->FindFieldByNumber(number);
+    return field == nullptr ? nullptr : &fields[field->index()];
+  }
+
+  const Descriptor* type;
+  std::vector<Field> fields;   // by FieldDescriptor::index()
+  std::vector<int> by_number;  // index into fields, -1 for none
+};
+
+// Called with the lock held; a type that contains itself is found in
+// `known` while its fields are still being filled in.
+const Layout& LayoutLocked(const Descriptor& type,
+                           std::map<const Descriptor*, Layout>* known) {
+  if (const auto found = known->find(&type); found != known->end()) {
+    return found->second;
+  }
+  Layout& layout = (*known)[&type];
+  layout.type = &type;
+  int largest = 0;
+  for (int i = 0; i < type.field_count(); ++i) {
+    largest = std::max(largest, type.field(i)->number());
+  }
+  layout.by_number.assign(std::min(largest, Layout::kTabled) + 1, -1);
+  for (int i = 0; i < type.field_count(); ++i) {
+    const FieldDescriptor& field = *type.field(i);
+    const bool message = field.type() == FieldDescriptor::TYPE_MESSAGE;
+    layout.fields.push_back(
+        {&field, wire::WireTypeFor(field),
+         message ? &LayoutLocked(*field.message_type(), known) : nullptr,
+         field.type() == FieldDescriptor::TYPE_ENUM});
+    if (field.number() <= Layout::kTabled) layout.by_number[field.number()] = i;
+  }
+  return layout;
+}
+
+const Layout& LayoutOf(const Descriptor& type) {
+  static std::mutex mutex;
+  static auto* known = new std::map<const Descriptor*, Layout>;
+  std::lock_guard<std::mutex> lock(mutex);
+  return LayoutLocked(type, known);
+}
+
+// Reads a varint of at most `max_bytes` bytes that ends before `end`, as
+// CodedInputStream reads it: a tenth byte's high bits are dropped. Null
+// when it does not.
+inline const uint8_t* ReadVarint(const uint8_t* p, const uint8_t* end,
+                                 int max_bytes, uint64_t* value) {
+  if (p < end && *p < 0x80) {
+    *value = *p;
+    return p + 1;
+  }
+  uint64_t result = 0;
+  for (int i = 0; i < max_bytes && p < end; ++i) {
+    const uint8_t byte = *p++;
+    result |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
+    if (byte < 0x80) {
+      *value = result;
+      return p;
+    }
+  }
+  return nullptr;
+}
+
+// Whether the message in [p, end) at `depth` holds nothing the walk below
+// would report: well formed, every record known to the schema, no group.
+// It reads the bytes in place, with no path and no stream, and so takes
+// most reports' sub-messages at the speed of a bare walk of their tags;
+// whatever it does not find clean, the walk goes through again to say
+// what and where.
+bool Clean(const Layout& layout, const uint8_t* p, const uint8_t* end,
+           int depth) {
+  while (p < end) {
+    uint64_t tag, value;
+    if ((p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &tag)) == nullptr) {
+      return false;
+    }
+    const auto tag32 = static_cast<uint32_t>(tag);
+    if (!wire::IsValidTag(tag32)) return false;
+    const Layout::Field* field = layout.Find(wire::FieldNumber(tag32));
+    if (field == nullptr || field->wire_type != wire::WireTypeOf(tag32)) {
+      return false;
+    }
+    switch (field->wire_type) {
+      case wire::kVarint:
+        p = ReadVarint(p, end, wire::kMaxVarintBytes, &value);
+        if (p == nullptr) return false;
+        if (field->is_enum && field->field->enum_type()->FindValueByNumber(
+                                  static_cast<int32_t>(value)) == nullptr) {
+          return false;
+        }
+        break;
+      case wire::kFixed64:
+      case wire::kFixed32: {
+        const int size = field->wire_type == wire::kFixed64 ? 8 : 4;
+        if (end - p < size) return false;
+        p += size;
+        break;
+      }
+      case wire::kLengthDelimited:
+        p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &value);
+        if (p == nullptr || value > static_cast<uint64_t>(end - p)) {
+          return false;
+        }
+        if (field->message != nullptr &&
+            (depth + 1 > wire::MaxDepth() ||
+             !Clean(*field->message, p, p + value, depth + 1))) {
+          return false;
+        }
+        p += value;
+        break;
+      default:  // groups are walked below
+        return false;
+    }
+  }
+  return true;
+}
+
 class Walker {
  public:
   // `size`: where the report ends, when known before reading it, else -1.
@@ -52,7 +193,7 @@ class Walker {
   }
 
   WireWalk Run(const Descriptor& type) && {
-    WalkMessage(type, size_, 0);
+    WalkMessage(LayoutOf(type), size_, 0);
     return std::move(walk_);
   }
 
@@ -87,7 +228,7 @@ class Walker {
 
   // Each walking step returns false once the bytes turned out malformed,
   // with the malformation recorded.
-  bool WalkMessage(const Descriptor& type, int64_t end, int depth) {
+  bool WalkMessage(const Layout& layout, int64_t end, int depth) {
     std::vector<std::pair<int, int>> elements_seen;  // field number, count
     while (!AtEnd(end)) {
       const int64_t offset = Position();
@@ -98,8 +239,9 @@ class Walker {
       if (wire_type == wire::kEndGroup) {
         return Fail(offset, "end-group tag outside a group");
       }
-      const FieldDescriptor* field = type.FindFieldByNumber(number);
-      if (field == nullptr || wire_type != wire::WireTypeFor(*field)) {
+      const Layout::Field* known = layout.Find(number);
+      const FieldDescriptor* field = known ? known->field : nullptr;
+      if (known == nullptr || wire_type != known->wire_type) {
         path_.push_back({field, number, -1});
         uint64_t value;
         const bool ok = SkipValue(tag, offset, end, depth, &value);
@@ -124,23 +266,32 @@ class Walker {
         index = seen->second++;
       }
       path_.push_back({field, number, index});
-      const bool ok = WalkField(*field, tag, offset, end, depth);
+      const bool ok = WalkField(*known, tag, offset, end, depth);
       path_.pop_back();
       if (!ok) return false;
     }
     return true;
   }
 
-  bool WalkField(const FieldDescriptor& field, uint32_t tag, int64_t offset,
+  bool WalkField(const Layout::Field& known, uint32_t tag, int64_t offset,
                  int64_t end, int depth) {
-    if (field.type() == FieldDescriptor::TYPE_MESSAGE) {
+    const FieldDescriptor& field = *known.field;
+    if (known.message != nullptr) {
       uint64_t length;
       if (!ReadLength(end, &length)) return false;
       if (depth + 1 > wire::MaxDepth()) return TooDeep(offset);
+      const void* data;
+      int held;
+      input_.GetDirectBufferPointerInline(&data, &held);
+      if (length <= static_cast<uint64_t>(held)) {
+        const auto* start = static_cast<const uint8_t*>(data);
+        if (Clean(*known.message, start, start + length, depth + 1)) {
+          return input_.Skip(static_cast<int>(length));
+        }
+      }
       const auto limit = input_.PushLimit(static_cast<int>(length));
-      const bool ok =
-          WalkMessage(*field.message_type(),
-                      Position() + static_cast<int64_t>(length), depth + 1);
+      const bool ok = WalkMessage(
+          *known.message, Position() + static_cast<int64_t>(length), depth + 1);
       input_.PopLimit(limit);
       return ok;
     }
@@ -149,7 +300,7 @@ class Walker {
     // Closed enumerations, as in every proto2 schema: the parser keeps a value
     // the enumeration does not declare as an unknown field. It tests the
     // varint's low 32 bits.
-    if (field.type() == FieldDescriptor::TYPE_ENUM) {
+    if (known.is_enum) {
       const int32_t number = static_cast<int32_t>(value);
       if (field.enum_type()->FindValueByNumber(number) == nullptr) {
         AddDrift(Drift::Kind::kRejectedEnumValue, field.number(), wire::kVarint,

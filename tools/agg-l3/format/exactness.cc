@@ -3,6 +3,7 @@
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/unknown_field_set.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <map>
@@ -42,32 +43,51 @@ const char* FormatName(Format format) {
   return format == Format::kJson ? "JSON" : "text format";
 }
 
-// Whether a message of `type` can hold anything `format` cannot: most
-// reports need no walk at all in text format. Called with the lock held.
-bool MayLoseLocked(
+// What the walk needs of a message type in a format, looked up once per
+// process: the fields that can hold what the format cannot, in the order
+// of their numbers (as ListFields gives them), and whether the type can
+// hold any such thing at all (most reports need no walk in text format).
+struct Judged {
+  bool may_lose = false;
+  std::vector<const FieldDescriptor*> fields;
+};
+
+// Called with the lock held.
+const Judged& JudgedLocked(
     const Descriptor& type, Format format,
-    std::map<std::pair<const Descriptor*, Format>, bool>* known) {
+    std::map<std::pair<const Descriptor*, Format>, Judged>* known) {
   const auto key = std::make_pair(&type, format);
   if (const auto found = known->find(key); found != known->end()) {
     return found->second;
   }
-  (*known)[key] = false;  // a type that contains itself adds nothing
+  Judged& judged = (*known)[key];  // a type that contains itself adds nothing
   bool may = format == Format::kJson;  // unknown records
-  for (int i = 0; i < type.field_count() && !may; ++i) {
+  for (int i = 0; i < type.field_count(); ++i) {
     const FieldDescriptor& field = *type.field(i);
-    may = field.cpp_type() == FieldDescriptor::CPPTYPE_FLOAT ||
-          field.cpp_type() == FieldDescriptor::CPPTYPE_DOUBLE ||
-          (field.message_type() != nullptr &&
-           MayLoseLocked(*field.message_type(), format, known));
+    const bool loses =
+        field.cpp_type() == FieldDescriptor::CPPTYPE_FLOAT ||
+        field.cpp_type() == FieldDescriptor::CPPTYPE_DOUBLE ||
+        (format == Format::kJson &&
+         field.type() == FieldDescriptor::TYPE_STRING) ||
+        (field.message_type() != nullptr &&
+         JudgedLocked(*field.message_type(), format, known).may_lose);
+    if (loses) judged.fields.push_back(&field);
+    may |= loses;
   }
-  return (*known)[key] = may;
+  std::sort(judged.fields.begin(), judged.fields.end(),
+            [](const FieldDescriptor* a, const FieldDescriptor* b) {
+              return a->number() < b->number();
+            });
+  judged.may_lose = may;
+  return judged;
 }
 
-bool MayLose(const Descriptor& type, Format format) {
+const Judged& JudgedOf(const Descriptor& type, Format format) {
   static std::mutex mutex;
-  static auto* known = new std::map<std::pair<const Descriptor*, Format>, bool>;
+  static auto* known =
+      new std::map<std::pair<const Descriptor*, Format>, Judged>;
   std::lock_guard<std::mutex> lock(mutex);
-  return MayLoseLocked(type, format, known);
+  return JudgedLocked(type, format, known);
 }
 
 }  // namespace
@@ -80,18 +100,19 @@ class Exactness::Walk {
   // Walks `message`; lost() tells whether it held anything the format
   // cannot.
   void InMessage(google::protobuf::Message* message) {
-    const Descriptor& type = *message->GetDescriptor();
-    if (!MayLose(type, exactness_.format_)) return;
-    const Reflection& reflection = *message->GetReflection();
-    // One list of fields per depth, kept for the next message there: a
-    // report of a million routes would otherwise allocate a million.
-    if (fields_.size() <= depth_) fields_.emplace_back();
-    reflection.ListFields(*message, &fields_[depth_]);
-    const size_t depth = depth_++;
-    // Indexed, not iterated: the messages below may grow fields_.
-    for (size_t f = 0; f < fields_[depth].size(); ++f) {
-      const FieldDescriptor* field = fields_[depth][f];
+    InMessage(message, *message->GetDescriptor(), *message->GetReflection());
+  }
+
+  // The same of a message known to be of `type`, whose reflection is
+  // `reflection`: asking a message for them costs more than the rest of a
+  // small message's walk.
+  void InMessage(google::protobuf::Message* message, const Descriptor& type,
+                 const Reflection& reflection) {
+    const Judged& judged = JudgedOf(type, exactness_.format_);
+    if (!judged.may_lose) return;
+    for (const FieldDescriptor* field : judged.fields) {
       if (!field->is_repeated()) {
+        if (!reflection.HasField(*message, field)) continue;
         path_.push_back({field, -1});
         if (Value(message, reflection, *field, -1) && exactness_.accept_loss_) {
           reflection.ClearField(message, field);
@@ -116,7 +137,6 @@ class Exactness::Walk {
           reflection.RemoveLast(message, field);
       }
     }
-    --depth_;
     if (exactness_.format_ == Format::kJson) {
       const auto& unknown = reflection.GetUnknownFields(*message);
       for (int i = 0; i < unknown.field_count(); ++i) {
@@ -153,10 +173,20 @@ class Exactness::Walk {
              const FieldDescriptor& field, int index) {
     const bool list = index >= 0;
     switch (field.cpp_type()) {
-      case FieldDescriptor::CPPTYPE_MESSAGE:
-        InMessage(list ? r.MutableRepeatedMessage(message, &field, index)
-                       : r.MutableMessage(message, &field));
+      case FieldDescriptor::CPPTYPE_MESSAGE: {
+        Message* inner = list ? r.MutableRepeatedMessage(message, &field, index)
+                              : r.MutableMessage(message, &field);
+        // Messages of one type share one reflection: the first one's.
+        const Descriptor& type = *field.message_type();
+        auto known = std::find_if(
+            reflections_.begin(), reflections_.end(),
+            [&type](const auto& entry) { return entry.first == &type; });
+        if (known == reflections_.end()) {
+          known = reflections_.insert(known, {&type, inner->GetReflection()});
+        }
+        InMessage(inner, type, *known->second);
         return false;
+      }
       case FieldDescriptor::CPPTYPE_STRING: {
         if (field.type() != FieldDescriptor::TYPE_STRING) return false;
         std::string scratch;
@@ -230,8 +260,7 @@ class Exactness::Walk {
   Exactness& exactness_;
   const std::string_view root_;
   std::vector<Step> path_;
-  std::vector<std::vector<const FieldDescriptor*>> fields_;  // by depth
-  size_t depth_ = 0;
+  std::vector<std::pair<const Descriptor*, const Reflection*>> reflections_;
   bool lost_ = false;
 
  public:

@@ -44,6 +44,15 @@ inline size_t FirstNonUtf8(std::string_view text) {
   const size_t size = text.size();
   size_t i = 0;
   while (i < size) {
+    // Eight bytes at a time while they are ASCII, as most strings are.
+    if (i + 8 <= size) {
+      uint64_t eight;
+      std::memcpy(&eight, bytes + i, 8);
+      if ((eight & 0x8080808080808080) == 0) {
+        i += 8;
+        continue;
+      }
+    }
     const unsigned char lead = bytes[i];
     if (lead < 0x80) {
       ++i;

@@ -4,11 +4,14 @@
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <utility>
+
+#include "json_exactness.h"
 
 namespace ostrel::agg_l3 {
 
@@ -36,22 +39,17 @@ using google::protobuf::Descriptor;
 using google::protobuf::FieldDescriptor;
 using google::protobuf::io::CodedInputStream;
 
-std::string Record(WireType wire_type, uint64_t value) {
-  const bool sized =
-      wire_type == wire::kLengthDelimited || wire_type == wire::kStartGroup;
-  return std::string(WireTypeName(wire_type)) + (sized ? ", " : " ") +
-         std::to_string(value) + (sized ? " bytes" : "");
-}
+}  // namespace
 
 // What the walk needs of a message type, looked up once per process: the
 // schema's lookups by number (a hash) and of a field's type (a call_once)
 // would otherwise run for every record of a report.
-struct Layout {
+struct WireLayout {
   struct Field {
     const FieldDescriptor* field;
     WireType wire_type;
-    const Layout* message;  // of a message field, else null (groups too)
-    bool is_enum;
+    const WireLayout* message;  // of a message field, else null (groups too)
+    FieldDescriptor::Type type;
   };
   // Field numbers up to this are found in a table, the rare larger ones by
   // the schema's own lookup.
@@ -73,35 +71,45 @@ struct Layout {
   std::vector<int> by_number;  // index into fields, -1 for none
 };
 
+namespace {
+
+std::string Record(WireType wire_type, uint64_t value) {
+  const bool sized =
+      wire_type == wire::kLengthDelimited || wire_type == wire::kStartGroup;
+  return std::string(WireTypeName(wire_type)) + (sized ? ", " : " ") +
+         std::to_string(value) + (sized ? " bytes" : "");
+}
+
 // Called with the lock held; a type that contains itself is found in
 // `known` while its fields are still being filled in.
-const Layout& LayoutLocked(const Descriptor& type,
-                           std::map<const Descriptor*, Layout>* known) {
+const WireLayout& LayoutLocked(const Descriptor& type,
+                               std::map<const Descriptor*, WireLayout>* known) {
   if (const auto found = known->find(&type); found != known->end()) {
     return found->second;
   }
-  Layout& layout = (*known)[&type];
+  WireLayout& layout = (*known)[&type];
   layout.type = &type;
   int largest = 0;
   for (int i = 0; i < type.field_count(); ++i) {
     largest = std::max(largest, type.field(i)->number());
   }
-  layout.by_number.assign(std::min(largest, Layout::kTabled) + 1, -1);
+  layout.by_number.assign(std::min(largest, WireLayout::kTabled) + 1, -1);
   for (int i = 0; i < type.field_count(); ++i) {
     const FieldDescriptor& field = *type.field(i);
     const bool message = field.type() == FieldDescriptor::TYPE_MESSAGE;
     layout.fields.push_back(
         {&field, wire::WireTypeFor(field),
          message ? &LayoutLocked(*field.message_type(), known) : nullptr,
-         field.type() == FieldDescriptor::TYPE_ENUM});
-    if (field.number() <= Layout::kTabled) layout.by_number[field.number()] = i;
+         field.type()});
+    if (field.number() <= WireLayout::kTabled)
+      layout.by_number[field.number()] = i;
   }
   return layout;
 }
 
-const Layout& LayoutOf(const Descriptor& type) {
+const WireLayout& LayoutOf(const Descriptor& type) {
   static std::mutex mutex;
-  static auto* known = new std::map<const Descriptor*, Layout>;
+  static auto* known = new std::map<const Descriptor*, WireLayout>;
   std::lock_guard<std::mutex> lock(mutex);
   return LayoutLocked(type, known);
 }
@@ -127,55 +135,100 @@ inline const uint8_t* ReadVarint(const uint8_t* p, const uint8_t* end,
   return nullptr;
 }
 
-// Whether the message in [p, end) at `depth` holds nothing the walk below
-// would report: well formed, every record known to the schema, no group.
-// It reads the bytes in place, with no path and no stream, and so takes
-// most reports' sub-messages at the speed of a bare walk of their tags;
-// whatever it does not find clean, the walk goes through again to say
-// what and where.
-bool Clean(const Layout& layout, const uint8_t* p, const uint8_t* end,
-           int depth) {
-  while (p < end) {
-    uint64_t tag, value;
-    if ((p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &tag)) == nullptr) {
-      return false;
-    }
-    const auto tag32 = static_cast<uint32_t>(tag);
-    if (!wire::IsValidTag(tag32)) return false;
-    const Layout::Field* field = layout.Find(wire::FieldNumber(tag32));
-    if (field == nullptr || field->wire_type != wire::WireTypeOf(tag32)) {
-      return false;
-    }
-    switch (field->wire_type) {
-      case wire::kVarint:
-        p = ReadVarint(p, end, wire::kMaxVarintBytes, &value);
-        if (p == nullptr) return false;
-        if (field->is_enum && field->field->enum_type()->FindValueByNumber(
-                                  static_cast<int32_t>(value)) == nullptr) {
-          return false;
-        }
-        break;
-      case wire::kFixed64:
-      case wire::kFixed32: {
-        const int size = field->wire_type == wire::kFixed64 ? 8 : 4;
-        if (end - p < size) return false;
-        p += size;
-        break;
+// How a record read in place turned out.
+enum class InPlace { kClean, kNotClean, kCut };
+
+// A varint that did not end before `end` is cut if fewer than `max_bytes`
+// bytes were left for it; else it is too long.
+InPlace CutOrNot(const uint8_t* p, const uint8_t* end, int max_bytes) {
+  return end - p < max_bytes ? InPlace::kCut : InPlace::kNotClean;
+}
+
+bool Clean(const WireLayout& layout, const uint8_t* p, const uint8_t* end,
+           int depth, bool json);
+
+// Reads the record at `*p` of a message of `layout` at `depth` in place,
+// with no path and no stream, and moves `*p` past it when it is clean:
+// well formed, known to the schema with its wire type, no group (groups
+// are left to the walk below) and, with `json`, nothing JSON cannot hold
+// (json_exactness.h). kCut: the bytes end inside it.
+InPlace CleanRecord(const WireLayout& layout, const uint8_t** at,
+                    const uint8_t* end, int depth, bool json) {
+  const uint8_t* p = *at;
+  uint64_t tag, value;
+  if ((p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &tag)) == nullptr) {
+    return CutOrNot(*at, end, wire::kMaxTagOrLengthBytes);
+  }
+  const auto tag32 = static_cast<uint32_t>(tag);
+  if (!wire::IsValidTag(tag32)) return InPlace::kNotClean;
+  const WireLayout::Field* field = layout.Find(wire::FieldNumber(tag32));
+  if (field == nullptr || field->wire_type != wire::WireTypeOf(tag32)) {
+    return InPlace::kNotClean;
+  }
+  const uint8_t* const value_at = p;
+  switch (field->wire_type) {
+    case wire::kVarint:
+      p = ReadVarint(p, end, wire::kMaxVarintBytes, &value);
+      if (p == nullptr) return CutOrNot(value_at, end, wire::kMaxVarintBytes);
+      if (field->type == FieldDescriptor::TYPE_ENUM &&
+          field->field->enum_type()->FindValueByNumber(
+              static_cast<int32_t>(value)) == nullptr) {
+        return InPlace::kNotClean;
       }
-      case wire::kLengthDelimited:
-        p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &value);
-        if (p == nullptr || value > static_cast<uint64_t>(end - p)) {
-          return false;
-        }
-        if (field->message != nullptr &&
-            (depth + 1 > wire::MaxDepth() ||
-             !Clean(*field->message, p, p + value, depth + 1))) {
-          return false;
-        }
-        p += value;
-        break;
-      default:  // groups are walked below
-        return false;
+      break;
+    case wire::kFixed64:
+      if (end - p < 8) return InPlace::kCut;
+      if (json && field->type == FieldDescriptor::TYPE_DOUBLE) {
+        double number;
+        std::memcpy(&number, p, sizeof number);
+        if (!json_exactness::Holds(number)) return InPlace::kNotClean;
+      }
+      p += 8;
+      break;
+    case wire::kFixed32:
+      if (end - p < 4) return InPlace::kCut;
+      if (json && field->type == FieldDescriptor::TYPE_FLOAT) {
+        float number;
+        std::memcpy(&number, p, sizeof number);
+        if (!json_exactness::Holds(number)) return InPlace::kNotClean;
+      }
+      p += 4;
+      break;
+    case wire::kLengthDelimited:
+      p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &value);
+      if (p == nullptr) {
+        return CutOrNot(value_at, end, wire::kMaxTagOrLengthBytes);
+      }
+      if (value > static_cast<uint64_t>(end - p)) return InPlace::kCut;
+      if (field->message != nullptr &&
+          (depth + 1 > wire::MaxDepth() ||
+           !Clean(*field->message, p, p + value, depth + 1, json))) {
+        return InPlace::kNotClean;
+      }
+      if (json && field->type == FieldDescriptor::TYPE_STRING &&
+          json_exactness::FirstNonUtf8(
+              std::string_view(reinterpret_cast<const char*>(p), value)) !=
+              std::string_view::npos) {
+        return InPlace::kNotClean;
+      }
+      p += value;
+      break;
+    default:
+      return InPlace::kNotClean;
+  }
+  *at = p;
+  return InPlace::kClean;
+}
+
+// Whether the message in [p, end) at `depth` is all clean records. Most
+// reports' sub-messages are, and so are read at the speed of a bare walk
+// of their tags; whatever is not, the walk below goes through again to say
+// what and where.
+bool Clean(const WireLayout& layout, const uint8_t* p, const uint8_t* end,
+           int depth, bool json) {
+  while (p < end) {
+    if (CleanRecord(layout, &p, end, depth, json) != InPlace::kClean) {
+      return false;
     }
   }
   return true;
@@ -228,7 +281,7 @@ class Walker {
 
   // Each walking step returns false once the bytes turned out malformed,
   // with the malformation recorded.
-  bool WalkMessage(const Layout& layout, int64_t end, int depth) {
+  bool WalkMessage(const WireLayout& layout, int64_t end, int depth) {
     std::vector<std::pair<int, int>> elements_seen;  // field number, count
     while (!AtEnd(end)) {
       const int64_t offset = Position();
@@ -239,7 +292,7 @@ class Walker {
       if (wire_type == wire::kEndGroup) {
         return Fail(offset, "end-group tag outside a group");
       }
-      const Layout::Field* known = layout.Find(number);
+      const WireLayout::Field* known = layout.Find(number);
       const FieldDescriptor* field = known ? known->field : nullptr;
       if (known == nullptr || wire_type != known->wire_type) {
         path_.push_back({field, number, -1});
@@ -273,7 +326,7 @@ class Walker {
     return true;
   }
 
-  bool WalkField(const Layout::Field& known, uint32_t tag, int64_t offset,
+  bool WalkField(const WireLayout::Field& known, uint32_t tag, int64_t offset,
                  int64_t end, int depth) {
     const FieldDescriptor& field = *known.field;
     if (known.message != nullptr) {
@@ -285,7 +338,7 @@ class Walker {
       input_.GetDirectBufferPointerInline(&data, &held);
       if (length <= static_cast<uint64_t>(held)) {
         const auto* start = static_cast<const uint8_t*>(data);
-        if (Clean(*known.message, start, start + length, depth + 1)) {
+        if (Clean(*known.message, start, start + length, depth + 1, false)) {
           return input_.Skip(static_cast<int>(length));
         }
       }
@@ -300,7 +353,7 @@ class Walker {
     // Closed enumerations, as in every proto2 schema: the parser keeps a value
     // the enumeration does not declare as an unknown field. It tests the
     // varint's low 32 bits.
-    if (known.is_enum) {
+    if (known.type == FieldDescriptor::TYPE_ENUM) {
       const int32_t number = static_cast<int32_t>(value);
       if (field.enum_type()->FindValueByNumber(number) == nullptr) {
         AddDrift(Drift::Kind::kRejectedEnumValue, field.number(), wire::kVarint,
@@ -556,6 +609,70 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
     next_ = at;
   }
   return false;
+}
+
+JsonExactWire::JsonExactWire(const Descriptor& type,
+                             google::protobuf::io::ZeroCopyInputStream* input)
+    : layout_(LayoutOf(type)), input_(input) {}
+
+bool JsonExactWire::Next(const void** data, int* size) {
+  if (!input_->Next(data, size)) return false;
+  // After a BackUp the stream hands out bytes read already.
+  const int64_t start = input_->ByteCount() - *size;
+  const int64_t from = std::max(read_, start);
+  if (sure_ && start + *size > from) {
+    const auto* piece = static_cast<const uint8_t*>(*data);
+    Read(piece + (from - start), piece + *size);
+  }
+  read_ = std::max(read_, start + *size);
+  return true;
+}
+
+bool JsonExactWire::Skip(int count) {
+  sure_ = false;  // bytes not seen
+  return input_->Skip(count);
+}
+
+const uint8_t* JsonExactWire::Records(const uint8_t* p, const uint8_t* end) {
+  while (p < end) {
+    switch (CleanRecord(layout_, &p, end, 0, true)) {
+      case InPlace::kClean:
+        continue;
+      case InPlace::kCut:
+        return p;
+      case InPlace::kNotClean:
+        sure_ = false;
+        return end;
+    }
+  }
+  return p;
+}
+
+void JsonExactWire::Read(const uint8_t* p, const uint8_t* end) {
+  // The record the last piece ended in, completed from this one in steps
+  // that double what is held.
+  while (!cut_.empty() && p < end) {
+    const size_t held = cut_.size();
+    const size_t take = std::min<size_t>(end - p, std::max<size_t>(held, 4096));
+    cut_.append(reinterpret_cast<const char*>(p), take);
+    const auto* begin = reinterpret_cast<const uint8_t*>(cut_.data());
+    const size_t used = Records(begin, begin + cut_.size()) - begin;
+    if (!sure_) return;
+    if (used == 0) {  // still cut
+      p += take;
+      if (cut_.size() > kMaxHeld) sure_ = false;
+      continue;
+    }
+    p += used - held;
+    cut_.clear();
+  }
+  const uint8_t* rest = Records(p, end);
+  if (!sure_ || rest == end) return;
+  if (static_cast<size_t>(end - rest) > kMaxHeld) {
+    sure_ = false;
+    return;
+  }
+  cut_.assign(reinterpret_cast<const char*>(rest), end - rest);
 }
 
 std::string Describe(const Drift& drift) {

@@ -104,6 +104,43 @@ class TopLevelRecords {
   bool undecided_ = false;
 };
 
+struct WireLayout;
+
+// Follows a report's bytes on their way from `input` to the runtime's
+// parser, to tell once it read them all whether they hold only what the
+// walk above finds nothing in and what JSON holds exactly
+// (json_exactness.h): then the parsed report holds nothing a judge of
+// exactness could find. It is sure only of what it could follow in bounded
+// memory: a top-level record over kMaxHeld bytes, a group or a Skip leave
+// it unsure.
+class JsonExactWire : public google::protobuf::io::ZeroCopyInputStream {
+ public:
+  static constexpr size_t kMaxHeld = 1 << 20;
+
+  JsonExactWire(const google::protobuf::Descriptor& type,
+                google::protobuf::io::ZeroCopyInputStream* input);
+
+  // Once the input ended.
+  bool exact() const { return sure_ && cut_.empty(); }
+
+  bool Next(const void** data, int* size) override;
+  void BackUp(int count) override { input_->BackUp(count); }
+  bool Skip(int count) override;
+  int64_t ByteCount() const override { return input_->ByteCount(); }
+
+ private:
+  // Follows the bytes from `p`, which start a record, to `end`.
+  void Read(const uint8_t* p, const uint8_t* end);
+  // Where the first record in [p, end) that ends past `end` starts.
+  const uint8_t* Records(const uint8_t* p, const uint8_t* end);
+
+  const WireLayout& layout_;
+  google::protobuf::io::ZeroCopyInputStream* const input_;
+  int64_t read_ = 0;  // bytes followed so far
+  bool sure_ = true;
+  std::string cut_;  // a record the bytes so far end inside
+};
+
 // "varint", "length-delimited", ...
 const char* WireTypeName(WireType wire_type);
 

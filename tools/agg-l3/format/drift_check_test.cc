@@ -1,6 +1,7 @@
 #include "format/drift_check.h"
 
 #include <gmock/gmock.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/message.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <random>
 #include <sstream>
 
+#include "format/exactness.h"
 #include "format/report_codec.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "wire_vectors.h"
@@ -283,6 +285,22 @@ TEST(TopLevelRecordsTest, DecidesAsSoonAsNoMoreBytesCanHelp) {
   }
 }
 
+// Whether JsonExactWire, handed `bytes` in pieces of `piece` bytes, finds
+// them exact; when it does, the judge of exactness must find nothing.
+bool FollowedExact(const Descriptor& type, const std::string& bytes,
+                   int piece) {
+  google::protobuf::io::ArrayInputStream pieces(
+      bytes.data(), static_cast<int>(bytes.size()), piece);
+  JsonExactWire followed(type, &pieces);
+  const std::unique_ptr<Message> report = NewReport(type);
+  if (!report->ParseFromZeroCopyStream(&followed) || !followed.exact()) {
+    return false;
+  }
+  EXPECT_TRUE(Exactness(Format::kJson, false).Judge(report.get()))
+      << ::testing::PrintToString(bytes);
+  return true;
+}
+
 TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
   const auto reports = ExampleReports();
   ASSERT_GE(reports.size(), 6u);
@@ -290,7 +308,9 @@ TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
   auto below = [&](size_t n) {
     return std::uniform_int_distribution<size_t>(0, n - 1)(random);
   };
+  int exact = 0;
   for (const auto& [type, original] : reports) {
+    EXPECT_TRUE(FollowedExact(*type, original, 1 + below(64))) << type->name();
     for (int i = 0; i < 1500; ++i) {
       std::string bytes = original;
       switch (below(4)) {
@@ -308,6 +328,9 @@ TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
       }
       ExpectSameJudgement(*type, bytes);
       if (::testing::Test::HasFatalFailure()) return;
+      // Followed in pieces of any size, bytes found exact parse into a
+      // report in which the judge of exactness finds nothing.
+      exact += FollowedExact(*type, bytes, 1 + below(64));
       // Read as it arrives, no prefix of a report the runtime takes is
       // ever judged certainly malformed.
       TopLevelRecords records;
@@ -321,6 +344,7 @@ TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
       }
     }
   }
+  EXPECT_GT(exact, 500);  // mutations that leave the bytes exact
 }
 
 }  // namespace

@@ -675,6 +675,11 @@ void JsonExactWire::Read(const uint8_t* p, const uint8_t* end) {
   cut_.assign(reinterpret_cast<const char*>(rest), end - rest);
 }
 
+bool JsonExactElement(const Descriptor& type, std::string_view bytes) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  return Clean(LayoutOf(type), p, p + bytes.size(), 1, true);
+}
+
 std::string Describe(const Drift& drift) {
   const std::string at = " at byte " + std::to_string(drift.offset);
   const std::string number = "field " + std::to_string(drift.field_number);

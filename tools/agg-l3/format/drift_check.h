@@ -141,6 +141,11 @@ class JsonExactWire : public google::protobuf::io::ZeroCopyInputStream {
   std::string cut_;  // a record the bytes so far end inside
 };
 
+// The same of the bytes of one message of `type`, an element of a list in
+// a report, held whole.
+bool JsonExactElement(const google::protobuf::Descriptor& type,
+                      std::string_view bytes);
+
 // "varint", "length-delimited", ...
 const char* WireTypeName(WireType wire_type);
 

@@ -48,6 +48,39 @@ std::string FromHex(std::string_view hex) {
   return bytes;
 }
 
+const std::vector<std::string>& Case::Of(const std::string& key) const {
+  static const auto* none = new std::vector<std::string>;
+  const auto found = values.find(key);
+  return found == values.end() ? *none : found->second;
+}
+
+std::string Case::Joined(const std::string& key,
+                         const std::string& separator) const {
+  std::string joined;
+  for (const std::string& value : Of(key)) {
+    joined += (joined.empty() ? "" : separator) + value;
+  }
+  return joined;
+}
+
+std::vector<Case> ReadCases(const std::string& path) {
+  std::ifstream file(path);
+  std::vector<Case> cases;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line.rfind("  ", 0) != 0) {
+      std::istringstream words(line);
+      cases.push_back({{std::istream_iterator<std::string>(words),
+                        std::istream_iterator<std::string>()}});
+      continue;
+    }
+    const size_t space = line.find(' ', 2);
+    cases.back().values[line.substr(2, space - 2)].push_back(
+        space == std::string::npos ? "" : line.substr(space + 1));
+  }
+  return cases;
+}
+
 namespace {
 
 struct Tables {

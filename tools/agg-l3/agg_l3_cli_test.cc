@@ -23,25 +23,14 @@
 
 #include "format/report_codec.h"
 #include "version.h"
+#include "wire_vectors.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using ::testing::StartsWith;
-
-// "0a 02 00 ff" as bytes.
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  std::istringstream digits(hex);
-  for (std::string pair; digits >> pair;) {
-    bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-  }
-  return bytes;
-}
 
 constexpr int kJsonCannotHold = 4;
 
@@ -354,70 +343,28 @@ TEST_F(AggL3Test, CheckListsDriftWithPathsAndDecodeKeepsIt) {
   EXPECT_THAT(text.out, HasSubstr("\n4: 1\n2: 7\n"));
 }
 
-struct BadInputCase {
-  std::string name;
-  std::string args;
-  std::string input;
-  int exit_code;
-  std::string message;
-};
-
-void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
-
-class BadInputTest : public AggL3Test,
-                     public ::testing::WithParamInterface<BadInputCase> {};
-
-TEST_P(BadInputTest, ExitsWithAMessageAndNoOutput) {
-  const BadInputCase& c = GetParam();
-  const Result result = Run(c.args, c.input);
-  EXPECT_EQ(result.exit_code, c.exit_code);
-  EXPECT_THAT(result.err, HasSubstr(c.message));
-  EXPECT_EQ(result.out, "");
-}
-
 // A route table whose one route is cut short after 9 of its 16 bytes.
 constexpr char kTruncatedRoutes[] =
     "\x0a\x05t0-gw\x22\x10\x12\x0c"
     "10.20.1";
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, BadInputTest,
-    ::testing::Values(
-        BadInputCase{"DecodeTruncated", "decode RouteTableMsg",
-                     kTruncatedRoutes, 2,
-                     "agg-l3: <stdin> is not a well-formed RouteTableMsg: at "
-                     "byte 8 in route[0]: length 16 overruns the 9 bytes "
-                     "left\n"},
-        BadInputCase{"EncodeTextSyntax", "encode RouteTableMsg",
-                     "lrouter_id: \"t0-gw\"\nroute {\n  network: 5\n}\n", 2,
-                     "agg-l3: <stdin> is not a RouteTableMsg in text format: "
-                     "line 3, column 12: Expected string"},
-        BadInputCase{"UnknownType", "decode RouteTabelMsg", "", 3,
-                     "no message type 'RouteTabelMsg' in "
-                     "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto; "
-                     "closest: RouteTableMsg, "},
-        BadInputCase{"MissingFile", "check RouteTableMsg /nonexistent/r.bin",
-                     "", 3, "File does not exist: /nonexistent/r.bin"},
-        BadInputCase{"UnwritableOutput",
-                     "encode RouteTableMsg -o /nonexistent/r.bin",
-                     "lrouter_id: \"t0-gw\"", 3,
-                     "agg-l3: cannot write /nonexistent/r.bin: No such file"},
-        BadInputCase{"RawTruncated", "decode --raw", kTruncatedRoutes, 2,
-                     "agg-l3: <stdin> is not well-formed protobuf: at byte 8 "
-                     "in 4: length 16 overruns the 9 bytes left\n"},
-        BadInputCase{"HexNotADigit", "decode --hex RouteTableMsg", "0a 0g", 2,
-                     "agg-l3: <stdin>: byte 4 ('g') is not a hex digit\n"},
-        BadInputCase{"HexOddDigits", "check --hex RouteTableMsg", "0a0\n", 2,
-                     "agg-l3: <stdin>: an odd number of hex digits\n"},
-        BadInputCase{"Base64NotBase64", "decode --raw --base64", "Cg\x01x", 2,
-                     "agg-l3: <stdin>: byte 2 (0x01) is not base64\n"},
-        BadInputCase{"Base64AfterPadding", "decode --raw --base64", "CgE=Cg", 2,
-                     "agg-l3: <stdin>: byte 4: base64 goes on after its "
-                     "padding (=)\n"},
-        BadInputCase{"Base64Cut", "decode --raw --base64", "CgEx\nC", 2,
-                     "agg-l3: <stdin>: the base64 text is cut short"},
-        BadInputCase{"NoCommand", "", "", 3, "A subcommand is required"}),
-    [](const auto& test) { return test.param.name; });
+// Command lines and what the tool answers to each: see the data file.
+TEST_F(AggL3Test, CommandLinesOfTheTable) {
+  const auto cases =
+      ostrel::testdata::ReadCases(TESTDATA_DIR "/command_lines.txt");
+  ASSERT_GE(cases.size(), 29u);
+  for (const ostrel::testdata::Case& c : cases) {
+    SCOPED_TRACE(c.head.at(0));
+    const Result result =
+        Run(c.Joined("args"), c.values.count("hex")
+                                  ? ostrel::testdata::FromHex(c.Joined("hex"))
+                                  : c.Joined("in"));
+    EXPECT_EQ(result.exit_code, std::stoi(c.Joined("exit"))) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(c.Joined("err")));
+    if (!c.values.count("err")) EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.out, c.values.count("out") ? c.Joined("out") + "\n" : "");
+  }
+}
 
 TEST_F(AggL3Test, DashIsStandardInputOrOutput) {
   const std::string text = "lrouter_id: \"t0-gw\"\nroute { network: \"n\" }\n";
@@ -489,7 +436,7 @@ TEST_F(AggL3Test, JsonHoldsValuesExactlyOrRefusesThem) {
     std::getline(words, hex);
     SCOPED_TRACE(name);
     ++cases;
-    const std::string binary = FromHex(hex);
+    const std::string binary = ostrel::testdata::FromHex(hex);
     const Result json = Run("decode --json " + type, binary);
     if (lost == "-") {
       ASSERT_EQ(json.exit_code, 0) << json.err;
@@ -511,30 +458,6 @@ TEST_F(AggL3Test, JsonHoldsValuesExactlyOrRefusesThem) {
     EXPECT_THAT(lossy.err, HasSubstr(" " + lost + ": "));
   }
   EXPECT_GE(cases, 20);
-}
-
-// JSON numbers outside an integer field's range are refused with the
-// field's path, also as lines, each error naming its line.
-TEST_F(AggL3Test, IntegersOutOfRangeAreRefusedWithTheirPath) {
-  const struct {
-    std::string args, json, path;
-  } cases[] = {
-      {"encode --json BgpNeighborEntryMsg", R"({"localPort": -1})",
-       "local_port"},
-      {"encode --each route RouteTableMsg",
-       "{\"timestamp\": \"1\"}\n{\"route\": [{\"adminDistance\": "
-       "-2147483649}]}\n",
-       "line 2: route[0].admin_distance: "},
-      {"encode --each route RouteTableMsg",
-       "{\"timestamp\": -9.223372036854775809e18}\n", "line 1: timestamp"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.json);
-    const Result result = Run(c.args, c.json);
-    EXPECT_EQ(result.exit_code, 2);
-    EXPECT_THAT(result.err, HasSubstr(c.path));
-    EXPECT_EQ(result.out, "");
-  }
 }
 
 // -o replaces a regular file in one step, also through a link, which stays
@@ -582,22 +505,6 @@ TEST_F(AggL3Test, OutputKeepsLinksDevicesAndFifos) {
       IsEmpty());
 }
 
-TEST_F(AggL3Test, OptionsThatWouldDoNothingAreRefused) {
-  for (const std::string args :
-       {"decode --proto-names RouteTableMsg", "decode --compact RouteTableMsg",
-        "encode --ignore-unknown RouteTableMsg",
-        "encode --json --ignore-unknown --each route RouteTableMsg",
-        "encode --json --ignore-unknown --delimited RouteTableMsg",
-        "encode --each route --delimited RouteTableMsg", "decode --raw --json",
-        "decode --raw --delimited", "schema --json-schema",
-        "schema --descriptor-set UuidMsg"}) {
-    const Result result = Run(args);
-    EXPECT_EQ(result.exit_code, 3) << args;
-    EXPECT_EQ(result.out, "") << args;
-    EXPECT_THAT(result.err, StartsWith("agg-l3: --")) << args;
-  }
-}
-
 // A file is decoded as it is read; what goes wrong, or what JSON cannot
 // hold, is told as for standard input, from the file read again.
 TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
@@ -623,41 +530,6 @@ TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
       }
       EXPECT_EQ(named.err, piped.err);
     }
-  }
-}
-
-// decode --raw lists every record exactly, nested messages where the
-// bytes walk as one.
-TEST_F(AggL3Test, RawListsRecordsWithTheirOffsets) {
-  const struct {
-    std::string hex, listing;
-  } cases[] = {
-      {"08 96 01 08 ff ff ff ff ff ff ff ff ff 01",
-       "1: 150  # byte 0, varint\n"
-       "1: 18446744073709551615  # byte 3, varint\n"},
-      {"0d 01 00 00 80 11 08 07 06 05 04 03 02 01",
-       "1: 0x80000001  # byte 0, 32-bit\n"
-       "2: 0x0102030405060708  # byte 5, 64-bit\n"},
-      {"0a 00 0a 04 00 ff 22 5c 0a 02 08 01",
-       "1: \"\"  # byte 0, length-delimited\n"
-       "1: \"\\000\\377\\\"\\\\\"  # byte 2, length-delimited\n"
-       "1 {  # byte 8, length-delimited\n"
-       "  1: 1  # byte 10, varint\n"
-       "}\n"},
-      {"22 06 1a 04 0b 10 01 0c 10 30",
-       "4 {  # byte 0, length-delimited\n"
-       "  3 {  # byte 2, length-delimited\n"
-       "    1 {  # byte 4, group\n"
-       "      2: 1  # byte 5, varint\n"
-       "    }\n"
-       "  }\n"
-       "}\n"
-       "2: 48  # byte 8, varint\n"},
-  };
-  for (const auto& c : cases) {
-    const Result result = Run("decode --raw --hex", c.hex);
-    EXPECT_EQ(result.exit_code, 0) << c.hex << ": " << result.err;
-    EXPECT_EQ(result.out, c.listing) << c.hex;
   }
 }
 
@@ -692,11 +564,9 @@ TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
     ASSERT_EQ(result.exit_code, 0) << result.err;
     const std::string archive = Read(packed);
     ASSERT_EQ(archive.substr(0, format.magic.size()), format.magic);
-    for (const std::string command :
-         {"decode", "decode --json", "decode --each route", "check"}) {
-      if (command == "decode --each route" && example.type != "RouteTableMsg") {
-        continue;
-      }
+    // Every mode reads archives (see the hostile-input matrix); these two
+    // print the same as from the plain bytes.
+    for (const std::string command : {"decode --json", "check"}) {
       const Result plain = Run(command + " " + example.type, Read(binary));
       result = Run(command + " " + example.type, archive);
       EXPECT_EQ(result.exit_code, plain.exit_code) << format.name << command;
@@ -711,13 +581,6 @@ TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
     EXPECT_EQ(result.out,
               Run("decode " + example.type, Read(binary) + Read(binary)).out)
         << format.name;
-    result =
-        Run("decode --json " + std::string(format.flag) + " " + example.type,
-            archive);
-    result = Run("encode --json " + example.type, result.out);
-    EXPECT_EQ(result.exit_code, 0) << format.name << result.err;
-    EXPECT_TRUE(result.out == Read(binary)) << format.name;
-
     result =
         Run("decode " + example.type, archive.substr(0, archive.size() - 4));
     EXPECT_EQ(result.exit_code, 2) << format.name;
@@ -735,13 +598,9 @@ TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
       {"--base64 ", Shell("base64 " + (dir_ / "report.gzip").string()).out},
   };
   for (const auto& form : forms) {
-    for (const std::string command : {"decode", "decode --json", "check"}) {
-      const Result plain = Run(command + " " + example.type, Read(binary));
-      const Result result =
-          Run(command + " " + form.flag + example.type, form.input);
-      EXPECT_EQ(result.exit_code, plain.exit_code) << form.flag << command;
-      EXPECT_EQ(result.out, plain.out) << form.flag << command;
-    }
+    const Result result = Run("decode " + form.flag + example.type, form.input);
+    EXPECT_EQ(result.exit_code, 0) << form.flag << result.err;
+    EXPECT_EQ(result.out, Run("decode " + example.type, Read(binary)).out);
   }
 }
 

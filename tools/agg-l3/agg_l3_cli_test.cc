@@ -17,7 +17,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
 #include <sstream>
 
@@ -613,106 +612,6 @@ TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
   }
 }
 
-// check gives each file its verdict, on one line that names it, and exits
-// with the worst; decode makes each file a record, as --delimited prints
-// them; encode writes several files only as records.
-TEST_F(AggL3Test, SeveralFilesEachGetTheirOwnVerdictOrRecord) {
-  const std::string report =
-      Run("encode RouteTableMsg", "lrouter_id: \"a\" route { network: \"n\" }")
-          .out;
-  const std::string unknown = report + std::string("\x48\x01", 2);
-  for (const auto& [name, bytes] :
-       std::map<std::string, std::string>{{"good", report},
-                                          {"unknown", unknown},
-                                          {"joined", report + report},
-                                          {"cut", kTruncatedRoutes}}) {
-    Write(dir_ / name, bytes);
-  }
-  const struct {
-    std::string args;
-    int exit_code;
-    std::vector<std::string> out;  // the lines starting with a file name
-    std::string err;               // a part of it; empty: none
-  } cases[] = {
-      {"check RouteTableMsg good good",
-       0,
-       {"good: a well-formed", "good: a well-formed"},
-       ""},
-      {"check RouteTableMsg good unknown good",
-       1,
-       {"good: ", "unknown: a well-formed RouteTableMsg with 1 record",
-        "good: "},
-       ""},
-      {"check RouteTableMsg cut unknown good",
-       2,
-       {"cut is not a well-formed RouteTableMsg: at byte 8",
-        "unknown: ", "good: "},
-       "agg-l3: 1 file of 3 failed\n"},
-      // Reports back to back merge: their singular fields say so.
-      {"check RouteTableMsg joined",
-       0,
-       {"joined: a well-formed"},
-       "agg-l3: warning: joined: lrouter_id: field 1 occurs again at byte " +
-           std::to_string(report.size()) + ", merged into the first"},
-      {"check --json RouteTableMsg good cut",
-       2,
-       {"{\"file\":\"good\",\"type\":\"RouteTableMsg\",\"wellFormed\":true,",
-        "{\"file\":\"cut\",\"type\":\"RouteTableMsg\",\"wellFormed\":false,"
-        "\"error\":\"cut is not a well-formed"},
-       "agg-l3: 1 file of 2 failed\n"},
-      {"check --json RouteTableMsg joined",
-       0,
-       {"{\"file\":\"joined\",\"path\":\"lrouter_id\",\"fieldNumber\":1,"
-        "\"wireType\":\"length-delimited\",\"offset\":" +
-            std::to_string(report.size()) +
-            ",\"kind\":\"repeated singular field\",\"message\":",
-        "{\"file\":\"joined\",\"type\":\"RouteTableMsg\",\"wellFormed\":true,"
-        "\"unknown\":0,\"repeatedSingular\":1}"},
-       ""},
-      // What came before the fault stays written, as with --delimited.
-      {"decode RouteTableMsg good cut",
-       2,
-       {"--- record 1", "lrouter_id", "route {", "}"},
-       "agg-l3: cut is not"},
-      {"encode RouteTableMsg good good", 3, {}, "need --delimited"},
-      {"check RouteTableMsg - -", 3, {}, "read only once"},
-  };
-  for (const auto& c : cases) {
-    const Result result = Shell("cd " + dir_.string() + " && agg-l3 " + c.args);
-    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << result.err;
-    std::vector<std::string> lines;
-    std::istringstream out(result.out);
-    for (std::string line; std::getline(out, line);) {
-      if (line.rfind("  ", 0) != 0) lines.push_back(line);
-    }
-    ASSERT_EQ(lines.size(), c.out.size()) << c.args << result.out;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      EXPECT_THAT(lines[i], StartsWith(c.out[i])) << c.args;
-    }
-    if (c.err.empty()) EXPECT_EQ(result.err, "") << c.args;
-    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
-  }
-
-  // decode: each file a record, as --delimited prints records.
-  const Result text = Shell("cd " + dir_.string() +
-                            " && agg-l3 decode RouteTableMsg good unknown");
-  EXPECT_EQ(text.exit_code, 0) << text.err;
-  EXPECT_EQ(text.out,
-            "--- record 1\n" + Run("decode RouteTableMsg", report).out +
-                "--- record 2\n" + Run("decode RouteTableMsg", unknown).out);
-  const Result json = Shell("cd " + dir_.string() +
-                            " && agg-l3 decode --json RouteTableMsg good good");
-  const std::string line =
-      Run("decode --json --compact RouteTableMsg", report).out;
-  EXPECT_EQ(json.out, line + line);
-  const Result log = Run("encode --delimited --json RouteTableMsg", json.out);
-  Write(dir_ / "lines", line);
-  EXPECT_TRUE(Shell("cd " + dir_.string() +
-                    " && agg-l3 encode --delimited --json RouteTableMsg lines "
-                    "lines")
-                  .out == log.out);
-}
-
 TEST_F(AggL3Test, JsonOptionsPrintAsTheRuntimeDoes) {
   using google::protobuf::util::JsonPrintOptions;
   const fs::path text = fs::path(EXAMPLES_DIR) / "route_table.txtpb";
@@ -746,54 +645,6 @@ TEST_F(AggL3Test, JsonOptionsPrintAsTheRuntimeDoes) {
     // Compact JSON ends its line too, so that reports append as JSON lines.
     EXPECT_EQ(result.out, expected + (c.whitespace ? "" : "\n")) << c.flags;
   }
-}
-
-TEST_F(AggL3Test, IgnoreUnknownSkipsNamesSaysWhichAndExitsOne) {
-  const std::string json =
-      R"({"lrouterId":"a","colour":1,"route":[{"network":"n","weight":2}]})";
-  Result result = Run("encode --json RouteTableMsg", json);
-  EXPECT_EQ(result.exit_code, 2);
-  result = Run("encode --json --ignore-unknown RouteTableMsg", json);
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.out, Run("encode --json RouteTableMsg",
-                            R"({"lrouterId":"a","route":[{"network":"n"}]})")
-                            .out);
-  EXPECT_EQ(result.err,
-            "agg-l3: warning: <stdin>: skipped colour, which RouteTableMsg "
-            "has no field for\n"
-            "agg-l3: warning: <stdin>: skipped route[].weight, which "
-            "RouteTableMsg has no field for\n");
-}
-
-// A delimited log given as one report says what it looks like; given as
-// what it is, it decodes record by record, also from gzip.
-TEST_F(AggL3Test, DelimitedLogsThroughTheCommandLine) {
-  const std::string log = Run("encode --delimited RouteTableMsg",
-                              "--- record 1\nlrouter_id: \"a\"\n"
-                              "--- record 2\n"
-                              "--- record 3\ntimestamp: 7\n")
-                              .out;
-  ASSERT_EQ(log, std::string("\x03\x0a\x01"
-                             "a"
-                             "\x00\x02\x10\x07",
-                             8));
-  Result result = Run("decode RouteTableMsg", log);
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_THAT(result.err, HasSubstr("this looks like a length-delimited "
-                                    "stream: did you mean --delimited?"));
-  const std::string packed = Run("decode --delimited --json -z RouteTableMsg "
-                                 "--compact",
-                                 log)
-                                 .out;
-  result = Run("encode --delimited --json RouteTableMsg", packed);
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_TRUE(result.out == log);
-  result = Run("check --delimited RouteTableMsg", log.substr(0, 7));
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err,
-            "agg-l3: <stdin>: record 3 at byte 5: its length prefix says 2 "
-            "bytes, but only 1 follow\n");
 }
 
 }  // namespace

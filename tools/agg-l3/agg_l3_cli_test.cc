@@ -317,34 +317,6 @@ TEST_F(AggL3Test, CommandLinesOfTheTable) {
   }
 }
 
-TEST_F(AggL3Test, DashIsStandardInputOrOutput) {
-  const std::string text = "lrouter_id: \"t0-gw\"\nroute { network: \"n\" }\n";
-  const std::string binary = Run("encode RouteTableMsg", text).out;
-  ASSERT_FALSE(binary.empty());
-  Write(dir_ / "lines", Run("decode RouteTableMsg --each route", binary).out);
-  const struct {
-    std::string with_dash, without;
-    const std::string& input;
-  } cases[] = {
-      {"encode RouteTableMsg - -o -", "encode RouteTableMsg", text},
-      {"decode RouteTableMsg -", "decode RouteTableMsg", binary},
-      {"decode RouteTableMsg --each route - -o -",
-       "decode RouteTableMsg --each route", binary},
-      {"encode RouteTableMsg --each route -",
-       "encode RouteTableMsg --each route " + (dir_ / "lines").string(), ""},
-      {"check RouteTableMsg -", "check RouteTableMsg", binary},
-  };
-  for (const auto& c : cases) {
-    const Result with_dash =
-        Run(c.with_dash, c.input.empty() ? Read(dir_ / "lines") : c.input);
-    const Result without = Run(c.without, c.input);
-    EXPECT_EQ(with_dash.exit_code, 0) << c.with_dash << ": " << with_dash.err;
-    EXPECT_EQ(with_dash.out, without.out) << c.with_dash;
-  }
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1)
-      << "a file named - was written";
-}
-
 TEST_F(AggL3Test, VersionNamesToolSchemaDescriptionAndRuntime) {
   const google::protobuf::FileDescriptor& schema = ostrel::agg_l3::SchemaFile();
   google::protobuf::FileDescriptorProto registered;

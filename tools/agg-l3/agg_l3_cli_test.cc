@@ -257,34 +257,6 @@ TEST_F(AggL3Test, DescriptorSetHoldsTheFilesWithTheirComments) {
   }
 }
 
-// schema TYPE prints the type, then what it uses, each once, with comments.
-TEST_F(AggL3Test, SchemaOfATypeFollowsWhatItUses) {
-  const struct {
-    std::string type, declared, comment;
-  } cases[] = {
-      {"UuidMsg", "UuidMsg", "// A 128-bit UUID as two 64-bit halves"},
-      {"ostrel.ruk.IpAddressMsg", "IpAddressMsg Family", "// Textual form"},
-      {"RouteTableMsg", "RouteTableMsg ErrorMsg RouteEntryMsg UuidMsg",
-       "// Identifies the module"},
-  };
-  for (const auto& c : cases) {
-    const Result result = Run("schema " + c.type);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    std::string declared;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-      std::istringstream words(line);
-      std::string keyword, name;
-      words >> keyword >> name;
-      if (keyword == "message" || keyword == "enum") {
-        declared += (declared.empty() ? "" : " ") + name;
-      }
-    }
-    EXPECT_EQ(declared, c.declared) << c.type;
-    EXPECT_THAT(result.out, HasSubstr(c.comment)) << c.type;
-  }
-}
-
 // A route table whose one route is cut short after 9 of its 16 bytes.
 constexpr char kTruncatedRoutes[] =
     "\x0a\x05t0-gw\x22\x10\x12\x0c"
@@ -453,77 +425,6 @@ TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
       }
       EXPECT_EQ(named.err, piped.err);
     }
-  }
-}
-
-// Archived reports are read as they are, by every command, whatever wrote
-// them; --compress (and -z) writes them; archives cut short are refused.
-TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
-  const Example example = Examples().front();
-  const fs::path binary = dir_ / "report.bin";
-  ASSERT_EQ(Run("encode " + example.type + " " + example.text.string() +
-                " -o " + binary.string())
-                .exit_code,
-            0);
-  const struct {
-    const char* flag;
-    const char* name;
-    std::string magic;
-    const char* other_writer;  // the format's own program
-  } formats[] = {
-      {"-z", "gzip", "\x1f\x8b", "gzip -c"},
-      {"--compress=zstd", "zstd", "\x28\xb5\x2f\xfd", "zstd -q -c"},
-      {"--compress=xz", "xz",
-       std::string("\xfd"
-                   "7zXZ\0",
-                   6),
-       "xz -c"},
-  };
-  for (const auto& format : formats) {
-    const fs::path packed = dir_ / (std::string("report.") + format.name);
-    Result result =
-        Run("encode " + std::string(format.flag) + " " + example.type + " " +
-            example.text.string() + " -o " + packed.string());
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    const std::string archive = Read(packed);
-    ASSERT_EQ(archive.substr(0, format.magic.size()), format.magic);
-    // Every mode reads archives (see the hostile-input matrix); these two
-    // print the same as from the plain bytes.
-    for (const std::string command : {"decode --json", "check"}) {
-      const Result plain = Run(command + " " + example.type, Read(binary));
-      result = Run(command + " " + example.type, archive);
-      EXPECT_EQ(result.exit_code, plain.exit_code) << format.name << command;
-      EXPECT_EQ(result.out, plain.out) << format.name << command;
-    }
-    // Written by the format's own program, twice over: one input, which
-    // merges as the two reports' bytes back to back do.
-    result = Shell("{ " + std::string(format.other_writer) + " " +
-                   binary.string() + "; " + format.other_writer + " " +
-                   binary.string() + "; } | agg-l3 decode " + example.type);
-    EXPECT_EQ(result.exit_code, 0) << format.name << result.err;
-    EXPECT_EQ(result.out,
-              Run("decode " + example.type, Read(binary) + Read(binary)).out)
-        << format.name;
-    result =
-        Run("decode " + example.type, archive.substr(0, archive.size() - 4));
-    EXPECT_EQ(result.exit_code, 2) << format.name;
-    EXPECT_EQ(result.out, "") << format.name;
-    EXPECT_THAT(result.err, HasSubstr(std::string("the ") + format.name +
-                                      " data is cut short"));
-  }
-  // Copied out of a log or a queue: hex digits (od), base64 in lines, an
-  // archive in base64. Each is read as the plain bytes.
-  const struct {
-    std::string flag, input;
-  } forms[] = {
-      {"--hex ", Shell("od -An -tx1 " + binary.string()).out},
-      {"--base64 ", Shell("base64 " + binary.string()).out},
-      {"--base64 ", Shell("base64 " + (dir_ / "report.gzip").string()).out},
-  };
-  for (const auto& form : forms) {
-    const Result result = Run("decode " + form.flag + example.type, form.input);
-    EXPECT_EQ(result.exit_code, 0) << form.flag << result.err;
-    EXPECT_EQ(result.out, Run("decode " + example.type, Read(binary)).out);
   }
 }
 

@@ -113,32 +113,6 @@ TEST(KeysTest, EveryListOfMessagesHasAKey) {
   }
 }
 
-TEST(KeysTest, DescribeAndSet) {
-  Keys keys(*l3::EdgeClusterStatusMsg::descriptor());
-  EXPECT_EQ(keys.Describe(),
-            "peer transport_node_id\n"
-            "peer.vtep_bfd local_ip.address,remote_ip.address\n"
-            "peer.mgmt_bfd local_ip.address,remote_ip.address\n");
-  std::string error;
-  EXPECT_TRUE(keys.Set("vtep_bfd", {"interface_name"}, &error)) << error;
-  EXPECT_TRUE(keys.Set("peer.mgmt_bfd", {}, &error)) << error;
-  EXPECT_THAT(keys.Describe(), HasSubstr("peer.vtep_bfd interface_name\n"
-                                         "peer.mgmt_bfd (position)\n"));
-  const struct {
-    std::string list;
-    std::vector<std::string> fields;
-    std::string error;
-  } rejected[] = {
-      {"route", {}, "no list route in EdgeClusterStatusMsg"},
-      {"peer", {"status.x"}, "no singular field status.x"},
-      {"peer", {"vtep_bfd"}, "no singular field vtep_bfd"},
-  };
-  for (const auto& r : rejected) {
-    EXPECT_FALSE(keys.Set(r.list, r.fields, &error));
-    EXPECT_THAT(error, HasSubstr(r.error));
-  }
-}
-
 TEST(CompareTest, SaysWhichReportIsMalformedAndWhere) {
   auto report = Parse(*l3::RouteTableMsg::descriptor(),
                       R"(route { network: "a" } route { network: "b" }

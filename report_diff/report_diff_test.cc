@@ -113,28 +113,6 @@ TEST(KeysTest, EveryListOfMessagesHasAKey) {
   }
 }
 
-TEST(CompareTest, SaysWhichReportIsMalformedAndWhere) {
-  auto report = Parse(*l3::RouteTableMsg::descriptor(),
-                      R"(route { network: "a" } route { network: "b" }
-                         route { network: "c" next_hop: "d" })");
-  const std::string good = report->SerializeAsString();
-  const std::string truncated = good.substr(0, good.size() - 3);
-  const Keys keys(*report->GetDescriptor());
-  for (const bool new_is_bad : {false, true}) {
-    const std::string& new_bytes = new_is_bad ? truncated : good;
-    pb::io::ArrayInputStream input(new_bytes.data(),
-                                   static_cast<int>(new_bytes.size()));
-    ReadError error;
-    int differences = 0;
-    EXPECT_FALSE(Compare(
-        new_is_bad ? good : truncated, &input, *report->GetDescriptor(), keys,
-        {[&](const Difference&) { ++differences; }, nullptr}, &error));
-    EXPECT_EQ(error.in_new_report, new_is_bad);
-    EXPECT_THAT(error.message, HasSubstr("element 2 of route at byte"));
-    EXPECT_EQ(differences, 0);
-  }
-}
-
 // The index of the element of `list` in `parent` that `selector` (the text
 // between the brackets) names: a position, or its key and rank, as a
 // consumer reads it with the list's key in hand.

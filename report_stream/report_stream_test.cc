@@ -274,25 +274,6 @@ TEST(ReportReader, OnlyChosenListsAreStreamed) {
   EXPECT_NE(missing.error().find("has no field routes"), std::string::npos);
 }
 
-TEST(ReportReader, MalformedElementStopsWithItsIndexAndOffset) {
-  RouteTableMsg table = LargeTable(3);
-  std::string bytes = table.SerializeAsString();
-  // Break the third route: its first record's length runs past the route.
-  const size_t third = bytes.size() - table.route(2).ByteSizeLong() - 2 -
-                       table.lrouter_uuid().ByteSizeLong() - 2;
-  ASSERT_EQ(static_cast<uint8_t>(bytes[third]), 0x22);
-  bytes[third + 3] = 0x7F;
-
-  ArrayInputStream input(bytes.data(), static_cast<int>(bytes.size()));
-  ReportReader reader(&input, *RouteTableMsg::descriptor(), {"route"});
-  int delivered = 0;
-  while (reader.Next()) delivered += reader.event() == ReportReader::kElement;
-  EXPECT_EQ(delivered, 2);
-  EXPECT_FALSE(reader.ok());
-  EXPECT_EQ(reader.error(), "RouteTableMsg: element 2 of route at byte " +
-                                std::to_string(third) + ": malformed");
-}
-
 TEST(ReportWriter, WritesTheWholeMessagesBytes) {
   for (const auto& vector : testdata::EveryFieldVectors()) {
     const Descriptor* type = testdata::VectorType(vector.type);

@@ -344,40 +344,19 @@ void Mutate(pb::Message* message, std::mt19937* random, bool compared = true) {
     r.ClearField(message, &field);
     return;
   }
-  switch (field.cpp_type()) {
-    case F::CPPTYPE_MESSAGE:
-      Mutate(r.MutableMessage(message, &field), random, false);
-      return;
-    case F::CPPTYPE_STRING:
-      r.SetString(message, &field,
-                  r.GetString(*message, &field) + (pick(4) ? "x" : "\xff"));
-      return;
-    case F::CPPTYPE_INT32:
-      r.SetInt32(message, &field, r.GetInt32(*message, &field) - 1);
-      return;
-    case F::CPPTYPE_INT64:
-      r.SetInt64(message, &field, r.GetInt64(*message, &field) + 1);
-      return;
-    case F::CPPTYPE_UINT32:
-      r.SetUInt32(message, &field, r.GetUInt32(*message, &field) + 1);
-      return;
-    case F::CPPTYPE_UINT64:
-      r.SetUInt64(message, &field, r.GetUInt64(*message, &field) + 1);
-      return;
-    case F::CPPTYPE_BOOL:
-      r.SetBool(message, &field, !r.GetBool(*message, &field));
-      return;
-    case F::CPPTYPE_FLOAT:
-      r.SetFloat(message, &field, r.GetFloat(*message, &field) * 1.5f + 0.1f);
-      return;
-    case F::CPPTYPE_DOUBLE:
-      r.SetDouble(message, &field, r.GetDouble(*message, &field) + 0.5);
-      return;
-    case F::CPPTYPE_ENUM: {
-      const pb::EnumDescriptor& e = *field.enum_type();
-      r.SetEnum(message, &field, e.value(pick(e.value_count())));
-      return;
-    }
+  if (field.cpp_type() == F::CPPTYPE_MESSAGE) {
+    Mutate(r.MutableMessage(message, &field), random, false);
+  } else if (field.cpp_type() == F::CPPTYPE_STRING) {
+    r.SetString(message, &field,
+                r.GetString(*message, &field) + (pick(4) ? "x" : "\xff"));
+  } else {
+    // A number (one with a fraction only parses into floating-point fields,
+    // a negative one only into signed ones), or a value of the enumeration.
+    const pb::EnumDescriptor* e = field.enum_type();
+    pb::TextFormat::ParseFieldValueFromString(
+        e ? e->value(pick(e->value_count()))->name()
+          : std::to_string(pick(4) - 1) + (pick(3) ? "" : ".5"),
+        &field, message);
   }
 }
 

@@ -1,6 +1,5 @@
 #include "ostrel/report_diff.h"
 
-#include <dirent.h>
 #include <gmock/gmock.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/text_format.h>
@@ -9,7 +8,6 @@
 
 #include <algorithm>
 #include <cinttypes>
-#include <fstream>
 #include <map>
 #include <random>
 #include <sstream>
@@ -360,37 +358,14 @@ void Mutate(pb::Message* message, std::mt19937* random, bool compared = true) {
   }
 }
 
-std::vector<std::string> ExampleReports() {
-  std::vector<std::string> paths;
-  DIR* dir = ::opendir(EXAMPLES_DIR);
-  for (dirent* entry; dir && (entry = ::readdir(dir));) {
-    const std::string name = entry->d_name;
-    if (name.size() > 6 && name.substr(name.size() - 6) == ".txtpb") {
-      paths.push_back(std::string(EXAMPLES_DIR) + "/" + name);
-    }
-  }
-  if (dir) ::closedir(dir);
-  std::sort(paths.begin(), paths.end());
-  return paths;
-}
-
 TEST(CompareTest, ApplyingTheDifferencesToOldGivesNew) {
-  const std::vector<std::string> paths = ExampleReports();
-  ASSERT_GE(paths.size(), 6u);
+  ASSERT_GE(testdata::Examples().size(), 6u);
   std::mt19937 random(16);
-  for (const std::string& path : paths) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string marker = "# proto-message: ";
-    const size_t at = text.str().find(marker) + marker.size();
-    const std::string type_name =
-        text.str().substr(at, text.str().find('\n', at) - at);
-    const pb::Descriptor* type =
-        l3::RouteTableMsg::descriptor()->file()->FindMessageTypeByName(
-            type_name);
+  for (const testdata::Example& example : testdata::Examples()) {
+    const std::string& path = example.path;
+    const pb::Descriptor* type = testdata::VectorType(example.type);
     ASSERT_NE(type, nullptr) << path;
-    const auto original = Parse(*type, text.str());
+    const auto original = Parse(*type, example.text);
     const Keys keys(*type);
     for (int round = 0; round < 200; ++round) {
       std::unique_ptr<pb::Message> old_report(original->New());

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -61,6 +62,28 @@ std::string Case::Joined(const std::string& key,
     joined += (joined.empty() ? "" : separator) + value;
   }
   return joined;
+}
+
+const std::vector<Example>& Examples() {
+  static const auto* examples = [] {
+    auto* found = new std::vector<Example>;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(OSTREL_EXAMPLES)) {
+      if (entry.path().extension() != ".txtpb") continue;
+      std::stringstream text;
+      text << std::ifstream(entry.path()).rdbuf();
+      const std::string header = "# proto-message: ";
+      const size_t at = text.str().find(header) + header.size();
+      found->push_back({entry.path(),
+                        text.str().substr(at, text.str().find('\n', at) - at),
+                        text.str()});
+    }
+    std::sort(
+        found->begin(), found->end(),
+        [](const Example& a, const Example& b) { return a.path < b.path; });
+    return found;
+  }();
+  return *examples;
 }
 
 std::vector<Case> ReadCases(const std::string& path) {

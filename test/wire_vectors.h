@@ -76,6 +76,15 @@ struct Case {
 std::vector<Case> ReadCases(const std::string& path);
 inline void PrintTo(const Case& c, std::ostream* os) { *os << c.head.at(0); }
 
+// The shipped example reports (examples/*.txtpb), in the order of their
+// names.
+struct Example {
+  std::string path;
+  std::string type;  // as its "# proto-message:" header names it
+  std::string text;
+};
+const std::vector<Example>& Examples();
+
 // "0A 02 72 31" -> the four bytes. Spaces are ignored.
 std::string FromHex(std::string_view hex);
 

@@ -89,24 +89,6 @@ class AggL3Test : public ::testing::Test {
   fs::path dir_;
 };
 
-struct Example {
-  fs::path text;
-  std::string type;
-};
-
-std::vector<Example> Examples() {
-  std::vector<Example> examples;
-  for (const auto& entry : fs::directory_iterator(EXAMPLES_DIR)) {
-    if (entry.path().extension() != ".txtpb") continue;
-    const std::string text = Read(entry.path());
-    const std::string header = "# proto-message: ";
-    const size_t at = text.find(header) + header.size();
-    examples.push_back(
-        {entry.path(), text.substr(at, text.find('\n', at) - at)});
-  }
-  return examples;
-}
-
 std::string WithoutComments(const std::string& text) {
   std::istringstream lines(text);
   std::string kept;
@@ -117,22 +99,22 @@ std::string WithoutComments(const std::string& text) {
 }
 
 TEST_F(AggL3Test, ExamplesRoundTripThroughBinaryTextAndJson) {
-  const std::vector<Example> examples = Examples();
+  const auto& examples = ostrel::testdata::Examples();
   ASSERT_EQ(examples.size(), 6u);
-  for (const Example& example : examples) {
-    SCOPED_TRACE(example.text.filename().string());
-    const std::string stem = example.text.stem().string();
+  for (const ostrel::testdata::Example& example : examples) {
+    SCOPED_TRACE(example.path);
+    const std::string stem = fs::path(example.path).stem().string();
     const fs::path binary = dir_ / (stem + ".bin");
     const fs::path golden_json = fs::path(TESTDATA_DIR) / (stem + ".json");
 
-    Result result = Run("encode " + example.type + " " + example.text.string() +
-                        " -o " + binary.string());
+    Result result = Run("encode " + example.type + " " + example.path + " -o " +
+                        binary.string());
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out + result.err, "");
 
     result = Run("decode " + example.type + " " + binary.string());
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, WithoutComments(Read(example.text)));
+    EXPECT_EQ(result.out, WithoutComments(example.text));
 
     result = Run("decode --json " + example.type, Read(binary));
     EXPECT_EQ(result.exit_code, 0) << result.err;

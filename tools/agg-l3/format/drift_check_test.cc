@@ -4,10 +4,7 @@
 #include <google/protobuf/message.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "format/report_codec.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
@@ -130,27 +127,14 @@ TEST(WalkWireTest, JudgesEdgeCasesAsTheRuntimeDoes) {
   for (int depth : {99, 100, 101}) ExpectSameJudgement(type, Nested(depth, ""));
 }
 
-// The shipped examples in binary, each with its type (from its header).
-std::vector<std::pair<const Descriptor*, std::string>> ExampleReports() {
-  std::vector<std::pair<const Descriptor*, std::string>> reports;
-  for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
-    if (entry.path().extension() != ".txtpb") continue;
-    std::stringstream text;
-    text << std::ifstream(entry.path()).rdbuf();
-    const std::string header = "# proto-message: ";
-    const size_t at = text.str().find(header) + header.size();
-    const Descriptor* type =
-        FindReportType(text.str().substr(at, text.str().find('\n', at) - at));
-    std::string binary;
-    if (Encode(*type, text.str(), Format::kText, &binary).ok()) {
-      reports.emplace_back(type, binary);
-    }
-  }
-  return reports;
-}
-
 TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
-  const auto reports = ExampleReports();
+  std::vector<std::pair<const Descriptor*, std::string>> reports;
+  for (const testdata::Example& example : testdata::Examples()) {
+    const Descriptor* type = FindReportType(example.type);
+    ASSERT_TRUE(Encode(*type, example.text, Format::kText,
+                       &reports.emplace_back(type, "").second)
+                    .ok());
+  }
   ASSERT_GE(reports.size(), 6u);
   std::mt19937 random(20261206);
   auto below = [&](size_t n) {

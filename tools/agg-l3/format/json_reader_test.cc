@@ -5,7 +5,6 @@
 #include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -70,15 +69,8 @@ TEST(ReadJson, ReadsWhatTheRuntimePrintsAsTheRuntimeDoes) {
   for (const auto& vector : testdata::EveryFieldVectors()) {
     reports.emplace_back(vector.type, vector.text);
   }
-  for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
-    if (entry.path().extension() != ".txtpb") continue;
-    std::ifstream file(entry.path());
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string marker = "# proto-message: ";
-    const size_t at = text.str().find(marker) + marker.size();
-    reports.emplace_back(text.str().substr(at, text.str().find('\n', at) - at),
-                         text.str());
+  for (const testdata::Example& example : testdata::Examples()) {
+    reports.emplace_back(example.type, example.text);
   }
   ASSERT_GT(reports.size(), 60u);
   for (const auto& [type, text] : reports) {

@@ -5,8 +5,6 @@
 #include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "wire_vectors.h"
 
@@ -99,21 +97,11 @@ struct Case {
 
 // The cases of testdata/json_reader_cases.txt, as its header describes them.
 std::vector<Case> Cases() {
-  std::ifstream file(TESTDATA_DIR "/json_reader_cases.txt");
-  EXPECT_TRUE(file.is_open());
   std::vector<Case> cases;
-  for (std::string line; std::getline(file, line);) {
-    if (line.rfind("|", 0) == 0) {
-      cases.back().json += "\n" + line.substr(std::min<size_t>(2, line.size()));
-    } else if (line.rfind("=> ", 0) == 0) {
-      cases.back().error = line.substr(3);
-    } else if (!line.empty() && line[0] != '#') {
-      std::istringstream words(line);
-      Case c;
-      words >> c.kind >> c.type;
-      std::getline(words >> std::ws, c.json);
-      cases.push_back(c);
-    }
+  for (const testdata::Case& c :
+       testdata::ReadCases(TESTDATA_DIR "/json_reader_cases.txt")) {
+    cases.push_back(
+        {c.head.at(0), c.head.at(1), c.Joined("json"), c.Joined("error")});
   }
   return cases;
 }

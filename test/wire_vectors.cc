@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <deque>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -46,6 +47,61 @@ std::string FromHex(std::string_view hex) {
   }
   if (high != -1) std::abort();  // odd number of hex digits
   return bytes;
+}
+
+const std::vector<std::string>& Case::Of(const std::string& key) const {
+  static const auto* none = new std::vector<std::string>;
+  const auto found = values.find(key);
+  return found == values.end() ? *none : found->second;
+}
+
+std::string Case::Joined(const std::string& key,
+                         const std::string& separator) const {
+  std::string joined;
+  for (const std::string& value : Of(key)) {
+    joined += (joined.empty() ? "" : separator) + value;
+  }
+  return joined;
+}
+
+const std::vector<Example>& Examples() {
+  static const auto* examples = [] {
+    auto* found = new std::vector<Example>;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(OSTREL_EXAMPLES)) {
+      if (entry.path().extension() != ".txtpb") continue;
+      std::stringstream text;
+      text << std::ifstream(entry.path()).rdbuf();
+      const std::string header = "# proto-message: ";
+      const size_t at = text.str().find(header) + header.size();
+      found->push_back({entry.path(),
+                        text.str().substr(at, text.str().find('\n', at) - at),
+                        text.str()});
+    }
+    std::sort(
+        found->begin(), found->end(),
+        [](const Example& a, const Example& b) { return a.path < b.path; });
+    return found;
+  }();
+  return *examples;
+}
+
+std::vector<Case> ReadCases(const std::string& path) {
+  std::ifstream file(path);
+  std::vector<Case> cases;
+  for (std::string line; std::getline(file, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    if (line.rfind("  ", 0) != 0) {
+      std::istringstream words(line);
+      cases.push_back({{std::istream_iterator<std::string>(words),
+                        std::istream_iterator<std::string>()}});
+      continue;
+    }
+    const size_t space = line.find(' ', 2);
+    cases.back().values[line.substr(2, space - 2)].push_back(
+        space == std::string::npos ? "" : line.substr(space + 1));
+  }
+  return cases;
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <google/protobuf/descriptor.h>
 #include <google/protobuf/message.h>
 
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -58,6 +59,31 @@ inline void PrintTo(const RecordVector& v, std::ostream* os) { *os << v.name; }
 inline void PrintTo(const MalformedVector& v, std::ostream* os) {
   *os << v.name;
 }
+
+// A table of test cases kept as data: a case starts at an unindented line,
+// whose words are its head; each line below it, indented by two spaces, is
+// "KEY VALUE", and the values of one key collect in order. Lines starting
+// with "#" are comments. A file that cannot be read is no cases.
+struct Case {
+  std::vector<std::string> head;
+  std::map<std::string, std::vector<std::string>> values;
+  // The values of `key`, none when it has none.
+  const std::vector<std::string>& Of(const std::string& key) const;
+  // The values of `key` joined by `separator`.
+  std::string Joined(const std::string& key,
+                     const std::string& separator = "\n") const;
+};
+std::vector<Case> ReadCases(const std::string& path);
+inline void PrintTo(const Case& c, std::ostream* os) { *os << c.head.at(0); }
+
+// The shipped example reports (examples/*.txtpb), in the order of their
+// names.
+struct Example {
+  std::string path;
+  std::string type;  // as its "# proto-message:" header names it
+  std::string text;
+};
+const std::vector<Example>& Examples();
 
 // "0A 02 72 31" -> the four bytes. Spaces are ignored.
 std::string FromHex(std::string_view hex);

@@ -20,47 +20,15 @@ fail() {
   exit 1
 }
 
-# What the install holds, relative to the prefix.
-runtime_files() {
-  for lib in "${SCHEMAS[@]##*/}"; do
-    echo "$LIBDIR/libostrel_$lib.so.1"
-    echo "$LIBDIR/libostrel_$lib.so.$VERSION"
-  done
-  for lib in report_stream report_diff; do
-    echo "$LIBDIR/libostrel_$lib.so.2"
-    echo "$LIBDIR/libostrel_$lib.so.2.0.0"
-  done
-}
-development_files() {
-  for s in "${SCHEMAS[@]}"; do
-    echo "$INCLUDEDIR/$s.pb.h"
-    echo "$INCLUDEDIR/$s.proto"
-    echo "$LIBDIR/libostrel_${s##*/}.so"
-    echo "$LIBDIR/pkgconfig/ostrel_${s##*/}.pc"
-  done
-  echo "$INCLUDEDIR/ostrel/report_stream.h"
-  echo "$LIBDIR/libostrel_report_stream.so"
-  echo "$LIBDIR/pkgconfig/ostrel_report_stream.pc"
-  echo "$INCLUDEDIR/ostrel/report_diff.h"
-  echo "$LIBDIR/libostrel_report_diff.so"
-  echo "$LIBDIR/pkgconfig/ostrel_report_diff.pc"
-  for f in ostrelConfig ostrelConfigVersion ostrelTargets OstrelLinking; do
-    echo "$LIBDIR/cmake/ostrel/$f.cmake"
-  done
-}
-python_files() {
-  [[ -n $PYTHONDIR ]] || return 0
-  for s in "${SCHEMAS[@]}"; do
-    echo "$PYTHONDIR/${s}_pb2.py"
-  done
-}
-tool_files() {
-  [[ -n $TOOL ]] || return 0
-  echo "$BINDIR/$TOOL"
-  echo "$MANDIR/man1/$TOOL.1"
-  echo "$DATADIR/bash-completion/completions/$TOOL"
-  echo "$DATADIR/zsh/vendor-completions/_$TOOL"
-  echo "$DATADIR/fish/vendor_completions.d/$TOOL.fish"
+# What the install holds, relative to the prefix: see layout.txt.
+expected_files() {
+  local part path
+  while read -r part path; do
+    if [[ $part == all || ($part == python && -n $PYTHONDIR) ||
+      ($part == tool && -n $TOOL) ]]; then
+      eval "echo \"$path\""
+    fi
+  done < <(grep -v '^#' "$SOURCE_DIR/layout.txt")
 }
 
 # Fails unless two lists of files, one a line, hold the same files.
@@ -248,7 +216,7 @@ case $1 in
     cmake --install "$BUILD_DIR" --prefix "$STAGE"
     ;;
   layout)
-    same_files "$STAGE" "$(runtime_files; development_files; python_files; tool_files)" \
+    same_files "$STAGE" "$(expected_files)" \
       "$(cd "$STAGE" && find . ! -type d ! -name 'ostrelTargets-*' | sed 's|^\./||')"
     for s in "${SCHEMAS[@]}"; do
       readelf -d "$STAGE/$LIBDIR/libostrel_${s##*/}.so.1" >"$WORK_DIR/dynamic"

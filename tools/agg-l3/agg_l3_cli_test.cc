@@ -17,31 +17,19 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <set>
 #include <sstream>
 
 #include "format/report_codec.h"
 #include "version.h"
+#include "wire_vectors.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
-using ::testing::Not;
 using ::testing::StartsWith;
-
-// "0a 02 00 ff" as bytes.
-std::string FromHex(const std::string& hex) {
-  std::string bytes;
-  std::istringstream digits(hex);
-  for (std::string pair; digits >> pair;) {
-    bytes += static_cast<char>(std::stoi(pair, nullptr, 16));
-  }
-  return bytes;
-}
 
 constexpr int kJsonCannotHold = 4;
 
@@ -98,36 +86,8 @@ class AggL3Test : public ::testing::Test {
     return result;
   }
 
-  // What the test left in its directory, besides `expected`.
-  std::vector<std::string> Leftovers(const std::set<std::string>& expected) {
-    std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir_)) {
-      const std::string name = entry.path().filename().string();
-      if (expected.count(name) == 0) names.push_back(name);
-    }
-    return names;
-  }
-
   fs::path dir_;
 };
-
-struct Example {
-  fs::path text;
-  std::string type;
-};
-
-std::vector<Example> Examples() {
-  std::vector<Example> examples;
-  for (const auto& entry : fs::directory_iterator(EXAMPLES_DIR)) {
-    if (entry.path().extension() != ".txtpb") continue;
-    const std::string text = Read(entry.path());
-    const std::string header = "# proto-message: ";
-    const size_t at = text.find(header) + header.size();
-    examples.push_back(
-        {entry.path(), text.substr(at, text.find('\n', at) - at)});
-  }
-  return examples;
-}
 
 std::string WithoutComments(const std::string& text) {
   std::istringstream lines(text);
@@ -139,22 +99,22 @@ std::string WithoutComments(const std::string& text) {
 }
 
 TEST_F(AggL3Test, ExamplesRoundTripThroughBinaryTextAndJson) {
-  const std::vector<Example> examples = Examples();
+  const auto& examples = ostrel::testdata::Examples();
   ASSERT_EQ(examples.size(), 6u);
-  for (const Example& example : examples) {
-    SCOPED_TRACE(example.text.filename().string());
-    const std::string stem = example.text.stem().string();
+  for (const ostrel::testdata::Example& example : examples) {
+    SCOPED_TRACE(example.path);
+    const std::string stem = fs::path(example.path).stem().string();
     const fs::path binary = dir_ / (stem + ".bin");
     const fs::path golden_json = fs::path(TESTDATA_DIR) / (stem + ".json");
 
-    Result result = Run("encode " + example.type + " " + example.text.string() +
-                        " -o " + binary.string());
+    Result result = Run("encode " + example.type + " " + example.path + " -o " +
+                        binary.string());
     ASSERT_EQ(result.exit_code, 0) << result.err;
     EXPECT_EQ(result.out + result.err, "");
 
     result = Run("decode " + example.type + " " + binary.string());
     EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_EQ(result.out, WithoutComments(Read(example.text)));
+    EXPECT_EQ(result.out, WithoutComments(example.text));
 
     result = Run("decode --json " + example.type, Read(binary));
     EXPECT_EQ(result.exit_code, 0) << result.err;
@@ -269,182 +229,36 @@ TEST_F(AggL3Test, DescriptorSetHoldsTheFilesWithTheirComments) {
   }
 }
 
-// schema TYPE prints the type, then what it uses, each once, with comments.
-TEST_F(AggL3Test, SchemaOfATypeFollowsWhatItUses) {
-  const struct {
-    std::string type, declared, comment;
-  } cases[] = {
-      {"UuidMsg", "UuidMsg", "// A 128-bit UUID as two 64-bit halves"},
-      {"ostrel.ruk.IpAddressMsg", "IpAddressMsg Family", "// Textual form"},
-      {"RouteTableMsg", "RouteTableMsg ErrorMsg RouteEntryMsg UuidMsg",
-       "// Identifies the module"},
-  };
-  for (const auto& c : cases) {
-    const Result result = Run("schema " + c.type);
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    std::string declared;
-    std::istringstream lines(result.out);
-    for (std::string line; std::getline(lines, line);) {
-      std::istringstream words(line);
-      std::string keyword, name;
-      words >> keyword >> name;
-      if (keyword == "message" || keyword == "enum") {
-        declared += (declared.empty() ? "" : " ") + name;
-      }
-    }
-    EXPECT_EQ(declared, c.declared) << c.type;
-    EXPECT_THAT(result.out, HasSubstr(c.comment)) << c.type;
-  }
-}
-
-// Bytes a newer producer adds to the edge cluster example: the node's
-// status takes a value this schema lacks (self.status = 5), a field 4
-// appears, and `peer` (field 2) arrives once as a varint.
-constexpr char kNewerRecords[] = "\x0a\x02\x10\x05\x20\x01\x10\x07";
-
-TEST_F(AggL3Test, CheckListsDriftWithPathsAndDecodeKeepsIt) {
-  const fs::path example = fs::path(EXAMPLES_DIR) / "edge_cluster_status.txtpb";
-  const Result encoded = Run("encode EdgeClusterStatusMsg " + example.string());
-  ASSERT_EQ(encoded.exit_code, 0) << encoded.err;
-  const std::string newer = encoded.out + kNewerRecords;
-  const size_t at = encoded.out.size();
-
-  const Result check = Run("check EdgeClusterStatusMsg", newer);
-  EXPECT_EQ(check.exit_code, 1) << check.err;
-  EXPECT_EQ(check.out,
-            "<stdin>: a well-formed EdgeClusterStatusMsg with 3 records this "
-            "schema does not know:\n"
-            "  self.status: field 2 value 5 rejected by enumeration "
-            "EdgeNodeStatusEnum at byte " +
-                std::to_string(at + 2) +
-                "\n"
-                "  4: unknown field 4 (varint 1) at byte " +
-                std::to_string(at + 4) +
-                "\n"
-                "  peer: field 2 as varint 7 where the schema has "
-                "length-delimited at byte " +
-                std::to_string(at + 6) + "\n");
-  // The same findings as JSON, in the same order, then the verdict.
-  const Result json_check = Run("check --json EdgeClusterStatusMsg", newer);
-  EXPECT_EQ(json_check.exit_code, 1) << json_check.err;
-  std::istringstream text_lines(check.out), json_lines(json_check.out);
-  std::string text_line, json_line;
-  std::getline(text_lines, text_line);  // the verdict
-  while (std::getline(text_lines, text_line)) {
-    ASSERT_TRUE(std::getline(json_lines, json_line)) << text_line;
-    EXPECT_THAT(json_line,
-                HasSubstr(",\"message\":\"" + text_line.substr(2) + "\"}"));
-  }
-  EXPECT_THAT(
-      json_check.out,
-      HasSubstr("{\"file\":\"\\u003cstdin\\u003e\",\"path\":\"self.status\","
-                "\"fieldNumber\":2,\"wireType\":\"varint\",\"offset\":" +
-                std::to_string(at + 2) +
-                ",\"kind\":\"rejected enumeration value\",\"value\":5,"));
-  // kNewerRecords brings a second self: a singular field met again.
-  EXPECT_THAT(json_check.out,
-              testing::EndsWith(
-                  "{\"file\":\"\\u003cstdin\\u003e\",\"type\":"
-                  "\"EdgeClusterStatusMsg\",\"wellFormed\":true,\"unknown\":3,"
-                  "\"repeatedSingular\":1}\n"));
-
-  const Result text = Run("decode EdgeClusterStatusMsg", newer);
-  EXPECT_EQ(text.exit_code, 0);
-  EXPECT_THAT(text.out, HasSubstr("  2: 5\n}\n"));
-  EXPECT_THAT(text.out, HasSubstr("\n4: 1\n2: 7\n"));
-}
-
-struct BadInputCase {
-  std::string name;
-  std::string args;
-  std::string input;
-  int exit_code;
-  std::string message;
-};
-
-void PrintTo(const BadInputCase& c, std::ostream* os) { *os << c.name; }
-
-class BadInputTest : public AggL3Test,
-                     public ::testing::WithParamInterface<BadInputCase> {};
-
-TEST_P(BadInputTest, ExitsWithAMessageAndNoOutput) {
-  const BadInputCase& c = GetParam();
-  const Result result = Run(c.args, c.input);
-  EXPECT_EQ(result.exit_code, c.exit_code);
-  EXPECT_THAT(result.err, HasSubstr(c.message));
-  EXPECT_EQ(result.out, "");
-}
-
 // A route table whose one route is cut short after 9 of its 16 bytes.
 constexpr char kTruncatedRoutes[] =
     "\x0a\x05t0-gw\x22\x10\x12\x0c"
     "10.20.1";
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, BadInputTest,
-    ::testing::Values(
-        BadInputCase{"DecodeTruncated", "decode RouteTableMsg",
-                     kTruncatedRoutes, 2,
-                     "agg-l3: <stdin> is not a well-formed RouteTableMsg: at "
-                     "byte 8 in route[0]: length 16 overruns the 9 bytes "
-                     "left\n"},
-        BadInputCase{"EncodeTextSyntax", "encode RouteTableMsg",
-                     "lrouter_id: \"t0-gw\"\nroute {\n  network: 5\n}\n", 2,
-                     "agg-l3: <stdin> is not a RouteTableMsg in text format: "
-                     "line 3, column 12: Expected string"},
-        BadInputCase{"UnknownType", "decode RouteTabelMsg", "", 3,
-                     "no message type 'RouteTabelMsg' in "
-                     "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.proto; "
-                     "closest: RouteTableMsg, "},
-        BadInputCase{"MissingFile", "check RouteTableMsg /nonexistent/r.bin",
-                     "", 3, "File does not exist: /nonexistent/r.bin"},
-        BadInputCase{"UnwritableOutput",
-                     "encode RouteTableMsg -o /nonexistent/r.bin",
-                     "lrouter_id: \"t0-gw\"", 3,
-                     "agg-l3: cannot write /nonexistent/r.bin: No such file"},
-        BadInputCase{"RawTruncated", "decode --raw", kTruncatedRoutes, 2,
-                     "agg-l3: <stdin> is not well-formed protobuf: at byte 8 "
-                     "in 4: length 16 overruns the 9 bytes left\n"},
-        BadInputCase{"HexNotADigit", "decode --hex RouteTableMsg", "0a 0g", 2,
-                     "agg-l3: <stdin>: byte 4 ('g') is not a hex digit\n"},
-        BadInputCase{"HexOddDigits", "check --hex RouteTableMsg", "0a0\n", 2,
-                     "agg-l3: <stdin>: an odd number of hex digits\n"},
-        BadInputCase{"Base64NotBase64", "decode --raw --base64", "Cg\x01x", 2,
-                     "agg-l3: <stdin>: byte 2 (0x01) is not base64\n"},
-        BadInputCase{"Base64AfterPadding", "decode --raw --base64", "CgE=Cg", 2,
-                     "agg-l3: <stdin>: byte 4: base64 goes on after its "
-                     "padding (=)\n"},
-        BadInputCase{"Base64Cut", "decode --raw --base64", "CgEx\nC", 2,
-                     "agg-l3: <stdin>: the base64 text is cut short"},
-        BadInputCase{"NoCommand", "", "", 3, "A subcommand is required"}),
-    [](const auto& test) { return test.param.name; });
-
-TEST_F(AggL3Test, DashIsStandardInputOrOutput) {
-  const std::string text = "lrouter_id: \"t0-gw\"\nroute { network: \"n\" }\n";
-  const std::string binary = Run("encode RouteTableMsg", text).out;
-  ASSERT_FALSE(binary.empty());
-  Write(dir_ / "lines", Run("decode RouteTableMsg --each route", binary).out);
-  const struct {
-    std::string with_dash, without;
-    const std::string& input;
-  } cases[] = {
-      {"encode RouteTableMsg - -o -", "encode RouteTableMsg", text},
-      {"decode RouteTableMsg -", "decode RouteTableMsg", binary},
-      {"decode RouteTableMsg --each route - -o -",
-       "decode RouteTableMsg --each route", binary},
-      {"encode RouteTableMsg --each route -",
-       "encode RouteTableMsg --each route " + (dir_ / "lines").string(), ""},
-      {"check RouteTableMsg -", "check RouteTableMsg", binary},
-  };
-  for (const auto& c : cases) {
-    const Result with_dash =
-        Run(c.with_dash, c.input.empty() ? Read(dir_ / "lines") : c.input);
-    const Result without = Run(c.without, c.input);
-    EXPECT_EQ(with_dash.exit_code, 0) << c.with_dash << ": " << with_dash.err;
-    EXPECT_EQ(with_dash.out, without.out) << c.with_dash;
+// Command lines and what the tool answers to each: see the data file.
+TEST_F(AggL3Test, CommandLinesOfTheTable) {
+  const auto cases =
+      ostrel::testdata::ReadCases(TESTDATA_DIR "/command_lines.txt");
+  ASSERT_GE(cases.size(), 50u);
+  const std::string in_dir = "cd " + dir_.string() + " || exit 99; ";
+  for (const ostrel::testdata::Case& c : cases) {
+    SCOPED_TRACE(c.head.at(0));
+    for (const std::string& command : c.Of("shell")) {
+      ASSERT_EQ(Shell(in_dir + command).exit_code, 0) << command;
+    }
+    Write(dir_ / "stdin", c.values.count("hex")
+                              ? ostrel::testdata::FromHex(c.Joined("hex"))
+                              : c.Joined("in"));
+    const Result result = Shell(in_dir + "<stdin agg-l3 " + c.Joined("args"));
+    EXPECT_EQ(result.exit_code, std::stoi(c.Joined("exit"))) << result.err;
+    EXPECT_THAT(result.err, HasSubstr(c.Joined("err")));
+    if (!c.values.count("err")) EXPECT_EQ(result.err, "");
+    if (c.values.count("out-part")) {
+      EXPECT_THAT(result.out, HasSubstr(c.Joined("out-part")));
+    } else {
+      EXPECT_EQ(result.out,
+                c.values.count("out") ? c.Joined("out") + "\n" : "");
+    }
   }
-  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1)
-      << "a file named - was written";
 }
 
 TEST_F(AggL3Test, VersionNamesToolSchemaDescriptionAndRuntime) {
@@ -489,7 +303,7 @@ TEST_F(AggL3Test, JsonHoldsValuesExactlyOrRefusesThem) {
     std::getline(words, hex);
     SCOPED_TRACE(name);
     ++cases;
-    const std::string binary = FromHex(hex);
+    const std::string binary = ostrel::testdata::FromHex(hex);
     const Result json = Run("decode --json " + type, binary);
     if (lost == "-") {
       ASSERT_EQ(json.exit_code, 0) << json.err;
@@ -511,91 +325,6 @@ TEST_F(AggL3Test, JsonHoldsValuesExactlyOrRefusesThem) {
     EXPECT_THAT(lossy.err, HasSubstr(" " + lost + ": "));
   }
   EXPECT_GE(cases, 20);
-}
-
-// JSON numbers outside an integer field's range are refused with the
-// field's path, also as lines, each error naming its line.
-TEST_F(AggL3Test, IntegersOutOfRangeAreRefusedWithTheirPath) {
-  const struct {
-    std::string args, json, path;
-  } cases[] = {
-      {"encode --json BgpNeighborEntryMsg", R"({"localPort": -1})",
-       "local_port"},
-      {"encode --each route RouteTableMsg",
-       "{\"timestamp\": \"1\"}\n{\"route\": [{\"adminDistance\": "
-       "-2147483649}]}\n",
-       "line 2: route[0].admin_distance: "},
-      {"encode --each route RouteTableMsg",
-       "{\"timestamp\": -9.223372036854775809e18}\n", "line 1: timestamp"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.json);
-    const Result result = Run(c.args, c.json);
-    EXPECT_EQ(result.exit_code, 2);
-    EXPECT_THAT(result.err, HasSubstr(c.path));
-    EXPECT_EQ(result.out, "");
-  }
-}
-
-// -o replaces a regular file in one step, also through a link, which stays
-// a link; anything else is written in place and stays what it was.
-TEST_F(AggL3Test, OutputKeepsLinksDevicesAndFifos) {
-  const std::string text = "lrouter_id: \"t0-gw\"\n";
-  Write(dir_ / "report.txt", text);
-  Write(dir_ / "target", "old");
-  fs::create_symlink("target", dir_ / "link");
-  ASSERT_EQ(mkfifo((dir_ / "fifo").c_str(), 0600), 0);
-  const bool has_device =
-      mknod((dir_ / "null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0;
-  for (const std::string command :
-       {"encode RouteTableMsg", "encode --each route RouteTableMsg --json"}) {
-    SCOPED_TRACE(command);
-    const std::string input = command.find("--json") != std::string::npos
-                                  ? R"({"lrouterId": "t0-gw"})"
-                                  : text;
-    Write(dir_ / "report.txt", input);
-    const std::string run =
-        "agg-l3 " + command + " " + (dir_ / "report.txt").string() + " -o ";
-    Write(dir_ / "target", "old");
-    Result result = Shell(run + (dir_ / "link").string());
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_TRUE(fs::is_symlink(dir_ / "link"));
-    EXPECT_EQ(Read(dir_ / "target"), "\x0a\x05t0-gw");
-
-    // A node of the null device of our own: a tool that replaced it
-    // must not take the system's with it.
-    if (has_device) {
-      result = Shell(run + (dir_ / "null").string());
-      EXPECT_EQ(result.exit_code, 0) << result.err;
-      EXPECT_TRUE(fs::is_character_file(dir_ / "null"));
-    }
-
-    result = Shell("timeout 10 cat " + (dir_ / "fifo").string() + " >" +
-                   (dir_ / "from_fifo").string() + " & " + run +
-                   (dir_ / "fifo").string() + "; wait");
-    EXPECT_EQ(result.exit_code, 0) << result.err;
-    EXPECT_TRUE(fs::is_fifo(dir_ / "fifo"));
-    EXPECT_EQ(Read(dir_ / "from_fifo"), "\x0a\x05t0-gw");
-  }
-  EXPECT_THAT(
-      Leftovers({"report.txt", "target", "link", "fifo", "from_fifo", "null"}),
-      IsEmpty());
-}
-
-TEST_F(AggL3Test, OptionsThatWouldDoNothingAreRefused) {
-  for (const std::string args :
-       {"decode --proto-names RouteTableMsg", "decode --compact RouteTableMsg",
-        "encode --ignore-unknown RouteTableMsg",
-        "encode --json --ignore-unknown --each route RouteTableMsg",
-        "encode --json --ignore-unknown --delimited RouteTableMsg",
-        "encode --each route --delimited RouteTableMsg", "decode --raw --json",
-        "decode --raw --delimited", "schema --json-schema",
-        "schema --descriptor-set UuidMsg"}) {
-    const Result result = Run(args);
-    EXPECT_EQ(result.exit_code, 3) << args;
-    EXPECT_EQ(result.out, "") << args;
-    EXPECT_THAT(result.err, StartsWith("agg-l3: --")) << args;
-  }
 }
 
 // A file is decoded as it is read; what goes wrong, or what JSON cannot
@@ -624,225 +353,6 @@ TEST_F(AggL3Test, DecodingAFileSaysWhatDecodingItsBytesSays) {
       EXPECT_EQ(named.err, piped.err);
     }
   }
-}
-
-// decode --raw lists every record exactly, nested messages where the
-// bytes walk as one.
-TEST_F(AggL3Test, RawListsRecordsWithTheirOffsets) {
-  const struct {
-    std::string hex, listing;
-  } cases[] = {
-      {"08 96 01 08 ff ff ff ff ff ff ff ff ff 01",
-       "1: 150  # byte 0, varint\n"
-       "1: 18446744073709551615  # byte 3, varint\n"},
-      {"0d 01 00 00 80 11 08 07 06 05 04 03 02 01",
-       "1: 0x80000001  # byte 0, 32-bit\n"
-       "2: 0x0102030405060708  # byte 5, 64-bit\n"},
-      {"0a 00 0a 04 00 ff 22 5c 0a 02 08 01",
-       "1: \"\"  # byte 0, length-delimited\n"
-       "1: \"\\000\\377\\\"\\\\\"  # byte 2, length-delimited\n"
-       "1 {  # byte 8, length-delimited\n"
-       "  1: 1  # byte 10, varint\n"
-       "}\n"},
-      {"22 06 1a 04 0b 10 01 0c 10 30",
-       "4 {  # byte 0, length-delimited\n"
-       "  3 {  # byte 2, length-delimited\n"
-       "    1 {  # byte 4, group\n"
-       "      2: 1  # byte 5, varint\n"
-       "    }\n"
-       "  }\n"
-       "}\n"
-       "2: 48  # byte 8, varint\n"},
-  };
-  for (const auto& c : cases) {
-    const Result result = Run("decode --raw --hex", c.hex);
-    EXPECT_EQ(result.exit_code, 0) << c.hex << ": " << result.err;
-    EXPECT_EQ(result.out, c.listing) << c.hex;
-  }
-}
-
-// Archived reports are read as they are, by every command, whatever wrote
-// them; --compress (and -z) writes them; archives cut short are refused.
-TEST_F(AggL3Test, CompressedInputIsRecognisedAndCompressedOutputRoundTrips) {
-  const Example example = Examples().front();
-  const fs::path binary = dir_ / "report.bin";
-  ASSERT_EQ(Run("encode " + example.type + " " + example.text.string() +
-                " -o " + binary.string())
-                .exit_code,
-            0);
-  const struct {
-    const char* flag;
-    const char* name;
-    std::string magic;
-    const char* other_writer;  // the format's own program
-  } formats[] = {
-      {"-z", "gzip", "\x1f\x8b", "gzip -c"},
-      {"--compress=zstd", "zstd", "\x28\xb5\x2f\xfd", "zstd -q -c"},
-      {"--compress=xz", "xz",
-       std::string("\xfd"
-                   "7zXZ\0",
-                   6),
-       "xz -c"},
-  };
-  for (const auto& format : formats) {
-    const fs::path packed = dir_ / (std::string("report.") + format.name);
-    Result result =
-        Run("encode " + std::string(format.flag) + " " + example.type + " " +
-            example.text.string() + " -o " + packed.string());
-    ASSERT_EQ(result.exit_code, 0) << result.err;
-    const std::string archive = Read(packed);
-    ASSERT_EQ(archive.substr(0, format.magic.size()), format.magic);
-    for (const std::string command :
-         {"decode", "decode --json", "decode --each route", "check"}) {
-      if (command == "decode --each route" && example.type != "RouteTableMsg") {
-        continue;
-      }
-      const Result plain = Run(command + " " + example.type, Read(binary));
-      result = Run(command + " " + example.type, archive);
-      EXPECT_EQ(result.exit_code, plain.exit_code) << format.name << command;
-      EXPECT_EQ(result.out, plain.out) << format.name << command;
-    }
-    // Written by the format's own program, twice over: one input, which
-    // merges as the two reports' bytes back to back do.
-    result = Shell("{ " + std::string(format.other_writer) + " " +
-                   binary.string() + "; " + format.other_writer + " " +
-                   binary.string() + "; } | agg-l3 decode " + example.type);
-    EXPECT_EQ(result.exit_code, 0) << format.name << result.err;
-    EXPECT_EQ(result.out,
-              Run("decode " + example.type, Read(binary) + Read(binary)).out)
-        << format.name;
-    result =
-        Run("decode --json " + std::string(format.flag) + " " + example.type,
-            archive);
-    result = Run("encode --json " + example.type, result.out);
-    EXPECT_EQ(result.exit_code, 0) << format.name << result.err;
-    EXPECT_TRUE(result.out == Read(binary)) << format.name;
-
-    result =
-        Run("decode " + example.type, archive.substr(0, archive.size() - 4));
-    EXPECT_EQ(result.exit_code, 2) << format.name;
-    EXPECT_EQ(result.out, "") << format.name;
-    EXPECT_THAT(result.err, HasSubstr(std::string("the ") + format.name +
-                                      " data is cut short"));
-  }
-  // Copied out of a log or a queue: hex digits (od), base64 in lines, an
-  // archive in base64. Each is read as the plain bytes.
-  const struct {
-    std::string flag, input;
-  } forms[] = {
-      {"--hex ", Shell("od -An -tx1 " + binary.string()).out},
-      {"--base64 ", Shell("base64 " + binary.string()).out},
-      {"--base64 ", Shell("base64 " + (dir_ / "report.gzip").string()).out},
-  };
-  for (const auto& form : forms) {
-    for (const std::string command : {"decode", "decode --json", "check"}) {
-      const Result plain = Run(command + " " + example.type, Read(binary));
-      const Result result =
-          Run(command + " " + form.flag + example.type, form.input);
-      EXPECT_EQ(result.exit_code, plain.exit_code) << form.flag << command;
-      EXPECT_EQ(result.out, plain.out) << form.flag << command;
-    }
-  }
-}
-
-// check gives each file its verdict, on one line that names it, and exits
-// with the worst; decode makes each file a record, as --delimited prints
-// them; encode writes several files only as records.
-TEST_F(AggL3Test, SeveralFilesEachGetTheirOwnVerdictOrRecord) {
-  const std::string report =
-      Run("encode RouteTableMsg", "lrouter_id: \"a\" route { network: \"n\" }")
-          .out;
-  const std::string unknown = report + std::string("\x48\x01", 2);
-  for (const auto& [name, bytes] :
-       std::map<std::string, std::string>{{"good", report},
-                                          {"unknown", unknown},
-                                          {"joined", report + report},
-                                          {"cut", kTruncatedRoutes}}) {
-    Write(dir_ / name, bytes);
-  }
-  const struct {
-    std::string args;
-    int exit_code;
-    std::vector<std::string> out;  // the lines starting with a file name
-    std::string err;               // a part of it; empty: none
-  } cases[] = {
-      {"check RouteTableMsg good good",
-       0,
-       {"good: a well-formed", "good: a well-formed"},
-       ""},
-      {"check RouteTableMsg good unknown good",
-       1,
-       {"good: ", "unknown: a well-formed RouteTableMsg with 1 record",
-        "good: "},
-       ""},
-      {"check RouteTableMsg cut unknown good",
-       2,
-       {"cut is not a well-formed RouteTableMsg: at byte 8",
-        "unknown: ", "good: "},
-       "agg-l3: 1 file of 3 failed\n"},
-      // Reports back to back merge: their singular fields say so.
-      {"check RouteTableMsg joined",
-       0,
-       {"joined: a well-formed"},
-       "agg-l3: warning: joined: lrouter_id: field 1 occurs again at byte " +
-           std::to_string(report.size()) + ", merged into the first"},
-      {"check --json RouteTableMsg good cut",
-       2,
-       {"{\"file\":\"good\",\"type\":\"RouteTableMsg\",\"wellFormed\":true,",
-        "{\"file\":\"cut\",\"type\":\"RouteTableMsg\",\"wellFormed\":false,"
-        "\"error\":\"cut is not a well-formed"},
-       "agg-l3: 1 file of 2 failed\n"},
-      {"check --json RouteTableMsg joined",
-       0,
-       {"{\"file\":\"joined\",\"path\":\"lrouter_id\",\"fieldNumber\":1,"
-        "\"wireType\":\"length-delimited\",\"offset\":" +
-            std::to_string(report.size()) +
-            ",\"kind\":\"repeated singular field\",\"message\":",
-        "{\"file\":\"joined\",\"type\":\"RouteTableMsg\",\"wellFormed\":true,"
-        "\"unknown\":0,\"repeatedSingular\":1}"},
-       ""},
-      // What came before the fault stays written, as with --delimited.
-      {"decode RouteTableMsg good cut",
-       2,
-       {"--- record 1", "lrouter_id", "route {", "}"},
-       "agg-l3: cut is not"},
-      {"encode RouteTableMsg good good", 3, {}, "need --delimited"},
-      {"check RouteTableMsg - -", 3, {}, "read only once"},
-  };
-  for (const auto& c : cases) {
-    const Result result = Shell("cd " + dir_.string() + " && agg-l3 " + c.args);
-    EXPECT_EQ(result.exit_code, c.exit_code) << c.args << result.err;
-    std::vector<std::string> lines;
-    std::istringstream out(result.out);
-    for (std::string line; std::getline(out, line);) {
-      if (line.rfind("  ", 0) != 0) lines.push_back(line);
-    }
-    ASSERT_EQ(lines.size(), c.out.size()) << c.args << result.out;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      EXPECT_THAT(lines[i], StartsWith(c.out[i])) << c.args;
-    }
-    if (c.err.empty()) EXPECT_EQ(result.err, "") << c.args;
-    EXPECT_THAT(result.err, HasSubstr(c.err)) << c.args;
-  }
-
-  // decode: each file a record, as --delimited prints records.
-  const Result text = Shell("cd " + dir_.string() +
-                            " && agg-l3 decode RouteTableMsg good unknown");
-  EXPECT_EQ(text.exit_code, 0) << text.err;
-  EXPECT_EQ(text.out,
-            "--- record 1\n" + Run("decode RouteTableMsg", report).out +
-                "--- record 2\n" + Run("decode RouteTableMsg", unknown).out);
-  const Result json = Shell("cd " + dir_.string() +
-                            " && agg-l3 decode --json RouteTableMsg good good");
-  const std::string line =
-      Run("decode --json --compact RouteTableMsg", report).out;
-  EXPECT_EQ(json.out, line + line);
-  const Result log = Run("encode --delimited --json RouteTableMsg", json.out);
-  Write(dir_ / "lines", line);
-  EXPECT_TRUE(Shell("cd " + dir_.string() +
-                    " && agg-l3 encode --delimited --json RouteTableMsg lines "
-                    "lines")
-                  .out == log.out);
 }
 
 TEST_F(AggL3Test, JsonOptionsPrintAsTheRuntimeDoes) {
@@ -878,54 +388,6 @@ TEST_F(AggL3Test, JsonOptionsPrintAsTheRuntimeDoes) {
     // Compact JSON ends its line too, so that reports append as JSON lines.
     EXPECT_EQ(result.out, expected + (c.whitespace ? "" : "\n")) << c.flags;
   }
-}
-
-TEST_F(AggL3Test, IgnoreUnknownSkipsNamesSaysWhichAndExitsOne) {
-  const std::string json =
-      R"({"lrouterId":"a","colour":1,"route":[{"network":"n","weight":2}]})";
-  Result result = Run("encode --json RouteTableMsg", json);
-  EXPECT_EQ(result.exit_code, 2);
-  result = Run("encode --json --ignore-unknown RouteTableMsg", json);
-  EXPECT_EQ(result.exit_code, 1);
-  EXPECT_EQ(result.out, Run("encode --json RouteTableMsg",
-                            R"({"lrouterId":"a","route":[{"network":"n"}]})")
-                            .out);
-  EXPECT_EQ(result.err,
-            "agg-l3: warning: <stdin>: skipped colour, which RouteTableMsg "
-            "has no field for\n"
-            "agg-l3: warning: <stdin>: skipped route[].weight, which "
-            "RouteTableMsg has no field for\n");
-}
-
-// A delimited log given as one report says what it looks like; given as
-// what it is, it decodes record by record, also from gzip.
-TEST_F(AggL3Test, DelimitedLogsThroughTheCommandLine) {
-  const std::string log = Run("encode --delimited RouteTableMsg",
-                              "--- record 1\nlrouter_id: \"a\"\n"
-                              "--- record 2\n"
-                              "--- record 3\ntimestamp: 7\n")
-                              .out;
-  ASSERT_EQ(log, std::string("\x03\x0a\x01"
-                             "a"
-                             "\x00\x02\x10\x07",
-                             8));
-  Result result = Run("decode RouteTableMsg", log);
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_THAT(result.err, HasSubstr("this looks like a length-delimited "
-                                    "stream: did you mean --delimited?"));
-  const std::string packed = Run("decode --delimited --json -z RouteTableMsg "
-                                 "--compact",
-                                 log)
-                                 .out;
-  result = Run("encode --delimited --json RouteTableMsg", packed);
-  EXPECT_EQ(result.exit_code, 0) << result.err;
-  EXPECT_TRUE(result.out == log);
-  result = Run("check --delimited RouteTableMsg", log.substr(0, 7));
-  EXPECT_EQ(result.exit_code, 2);
-  EXPECT_EQ(result.out, "");
-  EXPECT_EQ(result.err,
-            "agg-l3: <stdin>: record 3 at byte 5: its length prefix says 2 "
-            "bytes, but only 1 follow\n");
 }
 
 }  // namespace

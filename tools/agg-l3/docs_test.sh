@@ -5,6 +5,8 @@
 # (COMPLETION: the bash one; the zsh and fish ones are beside it.)
 set -euo pipefail
 readonly TOOL=$2 MAN_PAGE=$3 COMPLETION=$4 EXAMPLES=$5
+COMPLETIONS=$(realpath "$(dirname "$0")")/testdata/completions.txt
+readonly COMPLETIONS
 failures=0
 
 fail() {
@@ -84,46 +86,14 @@ case $1 in
     work=$(mktemp -d)
     trap 'rm -rf "$work"' EXIT
     cd "$work" && touch report.bin
+    [[ -s $COMPLETIONS ]] || fail "no cases in $COMPLETIONS"
     while IFS='|' read -r line expected; do
       for shell in bash zsh fish; do
         found=$(complete_line "$shell" "$line" | tr '\n' ' ')
         [[ ${found% } == "$(tr ' ' '\n' <<<"$expected" | sort | xargs)" ]] ||
           fail "$shell [$line]: [${found% }], not [$expected]"
       done
-    done <<'EOF_CASES'
-agg-l3 |types schema decode encode check diff
-agg-l3 diff --|--json --accept-loss --delimited --hex --base64 --decompress --key --keys --ignore --summary --color --quiet --help
-agg-l3 diff OspfRo|OspfRouteEntryMsg OspfRouteMsg OspfRouterLinkStateMsg
-agg-l3 de|decode
-agg-l3 --|--help --version
-agg-l3 types --|--enums --help
-agg-l3 encode --|--json --ignore-unknown --each --delimited --decompress --gzip --compress --output --help
-agg-l3 decode --compress |none gzip zstd xz
-agg-l3 decode --a|--accept-loss
-agg-l3 decode RouteTa|RouteTableMsg
-agg-l3 check --|--json --hex --base64 --delimited --decompress --help
-agg-l3 check --help BgpNeighborS|BgpNeighborStatusMsg BgpNeighborStatusPerNodeMsg BgpNeighborStatusPerLrMsg
-agg-l3 decode RouteTableMsg --each |route
-agg-l3 decode --json ostrel.ruk.agg_service.l3.RouteTableMsg --each r|route
-agg-l3 encode -o out.bin BgpNeighborMsg --each |bgp_neighbor_msg
-agg-l3 decode --each |
-agg-l3 schema x|
-agg-l3 frobnicate --|
-agg-l3 decode --decompress |auto none
-agg-l3 diff --color=al|--color=always
-agg-l3 diff RouteTableMsg --key |route=
-agg-l3 diff OspfDatabaseMsg a b --key ospf_database.r|ospf_database.router_link_state=
-agg-l3 diff --keys RouteTableMsg --ignore |
-agg-l3 decode RouteTableMsg |report.bin
-agg-l3 encode --json -o r|report.bin
-agg-l3 diff RouteTableMsg report.bin |report.bin
-agg-l3 diff RouteTableMsg report.bin report.bin |
-agg-l3 schema Uu|UuidMsg
-agg-l3 schema UuidMsg |
-agg-l3 schema --j|--json-schema
-agg-l3 decode --raw RouteTa|
-agg-l3 check --b|--base64
-EOF_CASES
+    done < <(grep -v '^#' "$COMPLETIONS")
     ;;
   *)
     fail "unknown mode $1"

@@ -5,10 +5,7 @@
 #include <google/protobuf/message.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "format/exactness.h"
 #include "format/report_codec.h"
@@ -24,102 +21,55 @@ using google::protobuf::Message;
 
 using ::testing::HasSubstr;
 
-// Keeps the NUL bytes that a plain string literal would end at.
-template <size_t N>
-std::string Bytes(const char (&literal)[N]) {
-  return std::string(literal, N - 1);
-}
-
-// Each report holds one record the schema does not know; the walk reports
-// it with its path, and its offset points at its tag.
-TEST(DriftTest, ReportsTheOneRecordTheSchemaDoesNotKnow) {
-  const struct {
-    const Descriptor* type;
-    std::string hex;
-    Drift::Kind kind;
-    std::string path;
-    int field_number;
-    WireType wire_type;
-    int64_t value;
-    std::string tag;
-  } cases[] = {
-      {l3::EdgeClusterStatusMsg::descriptor(),
-       "12 00 12 08 22 00 22 04 12 02 18 2A", Drift::Kind::kUnknownField,
-       "peer[1].vtep_bfd[1].remote_ip.3", 3, wire::kVarint, 42, "\x18\x2a"},
-      {l3::EdgeClusterStatusMsg::descriptor(), "12 06 22 00 22 02 20 07",
-       Drift::Kind::kRejectedEnumValue, "peer[0].vtep_bfd[1].status", 4,
-       wire::kVarint, 7, "\x20\x07"},
-      // A negative value of an enumeration with a two-byte tag.
-      {l3::BgpNeighborMsg::descriptor(),
-       "32 10 28 CC FC 03 B8 01 FF FF FF FF FF FF FF FF FF 01",
-       Drift::Kind::kRejectedEnumValue, "bgp_neighbor_msg[0].gr_mode", 23,
-       wire::kVarint, -1, "\xb8\x01"},
-      {l3::RouteTableMsg::descriptor(), "22 00 22 00 22 00 22 02 30 07",
-       Drift::Kind::kWrongWireType, "route[3].lrouter_port_uuid", 6,
-       wire::kVarint, 7, "\x30\x07"},
-      {l3::RouteTableMsg::descriptor(), "0A 01 61 4B 0D 05 00 00 00 4C",
-       Drift::Kind::kUnknownField, "9", 9, wire::kStartGroup, 5, "\x4b\x0d"},
-  };
-  for (const auto& expected : cases) {
-    SCOPED_TRACE(expected.hex);
-    const std::string bytes = testdata::FromHex(expected.hex);
-    const WireWalk walk = WalkWire(*expected.type, bytes);
-    ASSERT_FALSE(walk.malformation) << Describe(*walk.malformation);
-    ASSERT_EQ(walk.drift.size(), 1u);
-    const Drift& drift = walk.drift[0];
-    EXPECT_EQ(drift.kind, expected.kind);
-    EXPECT_EQ(drift.path, expected.path);
-    EXPECT_EQ(drift.field_number, expected.field_number);
-    EXPECT_EQ(drift.wire_type, expected.wire_type);
-    EXPECT_EQ(static_cast<int64_t>(drift.value), expected.value);
-    EXPECT_EQ(bytes.substr(drift.offset, expected.tag.size()), expected.tag);
+// The cases of testdata/wire_walk.txt, which describes them.
+TEST(WireWalkTest, FindsWhatTheTableSays) {
+  const char* const kinds[] = {"unknown field", "wrong wire type",
+                               "rejected enumeration value"};
+  const auto cases = testdata::ReadCases(TESTDATA_DIR "/wire_walk.txt");
+  ASSERT_GE(cases.size(), 26u);
+  for (const testdata::Case& c : cases) {
+    SCOPED_TRACE(c.head.at(1));
+    const std::string bytes = testdata::FromHex(c.Joined("hex"));
+    const WireWalk walk = WalkWire(*testdata::VectorType(c.head.at(2)), bytes);
+    const std::string& kind = c.head.at(0);
+    if (kind == "decided") {
+      TopLevelRecords records;
+      size_t decided_at = 0;
+      for (size_t n = 1; n <= bytes.size() && decided_at == 0; ++n) {
+        if (records.CertainlyMalformed(std::string_view(bytes).substr(0, n))) {
+          decided_at = n;
+        }
+      }
+      EXPECT_EQ(decided_at, std::stoul(c.Joined("decided")));
+    } else if (kind == "malformed") {
+      ASSERT_TRUE(walk.malformation);
+      EXPECT_EQ(walk.malformation->offset, std::stoul(c.Joined("offset")));
+      EXPECT_EQ(walk.malformation->path, c.Joined("path"));
+      EXPECT_THAT(walk.malformation->reason, HasSubstr(c.Joined("reason")));
+    } else if (kind == "repeated") {
+      ASSERT_FALSE(walk.malformation) << Describe(*walk.malformation);
+      EXPECT_TRUE(walk.drift.empty());
+      std::vector<std::string> repeated;
+      for (const Drift& drift : walk.repeated) {
+        EXPECT_EQ(drift.kind, Drift::Kind::kRepeatedSingular);
+        repeated.push_back(drift.path + " " + std::to_string(drift.offset));
+      }
+      EXPECT_EQ(repeated, c.Of("repeated"));
+    } else {
+      ASSERT_FALSE(walk.malformation) << Describe(*walk.malformation);
+      ASSERT_EQ(walk.drift.size(), 1u);
+      const Drift& drift = walk.drift[0];
+      EXPECT_EQ(kinds[static_cast<int>(drift.kind)], c.Joined("kind"));
+      EXPECT_EQ(drift.path, c.Joined("path"));
+      EXPECT_EQ(drift.field_number, std::stoi(c.Joined("field")));
+      EXPECT_EQ(WireTypeName(drift.wire_type), c.Joined("wire"));
+      EXPECT_EQ(static_cast<int64_t>(drift.value),
+                std::stoll(c.Joined("value")));
+      const std::string at = testdata::FromHex(c.Joined("at"));
+      EXPECT_EQ(bytes.substr(drift.offset, at.size()), at);
+    }
   }
 }
-
-struct MalformedCase {
-  std::string name;
-  std::string bytes;  // as a RouteTableMsg
-  size_t offset;
-  std::string path;
-  std::string reason;
-};
-
-void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.name; }
-
-class MalformedTest : public ::testing::TestWithParam<MalformedCase> {};
-
-TEST_P(MalformedTest, SaysWhereAndWhy) {
-  const MalformedCase& expected = GetParam();
-  const WireWalk walk =
-      WalkWire(*l3::RouteTableMsg::descriptor(), expected.bytes);
-  ASSERT_TRUE(walk.malformation);
-  EXPECT_EQ(walk.malformation->offset, expected.offset);
-  EXPECT_EQ(walk.malformation->path, expected.path);
-  EXPECT_THAT(walk.malformation->reason, HasSubstr(expected.reason));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, MalformedTest,
-    ::testing::Values(MalformedCase{"VarintCutOff", "\x10\xff", 1, "timestamp",
-                                    "varint cut off"},
-                      MalformedCase{"StringOverrunsItsMessage",
-                                    "\x22\x05\x0a\x09"
-                                    "abc",
-                                    3, "route[0].route_type",
-                                    "length 9 overruns the 3 bytes"},
-                      MalformedCase{"WireTypeSeven", "\x0a\x01x\x0f", 3, "",
-                                    "wire type 7 does not exist"},
-                      MalformedCase{"FieldNumberZero",
-                                    Bytes("\x22\x02\x02\x00"), 2, "route[0]",
-                                    "field number 0"},
-                      MalformedCase{"GroupNeverEnds", "\x4b\x08\x01", 0, "9",
-                                    "group of field 9 never ends"},
-                      MalformedCase{"GroupClosedByAnother", "\x4b\x54", 1, "9",
-                                    "closed by the end-group tag of field 10"},
-                      MalformedCase{"OverlongTag",
-                                    Bytes("\x88\x80\x80\x80\x80\x00"), 0, "",
-                                    "tag longer than 5 bytes"}),
-    [](const auto& test) { return test.param.name; });
 
 // The walk is only worth its reports if it judges exactly as the runtime
 // does, which is what the remaining tests hold it to.
@@ -170,119 +120,13 @@ std::string Nested(int depth, const std::string& inner) {
 
 TEST(WalkWireTest, JudgesEdgeCasesAsTheRuntimeDoes) {
   const Descriptor& type = *l3::RouteTableMsg::descriptor();
-  const std::string cases[] = {
-      "",
-      Bytes("\x00"),
-      Bytes("\x80\x80\x80\x80\x00"),          // five-byte tag, number 0
-      Bytes("\x88\x80\x80\x80\x00\x01"),      // five-byte tag of field 1
-      Bytes("\x0a\x80\x80\x80\x80\x00"),      // five-byte length 0
-      Bytes("\x0a\x80\x80\x80\x80\x80\x00"),  // six-byte length 0
-      Bytes("\x10\xff\xff\xff\xff\xff\xff\xff\xff\xff\x01"),  // ten-byte varint
-      Bytes("\x10\xff\xff\xff\xff\xff\xff\xff\xff\xff\x7f"),
-      Bytes(
-          "\x10\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff\x01"),  // eleven bytes
-      Bytes("\x49\x01\x02\x03\x04\x05\x06\x07"),  // 64-bit value cut off
-      Bytes("\x4d\x01\x02\x03\x04"),
-      Bytes("\x22\x02\x0c\x00"),      // end-group tag closing an element
-      Bytes("\x22\x03\x4b\x4c\x08"),  // element ends inside a group's field
-      Bytes("\x4b\x22\x01\x0a\x4c"),  // known number inside an unknown group
-      Bytes("\x08\x01\x0a\x00"),  // known number, wrong type, then the field
-      Nested(99, ""),
-      Nested(100, ""),
-      Nested(101, ""),
-      Bytes("\x22\x00\x22\x00\x1a\x02\x08\x01"),
-  };
-  for (const std::string& bytes : cases) ExpectSameJudgement(type, bytes);
-}
-
-// Reports written back to back parse as one: each singular top-level field
-// met again is told once, where it comes again; lists, and fields inside
-// sub-messages, are not what joining reports repeats.
-TEST(WalkWireTest, TellsEachSingularTopLevelFieldMetAgainOnce) {
-  // lrouter_id: "r1"; route { network: "n" }
-  const std::string table = Bytes(
-      "\x0a\x02"
-      "r1"
-      "\x22\x03\x12\x01"
-      "n");
-  // lrouter_id; route { network } twice, as one route's two values merge.
-  const std::string inner_twice = Bytes(
-      "\x0a\x01"
-      "a"
-      "\x22\x06\x12\x01"
-      "x"
-      "\x12\x01"
-      "y");
-  const struct {
-    std::string name;
-    std::string bytes;
-    std::vector<std::pair<std::string, size_t>> repeated;  // path, offset
-  } cases[] = {
-      {"one report", table, {}},
-      {"two joined", table + table, {{"lrouter_id", table.size()}}},
-      {"three joined", table + table + table, {{"lrouter_id", table.size()}}},
-      {"a list element again", Bytes("\x22\x00\x22\x00"), {}},
-      {"inside an element", inner_twice, {}},
-      {"one field twice",
-       Bytes("\x10\x01\x0a\x00\x10\x02"),
-       {{"timestamp", 4}}},
-  };
-  for (const auto& c : cases) {
-    const WireWalk walk = WalkWire(*l3::RouteTableMsg::descriptor(), c.bytes);
-    ASSERT_FALSE(walk.malformation) << c.name;
-    EXPECT_TRUE(walk.drift.empty()) << c.name;
-    std::vector<std::pair<std::string, size_t>> repeated;
-    for (const Drift& drift : walk.repeated) {
-      EXPECT_EQ(drift.kind, Drift::Kind::kRepeatedSingular) << c.name;
-      repeated.emplace_back(drift.path, drift.offset);
-    }
-    EXPECT_EQ(repeated, c.repeated) << c.name;
+  const auto cases =
+      testdata::ReadCases(OSTREL_TEST_DATA "/edge_encodings.txt");
+  ASSERT_GE(cases.size(), 24u);
+  for (const testdata::Case& c : cases) {
+    ExpectSameJudgement(type, testdata::FromHex(c.Joined("hex")));
   }
-}
-
-// The shipped examples in binary, each with its type (from its header).
-std::vector<std::pair<const Descriptor*, std::string>> ExampleReports() {
-  std::vector<std::pair<const Descriptor*, std::string>> reports;
-  for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
-    if (entry.path().extension() != ".txtpb") continue;
-    std::stringstream text;
-    text << std::ifstream(entry.path()).rdbuf();
-    const std::string header = "# proto-message: ";
-    const size_t at = text.str().find(header) + header.size();
-    const Descriptor* type =
-        FindReportType(text.str().substr(at, text.str().find('\n', at) - at));
-    std::string binary;
-    if (Encode(*type, text.str(), Format::kText, &binary).ok()) {
-      reports.emplace_back(type, binary);
-    }
-  }
-  return reports;
-}
-
-TEST(TopLevelRecordsTest, DecidesAsSoonAsNoMoreBytesCanHelp) {
-  const struct {
-    std::string bytes;
-    size_t decided_at;  // the prefix length it is certain at, or 0
-  } cases[] = {
-      {Bytes("\x10\x05\x00\x00"), 3},          // tag 0
-      {Bytes("\x0c"), 1},                      // end group at the top
-      {Bytes("\x0f"), 1},                      // wire type 7
-      {Bytes("\x80\x80\x80\x80\x80\x01"), 5},  // tag of six bytes
-      {Bytes("\x10\xff\xff\xff\xff\xff\xff\xff\xff\xff\xff"), 11},
-      {Bytes("\x0a\xff\xff\xff\xff\x07"), 6},  // ends past 2 GiB
-      {Bytes("\x0a\x02\x00\x00\x0a\x02"), 0},  // cut, not wrong
-      {Bytes("\x0b\x00\x0c\x00"), 0},          // groups: for the walk
-  };
-  for (const auto& c : cases) {
-    TopLevelRecords records;
-    size_t decided_at = 0;
-    for (size_t n = 1; n <= c.bytes.size() && decided_at == 0; ++n) {
-      if (records.CertainlyMalformed(std::string_view(c.bytes).substr(0, n))) {
-        decided_at = n;
-      }
-    }
-    EXPECT_EQ(decided_at, c.decided_at) << ::testing::PrintToString(c.bytes);
-  }
+  for (int depth : {99, 100, 101}) ExpectSameJudgement(type, Nested(depth, ""));
 }
 
 // Whether JsonExactWire, handed `bytes` in pieces of `piece` bytes, finds
@@ -303,7 +147,13 @@ bool FollowedExact(const Descriptor& type, const std::string& bytes,
 }
 
 TEST(WalkWireTest, JudgesMutatedExamplesAsTheRuntimeDoes) {
-  const auto reports = ExampleReports();
+  std::vector<std::pair<const Descriptor*, std::string>> reports;
+  for (const testdata::Example& example : testdata::Examples()) {
+    const Descriptor* type = FindReportType(example.type);
+    ASSERT_TRUE(Encode(*type, example.text, Format::kText,
+                       &reports.emplace_back(type, "").second)
+                    .ok());
+  }
   ASSERT_GE(reports.size(), 6u);
   std::mt19937 random(20261206);
   auto below = [&](size_t n) {

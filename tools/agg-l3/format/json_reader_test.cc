@@ -5,9 +5,6 @@
 #include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "wire_vectors.h"
 
@@ -70,15 +67,8 @@ TEST(ReadJson, ReadsWhatTheRuntimePrintsAsTheRuntimeDoes) {
   for (const auto& vector : testdata::EveryFieldVectors()) {
     reports.emplace_back(vector.type, vector.text);
   }
-  for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
-    if (entry.path().extension() != ".txtpb") continue;
-    std::ifstream file(entry.path());
-    std::stringstream text;
-    text << file.rdbuf();
-    const std::string marker = "# proto-message: ";
-    const size_t at = text.str().find(marker) + marker.size();
-    reports.emplace_back(text.str().substr(at, text.str().find('\n', at) - at),
-                         text.str());
+  for (const testdata::Example& example : testdata::Examples()) {
+    reports.emplace_back(example.type, example.text);
   }
   ASSERT_GT(reports.size(), 60u);
   for (const auto& [type, text] : reports) {
@@ -107,21 +97,11 @@ struct Case {
 
 // The cases of testdata/json_reader_cases.txt, as its header describes them.
 std::vector<Case> Cases() {
-  std::ifstream file(TESTDATA_DIR "/json_reader_cases.txt");
-  EXPECT_TRUE(file.is_open());
   std::vector<Case> cases;
-  for (std::string line; std::getline(file, line);) {
-    if (line.rfind("|", 0) == 0) {
-      cases.back().json += "\n" + line.substr(std::min<size_t>(2, line.size()));
-    } else if (line.rfind("=> ", 0) == 0) {
-      cases.back().error = line.substr(3);
-    } else if (!line.empty() && line[0] != '#') {
-      std::istringstream words(line);
-      Case c;
-      words >> c.kind >> c.type;
-      std::getline(words >> std::ws, c.json);
-      cases.push_back(c);
-    }
+  for (const testdata::Case& c :
+       testdata::ReadCases(TESTDATA_DIR "/json_reader_cases.txt")) {
+    cases.push_back(
+        {c.head.at(0), c.head.at(1), c.Joined("json"), c.Joined("error")});
   }
   return cases;
 }

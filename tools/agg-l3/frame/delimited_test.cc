@@ -113,27 +113,5 @@ TEST(WriteDelimited, FramesAsTheDelimitedHelpers) {
   EXPECT_EQ(bytes, stream.bytes);
 }
 
-TEST(DelimitedReader, RejectsImpossiblePrefixes) {
-  const struct {
-    const char* hex;
-    const char* error;
-  } cases[] = {
-      {"80",
-       "record 1 at byte 0: its length prefix is cut short or not a "
-       "varint"},
-      {"FF FF FF FF FF FF FF FF FF FF 01",
-       "record 1 at byte 0: its length "
-       "prefix is cut short or not a "
-       "varint"},
-      {"00 80 80 80 80 08",
-       "record 2 at byte 1: its length prefix says "
-       "2147483648 bytes, more than a report can hold "
-       "(2 GiB)"},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(ReadAll(testdata::FromHex(c.hex), false).error, c.error) << c.hex;
-  }
-}
-
 }  // namespace
 }  // namespace ostrel::agg_l3

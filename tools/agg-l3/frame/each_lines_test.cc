@@ -109,33 +109,6 @@ TEST(EachLines, LateRecordsGetALineOfTheirOwn) {
                 "22 02 12 00 2A 09 09 07 00 00 00 00 00 00 00 0A 01 61"));
 }
 
-TEST(EachLines, Failures) {
-  const std::string two_routes =
-      testdata::FromHex("22 02 12 00 22 03 12 05 61");
-  const Result broken = Decode("RouteTableMsg", "route", two_routes);
-  EXPECT_EQ(broken.status.code(), kMalformed);
-  EXPECT_EQ(broken.output, "{}\n{\"route\":[{\"network\":\"\"}]}\n");
-  EXPECT_EQ(broken.status.message(),
-            "in: RouteTableMsg: element 1 of route at byte 4: malformed");
-
-  const Result truncated =
-      Decode("RouteTableMsg", "route", two_routes.substr(0, 7));
-  EXPECT_EQ(truncated.status.code(), kMalformed);
-  EXPECT_NE(truncated.status.message().find(
-                "element 1 of route at byte 4: truncated"),
-            std::string::npos);
-
-  const Result no_list = Decode("RouteTableMsg", "lrouter_id", two_routes);
-  EXPECT_EQ(no_list.status.code(), kCannotRun);
-  EXPECT_EQ(no_list.status.message(),
-            "RouteTableMsg has no list named lrouter_id; its lists: route");
-
-  const Result bad_line =
-      Encode("RouteTableMsg", "route", "{}\n{\"route\":[{\"nope\":1}]}\n");
-  EXPECT_EQ(bad_line.status.code(), kMalformed);
-  EXPECT_NE(bad_line.status.message().find("in, line 2: "), std::string::npos);
-}
-
 // Element lines are parsed in batches; what the lines say, and which line
 // an error is on, must not depend on where batches start and end.
 TEST(EachLines, ManyElementLinesEncodeAsOneByOne) {

@@ -1,0 +1,94 @@
+#include "format/text_printer.h"
+
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/unknown_field_set.h>
+
+#include <cmath>
+#include <type_traits>
+
+namespace ostrel::agg_l3 {
+
+using google::protobuf::FieldDescriptor;
+using google::protobuf::Message;
+using google::protobuf::Reflection;
+
+void TextPrinter::Print(const Message& message) {
+  PrintMessage(message, 0);
+  DrainIfLarge();
+}
+
+void TextPrinter::Indent(int depth) {
+  buffer_.append(2 * static_cast<size_t>(depth), ' ');
+}
+
+void TextPrinter::PrintMessage(const Message& message, int depth) {
+  const Reflection& reflection = *message.GetReflection();
+  for (const FieldDescriptor* field : SetFields(message, reflection, depth)) {
+    if (!field->is_repeated()) {
+      PrintValue(message, reflection, *field, -1, depth);
+      continue;
+    }
+    const int count = reflection.FieldSize(message, field);
+    for (int i = 0; i < count; ++i) {
+      PrintValue(message, reflection, *field, i, depth);
+      DrainIfLarge();
+    }
+  }
+  // Rare, and how the runtime prints them (a string that parses as fields
+  // is printed as a message of them) is its own: it prints them here too.
+  const auto& unknown = reflection.GetUnknownFields(message);
+  if (!unknown.empty()) {
+    google::protobuf::TextFormat::Printer runtime;
+    runtime.SetInitialIndentLevel(depth);
+    google::protobuf::io::StringOutputStream output(&buffer_);
+    runtime.PrintUnknownFields(unknown, &output);
+  }
+}
+
+// `index` is the element's for a list, -1 for a singular field.
+void TextPrinter::PrintValue(const Message& message,
+                             const Reflection& reflection,
+                             const FieldDescriptor& field, int index,
+                             int depth) {
+  Indent(depth);
+  buffer_.append(field.name());
+  VisitValue(message, reflection, field, index, [&](const auto& value) {
+    using Value = std::decay_t<decltype(value)>;
+    if constexpr (std::is_base_of_v<Message, Value>) {
+      buffer_.append(" {\n");
+      PrintMessage(value, depth + 1);
+      Indent(depth);
+      buffer_.append("}\n");
+      return;
+    }
+    buffer_.append(": ");
+    if constexpr (std::is_same_v<Value, bool>) {
+      buffer_.append(value ? "true" : "false");
+    } else if constexpr (std::is_integral_v<Value>) {
+      AppendInteger(value, &buffer_);
+    } else if constexpr (std::is_floating_point_v<Value>) {
+      if (std::isnan(value)) {
+        buffer_.append("nan");  // whatever its sign
+      } else {
+        AppendShortest(value, &buffer_);
+      }
+    } else if constexpr (std::is_same_v<Value, EnumNumber>) {
+      const auto* name = field.enum_type()->FindValueByNumber(value.number);
+      if (name == nullptr) {
+        AppendInteger(value.number, &buffer_);
+      } else {
+        buffer_.append(name->name());
+      }
+    } else if constexpr (std::is_same_v<Value, std::string>) {
+      // Octal escapes for every byte outside printable ASCII: bytes that are
+      // not UTF-8 print too, and read back as they were.
+      buffer_.push_back('"');
+      google::protobuf::CEscapeAndAppend(value, &buffer_);
+      buffer_.push_back('"');
+    }
+    buffer_.push_back('\n');
+  });
+}
+
+}  // namespace ostrel::agg_l3

@@ -14,24 +14,40 @@ using google::protobuf::Message;
 using google::protobuf::Reflection;
 
 void TextPrinter::Print(const Message& message) {
-  PrintMessage(message, 0);
+  PrintMessage(message, *message.GetDescriptor(), 0);
   DrainIfLarge();
 }
 
-void TextPrinter::Indent(int depth) {
-  buffer_.append(2 * static_cast<size_t>(depth), ' ');
+const std::vector<std::string>& TextPrinter::Lines(
+    const google::protobuf::Descriptor& type, int depth) {
+  std::vector<std::string>& lines = lines_[{&type, depth}];
+  if (lines.empty()) {
+    const std::string indent(2 * static_cast<size_t>(depth), ' ');
+    for (int i = 0; i < type.field_count(); ++i) {
+      const FieldDescriptor& field = *type.field(i);
+      lines.push_back(indent + field.name() +
+                      (field.message_type() != nullptr ? " {\n" : ": "));
+    }
+    lines.push_back(indent + "}\n");
+  }
+  return lines;
 }
 
-void TextPrinter::PrintMessage(const Message& message, int depth) {
+// `type` is the message's, known from the field that holds it: asking the
+// message costs a virtual call.
+void TextPrinter::PrintMessage(const Message& message,
+                               const google::protobuf::Descriptor& type,
+                               int depth) {
   const Reflection& reflection = *message.GetReflection();
+  const std::vector<std::string>& lines = Lines(type, depth);
   for (const FieldDescriptor* field : SetFields(message, reflection, depth)) {
     if (!field->is_repeated()) {
-      PrintValue(message, reflection, *field, -1, depth);
+      PrintValue(message, reflection, *field, -1, lines, depth);
       continue;
     }
     const int count = reflection.FieldSize(message, field);
     for (int i = 0; i < count; ++i) {
-      PrintValue(message, reflection, *field, i, depth);
+      PrintValue(message, reflection, *field, i, lines, depth);
       DrainIfLarge();
     }
   }
@@ -50,19 +66,15 @@ void TextPrinter::PrintMessage(const Message& message, int depth) {
 void TextPrinter::PrintValue(const Message& message,
                              const Reflection& reflection,
                              const FieldDescriptor& field, int index,
-                             int depth) {
-  Indent(depth);
-  buffer_.append(field.name());
+                             const std::vector<std::string>& lines, int depth) {
+  buffer_.append(lines[static_cast<size_t>(field.index())]);
   VisitValue(message, reflection, field, index, [&](const auto& value) {
     using Value = std::decay_t<decltype(value)>;
     if constexpr (std::is_base_of_v<Message, Value>) {
-      buffer_.append(" {\n");
-      PrintMessage(value, depth + 1);
-      Indent(depth);
-      buffer_.append("}\n");
+      PrintMessage(value, *field.message_type(), depth + 1);
+      buffer_.append(lines.back());
       return;
     }
-    buffer_.append(": ");
     if constexpr (std::is_same_v<Value, bool>) {
       buffer_.append(value ? "true" : "false");
     } else if constexpr (std::is_integral_v<Value>) {

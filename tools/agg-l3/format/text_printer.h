@@ -13,6 +13,11 @@
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/message.h>
 
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "format/stream_printer.h"
 
 namespace ostrel::agg_l3 {
@@ -26,12 +31,22 @@ class TextPrinter : public StreamPrinter {
   void Print(const google::protobuf::Message& message) override;
 
  private:
-  void PrintMessage(const google::protobuf::Message& message, int depth);
+  // What starts the lines of a message's fields at `depth`, by the field's
+  // index in `type`: the indentation and the name, then ": " before a value
+  // or " {\n" before a message; last, the line that closes a message opened
+  // at `depth`. Made once for each type and depth.
+  const std::vector<std::string>& Lines(
+      const google::protobuf::Descriptor& type, int depth);
+  void PrintMessage(const google::protobuf::Message& message,
+                    const google::protobuf::Descriptor& type, int depth);
   void PrintValue(const google::protobuf::Message& message,
                   const google::protobuf::Reflection& reflection,
                   const google::protobuf::FieldDescriptor& field, int index,
-                  int depth);
-  void Indent(int depth);
+                  const std::vector<std::string>& lines, int depth);
+
+  std::map<std::pair<const google::protobuf::Descriptor*, int>,
+           std::vector<std::string>>
+      lines_;
 };
 
 }  // namespace ostrel::agg_l3

@@ -55,7 +55,7 @@ std::unique_ptr<StreamPrinter> NewPrinter(
     Format format, const google::protobuf::util::JsonPrintOptions& json,
     google::protobuf::io::ZeroCopyOutputStream* output);
 
-// Prints one `report` so.
+// One `report` printed so, compact JSON on a line of its own.
 void Print(const google::protobuf::Message& report, Format format,
            const google::protobuf::util::JsonPrintOptions& json,
            google::protobuf::io::ZeroCopyOutputStream* output);

@@ -51,8 +51,9 @@ void TextPrinter::PrintMessage(const Message& message,
       DrainIfLarge();
     }
   }
-  // Rare, and how the runtime prints them (a string that parses as fields
-  // is printed as a message of them) is its own: it prints them here too.
+  // Unknown fields are rare, and the runtime's way with them (a string that
+  // parses as fields prints as a message of them) is its own: its printer
+  // writes them, indented to this depth.
   const auto& unknown = reflection.GetUnknownFields(message);
   if (!unknown.empty()) {
     google::protobuf::TextFormat::Printer runtime;

@@ -1,8 +1,10 @@
 // Any bytes, as any report type: parsing fails cleanly or gives a message
 // that serializes to exactly its size, reparses to the same bytes, survives
-// text and JSON round trips, and whose drift check agrees with the parser.
+// text and JSON round trips, prints as text byte for byte as the runtime
+// prints it, and whose drift check agrees with the parser.
 
 #include <google/protobuf/io/tokenizer.h>
+#include <google/protobuf/io/zero_copy_stream_impl_lite.h>
 #include <google/protobuf/message.h>
 #include <google/protobuf/text_format.h>
 #include <google/protobuf/util/json_util.h>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "format/drift_check.h"
+#include "format/text_printer.h"
 #include "fuzz_input.h"
 
 namespace {
@@ -48,6 +51,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text;
   ostrel::fuzz::Require(
       google::protobuf::TextFormat::PrintToString(*whole.message, &text));
+  std::string ours;
+  {
+    google::protobuf::io::StringOutputStream output(&ours);
+    ostrel::agg_l3::TextPrinter(&output).Print(*whole.message);
+  }
+  ostrel::fuzz::Require(ours == text);
   std::unique_ptr<google::protobuf::Message> from_text(prototype->New());
   SilentErrors silent;
   google::protobuf::TextFormat::Parser parser;

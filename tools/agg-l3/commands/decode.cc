@@ -6,7 +6,6 @@
 //   decode --delimited     a report per record, printed as each is read:
 //                          text after a "--- record N" line, or JSON lines.
 
-#include <google/protobuf/text_format.h>
 #include <ostrel/report_stream.h>
 
 #include <functional>
@@ -14,7 +13,6 @@
 #include "commands/commands.h"
 #include "format/drift_check.h"
 #include "format/input_hints.h"
-#include "format/json_printer.h"
 #include "format/raw_listing.h"
 #include "format/report_codec.h"
 #include "frame/delimited.h"
@@ -116,11 +114,11 @@ Status DecodeDelimited(const Options& options, Input& input, Output& output,
   DelimitedReader reader(input.stream(), input.size());
   google::protobuf::util::JsonPrintOptions json = options.json;
   json.add_whitespace = false;  // a report per line
-  JsonPrinter out(json, output.stream());
+  const std::unique_ptr<StreamPrinter> out =
+      NewPrinter(options.format, json, output.stream());
   const std::unique_ptr<Message> report = NewReport(type);
   std::string record;
-  std::string text;
-  while (!out.failed() && reader.NextRecord()) {
+  while (!out->failed() && reader.NextRecord()) {
     const std::string source =
         input.name() + ", record " + std::to_string(reader.number());
     progress.Update(reader.offset(), reader.number());
@@ -142,19 +140,16 @@ Status DecodeDelimited(const Options& options, Input& input, Output& output,
     }
     if (!exactness.Judge(report.get())) return exactness.Refusal(source);
     if (options.format == Format::kText) {
-      google::protobuf::TextFormat::PrintToString(*report, &text);
-      out.Write(TextRecordSeparator(reader.number()) + "\n");
-      out.Write(text);
-    } else {
-      out.Print(*report);
-      out.Write("\n");
+      out->Write(TextRecordSeparator(reader.number()) + "\n");
     }
+    out->Print(*report);
+    if (options.format == Format::kJson) out->Write("\n");
     // A record at a time, so that a live log prints as it arrives.
-    out.Flush();
+    out->Flush();
     output.Flush();
   }
   if (!reader.ok()) return {kMalformed, input.name() + ": " + reader.error()};
-  if (!out.Flush()) return {kCannotRun, "cannot write the output"};
+  if (!out->Flush()) return {kCannotRun, "cannot write the output"};
   return {};
 }
 

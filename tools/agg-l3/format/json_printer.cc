@@ -1,11 +1,9 @@
 #include "format/json_printer.h"
 
 #include <google/protobuf/descriptor.h>
-#include <google/protobuf/stubs/strutil.h>
 
-#include <charconv>
 #include <cmath>
-#include <cstring>
+#include <type_traits>
 
 namespace ostrel::agg_l3 {
 namespace {
@@ -14,15 +12,12 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::Reflection;
 
-constexpr size_t kDrainAt = 1 << 16;
-
+// 64-bit integers are strings in JSON, which many readers hold as doubles.
 template <typename Integer>
-void AppendInteger(Integer value, bool quoted, std::string* out) {
-  char digits[24];
-  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  if (quoted) out->push_back('"');
-  out->append(digits, static_cast<size_t>(end - digits));
-  if (quoted) out->push_back('"');
+void AppendQuoted(Integer value, std::string* out) {
+  out->push_back('"');
+  AppendInteger(value, out);
+  out->push_back('"');
 }
 
 // Finite numbers as the runtime's shortest round-tripping form (-0 as -0.0,
@@ -33,9 +28,7 @@ void AppendReal(Real value, std::string* out) {
   if (value == 0 && std::signbit(value)) {
     out->append("-0.0");  // the runtime's -0 reads back as the integer 0
   } else if (std::isfinite(value)) {
-    out->append(sizeof(Real) == sizeof(float)
-                    ? google::protobuf::SimpleFtoa(static_cast<float>(value))
-                    : google::protobuf::SimpleDtoa(value));
+    AppendShortest(value, out);
   } else {
     out->append(std::isnan(value) ? "\"NaN\""
                 : value > 0       ? "\"Infinity\""
@@ -144,43 +137,12 @@ bool AppendEscape(uint32_t cp, std::string* out) {
 JsonPrinter::JsonPrinter(
     const google::protobuf::util::JsonPrintOptions& options,
     google::protobuf::io::ZeroCopyOutputStream* output)
-    : options_(options), output_(output) {}
-
-JsonPrinter::~JsonPrinter() { Flush(); }
+    : StreamPrinter(output), options_(options) {}
 
 void JsonPrinter::Print(const Message& message) {
   PrintObject(message, 1);
   NewLine(0);
   DrainIfLarge();
-}
-
-void JsonPrinter::Write(std::string_view raw) {
-  buffer_.append(raw);
-  DrainIfLarge();
-}
-
-bool JsonPrinter::Flush() {
-  std::string_view pending = buffer_;
-  while (!pending.empty() && !failed_) {
-    void* data;
-    int size;
-    if (!output_->Next(&data, &size)) {
-      failed_ = true;
-      break;
-    }
-    const size_t taken = std::min(pending.size(), static_cast<size_t>(size));
-    std::memcpy(data, pending.data(), taken);
-    pending.remove_prefix(taken);
-    if (taken < static_cast<size_t>(size)) {
-      output_->BackUp(size - static_cast<int>(taken));
-    }
-  }
-  buffer_.clear();
-  return !failed_;
-}
-
-void JsonPrinter::DrainIfLarge() {
-  if (buffer_.size() >= kDrainAt) Flush();
 }
 
 void JsonPrinter::NewLine(int depth) {
@@ -222,14 +184,9 @@ void JsonPrinter::PrintObject(const Message& message, int depth) {
       }
     }
   } else {
-    const size_t level = static_cast<size_t>(depth);
-    if (fields_.size() <= level) fields_.resize(level + 1);
-    reflection.ListFields(message, &fields_[level]);
-    // Indexed, not iterated: the messages below may grow fields_.
-    for (size_t i = 0; i < fields_[level].size(); ++i) {
-      const FieldDescriptor& field = *fields_[level][i];
-      member(field);
-      PrintField(message, reflection, field, depth);
+    for (const FieldDescriptor* field : SetFields(message, reflection, depth)) {
+      member(*field);
+      PrintField(message, reflection, *field, depth);
     }
   }
   if (!first) NewLine(depth - 1);
@@ -260,84 +217,45 @@ void JsonPrinter::PrintValue(const Message& message,
                              const Reflection& reflection,
                              const FieldDescriptor& field, int index,
                              int depth) {
-  const Reflection* r = &reflection;
-  const bool list = index >= 0;
-  switch (field.cpp_type()) {
-    case FieldDescriptor::CPPTYPE_INT32:
-      AppendInteger(list ? r->GetRepeatedInt32(message, &field, index)
-                         : r->GetInt32(message, &field),
-                    false, &buffer_);
-      break;
-    case FieldDescriptor::CPPTYPE_UINT32:
-      AppendInteger(list ? r->GetRepeatedUInt32(message, &field, index)
-                         : r->GetUInt32(message, &field),
-                    false, &buffer_);
-      break;
-    case FieldDescriptor::CPPTYPE_INT64:
-      AppendInteger(list ? r->GetRepeatedInt64(message, &field, index)
-                         : r->GetInt64(message, &field),
-                    true, &buffer_);
-      break;
-    case FieldDescriptor::CPPTYPE_UINT64:
-      AppendInteger(list ? r->GetRepeatedUInt64(message, &field, index)
-                         : r->GetUInt64(message, &field),
-                    true, &buffer_);
-      break;
-    case FieldDescriptor::CPPTYPE_BOOL:
-      buffer_.append((list ? r->GetRepeatedBool(message, &field, index)
-                           : r->GetBool(message, &field))
-                         ? "true"
-                         : "false");
-      break;
-    case FieldDescriptor::CPPTYPE_FLOAT:
-      AppendReal(list ? r->GetRepeatedFloat(message, &field, index)
-                      : r->GetFloat(message, &field),
-                 &buffer_);
-      break;
-    case FieldDescriptor::CPPTYPE_DOUBLE:
-      AppendReal(list ? r->GetRepeatedDouble(message, &field, index)
-                      : r->GetDouble(message, &field),
-                 &buffer_);
-      break;
-    case FieldDescriptor::CPPTYPE_ENUM: {
-      const int number = list ? r->GetRepeatedEnumValue(message, &field, index)
-                              : r->GetEnumValue(message, &field);
-      const auto* value = field.enum_type()->FindValueByNumber(number);
-      if (options_.always_print_enums_as_ints || value == nullptr) {
-        AppendInteger(number, false, &buffer_);
+  VisitValue(message, reflection, field, index, [&](const auto& value) {
+    using Value = std::decay_t<decltype(value)>;
+    if constexpr (std::is_same_v<Value, bool>) {
+      buffer_.append(value ? "true" : "false");
+    } else if constexpr (std::is_same_v<Value, int64_t> ||
+                         std::is_same_v<Value, uint64_t>) {
+      AppendQuoted(value, &buffer_);
+    } else if constexpr (std::is_integral_v<Value>) {
+      AppendInteger(value, &buffer_);
+    } else if constexpr (std::is_floating_point_v<Value>) {
+      AppendReal(value, &buffer_);
+    } else if constexpr (std::is_same_v<Value, EnumNumber>) {
+      const auto* name = field.enum_type()->FindValueByNumber(value.number);
+      if (options_.always_print_enums_as_ints || name == nullptr) {
+        AppendInteger(value.number, &buffer_);
       } else {
-        PrintString(value->name());
+        PrintString(name->name());
       }
-      break;
+    } else if constexpr (std::is_same_v<Value, std::string>) {
+      PrintString(value);
+    } else {
+      PrintObject(value, depth + 1);
     }
-    case FieldDescriptor::CPPTYPE_STRING: {
-      std::string scratch;
-      PrintString(
-          list ? r->GetRepeatedStringReference(message, &field, index, &scratch)
-               : r->GetStringReference(message, &field, &scratch));
-      break;
-    }
-    case FieldDescriptor::CPPTYPE_MESSAGE:
-      PrintObject(list ? r->GetRepeatedMessage(message, &field, index)
-                       : r->GetMessage(message, &field),
-                  depth + 1);
-      break;
-  }
+  });
 }
 
 void JsonPrinter::PrintDefault(const FieldDescriptor& field) {
   switch (field.cpp_type()) {
     case FieldDescriptor::CPPTYPE_INT32:
-      AppendInteger(field.default_value_int32(), false, &buffer_);
+      AppendInteger(field.default_value_int32(), &buffer_);
       break;
     case FieldDescriptor::CPPTYPE_UINT32:
-      AppendInteger(field.default_value_uint32(), false, &buffer_);
+      AppendInteger(field.default_value_uint32(), &buffer_);
       break;
     case FieldDescriptor::CPPTYPE_INT64:
-      AppendInteger(field.default_value_int64(), true, &buffer_);
+      AppendQuoted(field.default_value_int64(), &buffer_);
       break;
     case FieldDescriptor::CPPTYPE_UINT64:
-      AppendInteger(field.default_value_uint64(), true, &buffer_);
+      AppendQuoted(field.default_value_uint64(), &buffer_);
       break;
     case FieldDescriptor::CPPTYPE_BOOL:
       buffer_.append(field.default_value_bool() ? "true" : "false");
@@ -350,7 +268,7 @@ void JsonPrinter::PrintDefault(const FieldDescriptor& field) {
       break;
     case FieldDescriptor::CPPTYPE_ENUM:
       if (options_.always_print_enums_as_ints) {
-        AppendInteger(field.default_value_enum()->number(), false, &buffer_);
+        AppendInteger(field.default_value_enum()->number(), &buffer_);
       } else {
         PrintString(field.default_value_enum()->name());
       }

@@ -1,12 +1,20 @@
+// Both report printers against the runtime's, byte for byte.
+
 #include "format/json_printer.h"
 
+#include <google/protobuf/io/zero_copy_stream_impl.h>
 #include <google/protobuf/io/zero_copy_stream_impl_lite.h>
+#include <google/protobuf/text_format.h>
+#include <google/protobuf/unknown_field_set.h>
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <random>
 
+#include "format/text_printer.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "wire_vectors.h"
 
@@ -49,14 +57,15 @@ std::string Runtime(const Message& message, const JsonPrintOptions& options) {
   return json;
 }
 
-std::string Ours(const Message& message, const JsonPrintOptions& options) {
-  std::string json;
+template <typename Printer, typename... Options>
+std::string Ours(const Message& message, const Options&... options) {
+  std::string printed;
   {
-    google::protobuf::io::StringOutputStream output(&json);
-    JsonPrinter printer(options, &output);
+    google::protobuf::io::StringOutputStream output(&printed);
+    Printer printer(options..., &output);
     printer.Print(message);
   }
-  return json;
+  return printed;
 }
 
 // The sixteen combinations of the options the printer honours.
@@ -80,35 +89,112 @@ std::string Describe(const JsonPrintOptions& options) {
          " proto_names=" + (options.preserve_proto_field_names ? "1" : "0");
 }
 
-void ExpectSameAsRuntime(const Message& message) {
-  for (const JsonPrintOptions& options : EveryOptionSet()) {
-    ASSERT_EQ(Ours(message, options), Runtime(message, options))
+// Text, and JSON under each of `json`.
+void ExpectSameAsRuntime(
+    const Message& message,
+    const std::vector<JsonPrintOptions>& json = EveryOptionSet()) {
+  std::string text;
+  ASSERT_TRUE(google::protobuf::TextFormat::PrintToString(message, &text));
+  ASSERT_EQ(Ours<TextPrinter>(message), text);
+  for (const JsonPrintOptions& options : json) {
+    ASSERT_EQ(Ours<JsonPrinter>(message, options), Runtime(message, options))
         << Describe(options);
   }
 }
 
-TEST(JsonPrinter, EveryVectorUnderEveryOptionSetPrintsAsTheRuntime) {
+// Up to three unknown fields of each wire type, groups and messages holding
+// more, and strings that only look like them.
+void AddUnknownFields(std::mt19937& random, int depth,
+                      google::protobuf::UnknownFieldSet* fields) {
+  for (int n = random() % 4; n > 0; --n) {
+    const int number = 100 + random() % 1000;
+    switch (random() % 5) {
+      case 0:
+        fields->AddVarint(number, uint64_t{random()} << (random() % 40));
+        break;
+      case 1:
+        fields->AddFixed32(number, random());
+        break;
+      case 2:
+        fields->AddFixed64(number, uint64_t{random()} << 32 | random());
+        break;
+      case 3: {
+        std::string bytes = "\x0a\x05\xff\"\n";  // cut short
+        if (random() % 4) {
+          google::protobuf::UnknownFieldSet inner;
+          if (depth < 12) AddUnknownFields(random, depth + 1, &inner);
+          inner.SerializeToString(&bytes);
+        }
+        fields->AddLengthDelimited(number, bytes);
+        break;
+      }
+      case 4:
+        if (depth < 12) {
+          AddUnknownFields(random, depth + 1, fields->AddGroup(number));
+        }
+        break;
+    }
+  }
+}
+
+// Adds unknown fields to `message` and to every message in it.
+void AddUnknownFieldsEverywhere(std::mt19937& random, Message* message) {
+  const auto& reflection = *message->GetReflection();
+  AddUnknownFields(random, 0, reflection.MutableUnknownFields(message));
+  std::vector<const google::protobuf::FieldDescriptor*> fields;
+  reflection.ListFields(*message, &fields);
+  for (const auto* field : fields) {
+    if (field->message_type() == nullptr) continue;
+    if (!field->is_repeated()) {
+      AddUnknownFieldsEverywhere(random,
+                                 reflection.MutableMessage(message, field));
+      continue;
+    }
+    for (int i = 0; i < reflection.FieldSize(*message, field); ++i) {
+      AddUnknownFieldsEverywhere(
+          random, reflection.MutableRepeatedMessage(message, field, i));
+    }
+  }
+}
+
+// Every vector and every shipped example, as they are, empty, and with
+// unknown fields added at every depth (JSON has no place for those).
+TEST(Printers, EveryReportPrintsAsTheRuntime) {
+  std::vector<std::unique_ptr<Message>> reports;
   for (const auto& vector : testdata::EveryFieldVectors()) {
-    SCOPED_TRACE(vector.type);
-    auto message = testdata::NewMessage(vector.type);
-    ASSERT_TRUE(message->ParseFromString(testdata::FromHex(vector.hex)));
-    ExpectSameAsRuntime(*message);
-    // Empty, and with only the default instances' values set.
-    message->Clear();
-    ExpectSameAsRuntime(*message);
+    reports.push_back(testdata::NewMessage(vector.type));
+    ASSERT_TRUE(reports.back()->ParseFromString(testdata::FromHex(vector.hex)));
   }
   for (const auto& vector : testdata::RecordVectors()) {
-    SCOPED_TRACE(vector.name);
-    auto message = testdata::NewMessage(vector.type);
-    ASSERT_TRUE(message->ParseFromString(testdata::FromHex(vector.hex)));
-    ExpectSameAsRuntime(*message);
+    reports.push_back(testdata::NewMessage(vector.type));
+    ASSERT_TRUE(reports.back()->ParseFromString(testdata::FromHex(vector.hex)));
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(EXAMPLES_DIR)) {
+    if (entry.path().extension() != ".txtpb") continue;
+    std::ifstream file(entry.path());
+    std::string header;  // "# proto-file: ...", then "# proto-message: TYPE"
+    std::getline(std::getline(file, header), header);
+    reports.push_back(
+        testdata::NewMessage(header.substr(header.find(": ") + 2)));
+    google::protobuf::io::IstreamInputStream text(&file);
+    ASSERT_TRUE(
+        google::protobuf::TextFormat::Parse(&text, reports.back().get()));
+  }
+  std::mt19937 random(15);
+  for (const auto& report : reports) {
+    SCOPED_TRACE(report->GetTypeName());
+    ExpectSameAsRuntime(*report);
+    AddUnknownFieldsEverywhere(random, report.get());
+    ExpectSameAsRuntime(*report);
+    report->Clear();  // only the default instances' values
+    ExpectSameAsRuntime(*report);
   }
 }
 
 // Strings are never checked for UTF-8, so every byte sequence must come out
 // as the runtime escapes it: all strings of one and two bytes, every code
 // point, and random runs of bytes around the multi-byte leads.
-TEST(JsonPrinter, EscapesEveryStringAsTheRuntime) {
+TEST(Printers, EscapesEveryStringAsTheRuntime) {
   std::vector<std::string> strings;
   for (int a = 0; a < 256; ++a) {
     for (int b = 0; b < 256; ++b) {
@@ -146,15 +232,13 @@ TEST(JsonPrinter, EscapesEveryStringAsTheRuntime) {
   }
 
   l3::RouteTableMsg table;
-  const JsonPrintOptions options;
   for (const std::string& value : strings) {
     table.set_lrouter_id(value);
-    ASSERT_EQ(Ours(table, options), Runtime(table, options))
-        << testing::PrintToString(value);
+    ExpectSameAsRuntime(table, {JsonPrintOptions()});
   }
 }
 
-TEST(JsonPrinter, PrintsNumbersAndEnumerationsAsTheRuntime) {
+TEST(Printers, PrintsNumbersAndEnumerationsAsTheRuntime) {
   std::vector<float> floats = {0.0f,
                                -0.0f,
                                0.1f,
@@ -176,7 +260,7 @@ TEST(JsonPrinter, PrintsNumbersAndEnumerationsAsTheRuntime) {
   for (float value : floats) {
     status.set_r_await(value);
     status.set_w_await(-value);
-    ASSERT_EQ(Ours(status, {}), Runtime(status, {})) << value;
+    ExpectSameAsRuntime(status, {JsonPrintOptions()});
   }
 
   // Setters store any number; reflection reads it back as it is.

@@ -14,6 +14,7 @@
 #include "format/drift_check.h"
 #include "format/json_printer.h"
 #include "format/json_reader.h"
+#include "format/text_printer.h"
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
 #include "wire_rules.h"
 
@@ -152,18 +153,22 @@ Message* NewReportKeptToExit(const Descriptor& type) {
       ->New(kept);
 }
 
+std::unique_ptr<StreamPrinter> NewPrinter(
+    Format format, const google::protobuf::util::JsonPrintOptions& json,
+    google::protobuf::io::ZeroCopyOutputStream* output) {
+  if (format == Format::kText) return std::make_unique<TextPrinter>(output);
+  return std::make_unique<JsonPrinter>(json, output);
+}
+
 void Print(const Message& report, Format format,
            const google::protobuf::util::JsonPrintOptions& json,
            google::protobuf::io::ZeroCopyOutputStream* output) {
-  if (format == Format::kText) {
-    google::protobuf::TextFormat::Print(report, output);
-    return;
-  }
-  JsonPrinter printer(json, output);
-  printer.Print(report);
+  const std::unique_ptr<StreamPrinter> printer =
+      NewPrinter(format, json, output);
+  printer->Print(report);
   // A line of its own also when compact, so that reports appended to a
   // file make JSON lines.
-  if (!json.add_whitespace) printer.Write("\n");
+  if (format == Format::kJson && !json.add_whitespace) printer->Write("\n");
 }
 
 Status Encode(const Descriptor& type, std::string_view text, Format format,

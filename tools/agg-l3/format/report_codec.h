@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "format/exactness.h"
+#include "format/stream_printer.h"
 #include "status.h"
 
 namespace ostrel::agg_l3 {
@@ -47,8 +48,14 @@ std::unique_ptr<google::protobuf::Message> NewReport(
 google::protobuf::Message* NewReportKeptToExit(
     const google::protobuf::Descriptor& type);
 
-// Prints `report` in `format` (JSON with `json`'s options) to `output`, as
-// it is: what the format cannot hold is for exactness.h to decide first.
+// A printer of reports in `format` (JSON with `json`'s options) to
+// `output`. It prints a report as it is: what the format cannot hold is for
+// exactness.h to decide first.
+std::unique_ptr<StreamPrinter> NewPrinter(
+    Format format, const google::protobuf::util::JsonPrintOptions& json,
+    google::protobuf::io::ZeroCopyOutputStream* output);
+
+// One `report` printed so, compact JSON on a line of its own.
 void Print(const google::protobuf::Message& report, Format format,
            const google::protobuf::util::JsonPrintOptions& json,
            google::protobuf::io::ZeroCopyOutputStream* output);

@@ -40,7 +40,7 @@ Status EncodeWhole(const Options& options, Input& input, Output& output,
         type, input.head(),
         options.format == Format::kJson ? InputForm::kJson : InputForm::kText);
     if (!hint.empty()) why += "; " + hint;
-    return {kMalformed, input.name() + " is not a " + type.name() +
+    return {kMalformed, input.name() + " is not a well-formed " + type.name() +
                             FormatName(options.format) + ": " + why};
   }
   for (const std::string& name : skipped) {

@@ -114,34 +114,39 @@ const WireLayout& LayoutOf(const Descriptor& type) {
   return LayoutLocked(type, known);
 }
 
-// Reads a varint of at most `max_bytes` bytes that ends before `end`, as
-// CodedInputStream reads it: a tenth byte's high bits are dropped. Null
-// when it does not.
-inline const uint8_t* ReadVarint(const uint8_t* p, const uint8_t* end,
-                                 int max_bytes, uint64_t* value) {
-  if (p < end && *p < 0x80) {
-    *value = *p;
-    return p + 1;
+enum class Varint { kRead, kCut, kTooLong };
+
+// Reads the varint at `*p` of at most `max_bytes` bytes, as CodedInputStream
+// reads it (a tenth byte's high bits are dropped), and moves `*p` past it.
+// kCut: the bytes end before it does.
+inline Varint ReadVarint(const uint8_t** p, const uint8_t* end, int max_bytes,
+                         uint64_t* value) {
+  const uint8_t* const at = *p;
+  if (at < end && *at < 0x80) {
+    *value = *at;
+    *p = at + 1;
+    return Varint::kRead;
   }
   uint64_t result = 0;
-  for (int i = 0; i < max_bytes && p < end; ++i) {
-    const uint8_t byte = *p++;
-    result |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
+  for (int i = 0; i < max_bytes; ++i) {
+    if (i >= end - at) return Varint::kCut;
+    const uint8_t byte = at[i];
+    if (i < 10) result |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
     if (byte < 0x80) {
       *value = result;
-      return p;
+      *p = at + i + 1;
+      return Varint::kRead;
     }
   }
-  return nullptr;
+  return Varint::kTooLong;
 }
 
 // How a record read in place turned out.
 enum class InPlace { kClean, kNotClean, kCut };
 
-// A varint that did not end before `end` is cut if fewer than `max_bytes`
-// bytes were left for it; else it is too long.
-InPlace CutOrNot(const uint8_t* p, const uint8_t* end, int max_bytes) {
-  return end - p < max_bytes ? InPlace::kCut : InPlace::kNotClean;
+// What a varint that was not read makes of its record.
+InPlace NotRead(Varint read) {
+  return read == Varint::kCut ? InPlace::kCut : InPlace::kNotClean;
 }
 
 bool Clean(const WireLayout& layout, const uint8_t* p, const uint8_t* end,
@@ -156,8 +161,9 @@ InPlace CleanRecord(const WireLayout& layout, const uint8_t** at,
                     const uint8_t* end, int depth, bool json) {
   const uint8_t* p = *at;
   uint64_t tag, value;
-  if ((p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &tag)) == nullptr) {
-    return CutOrNot(*at, end, wire::kMaxTagOrLengthBytes);
+  if (Varint read = ReadVarint(&p, end, wire::kMaxTagOrLengthBytes, &tag);
+      read != Varint::kRead) {
+    return NotRead(read);
   }
   const auto tag32 = static_cast<uint32_t>(tag);
   if (!wire::IsValidTag(tag32)) return InPlace::kNotClean;
@@ -165,11 +171,11 @@ InPlace CleanRecord(const WireLayout& layout, const uint8_t** at,
   if (field == nullptr || field->wire_type != wire::WireTypeOf(tag32)) {
     return InPlace::kNotClean;
   }
-  const uint8_t* const value_at = p;
+  Varint read;
   switch (field->wire_type) {
     case wire::kVarint:
-      p = ReadVarint(p, end, wire::kMaxVarintBytes, &value);
-      if (p == nullptr) return CutOrNot(value_at, end, wire::kMaxVarintBytes);
+      read = ReadVarint(&p, end, wire::kMaxVarintBytes, &value);
+      if (read != Varint::kRead) return NotRead(read);
       if (field->type == FieldDescriptor::TYPE_ENUM &&
           field->field->enum_type()->FindValueByNumber(
               static_cast<int32_t>(value)) == nullptr) {
@@ -195,10 +201,8 @@ InPlace CleanRecord(const WireLayout& layout, const uint8_t** at,
       p += 4;
       break;
     case wire::kLengthDelimited:
-      p = ReadVarint(p, end, wire::kMaxTagOrLengthBytes, &value);
-      if (p == nullptr) {
-        return CutOrNot(value_at, end, wire::kMaxTagOrLengthBytes);
-      }
+      read = ReadVarint(&p, end, wire::kMaxTagOrLengthBytes, &value);
+      if (read != Varint::kRead) return NotRead(read);
       if (value > static_cast<uint64_t>(end - p)) return InPlace::kCut;
       if (field->message != nullptr &&
           (depth + 1 > wire::MaxDepth() ||
@@ -548,34 +552,21 @@ WireWalk WalkWire(const Descriptor& type, std::string_view bytes) {
   return WalkWire(type, bytes, nullptr);
 }
 
-namespace {
-
-enum class Varint { kRead, kCut, kTooLong };
-
-// Reads the varint at `*at` of at most `max_bytes` bytes.
-Varint ReadPrefixVarint(std::string_view bytes, int max_bytes, uint64_t* at,
-                        uint64_t* value) {
-  *value = 0;
-  for (int i = 0; i < max_bytes; ++i) {
-    if (*at + i >= bytes.size()) return Varint::kCut;
-    const auto byte = static_cast<uint8_t>(bytes[*at + i]);
-    if (i < 10) *value |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
-    if (byte < 0x80) {
-      *at += i + 1;
-      return Varint::kRead;
-    }
-  }
-  return Varint::kTooLong;
-}
-
-}  // namespace
-
 bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
+  const auto* const begin = reinterpret_cast<const uint8_t*>(bytes.data());
+  const uint8_t* const end = begin + bytes.size();
+  uint64_t at;
+  // The varint at `at`, moving `at` past it.
+  const auto ReadPrefixVarint = [&](int max_bytes, uint64_t* value) {
+    const uint8_t* p = begin + at;
+    const Varint read = ReadVarint(&p, end, max_bytes, value);
+    at = static_cast<uint64_t>(p - begin);
+    return read;
+  };
   while (!undecided_ && next_ < bytes.size()) {
-    uint64_t at = next_;
+    at = next_;
     uint64_t tag;
-    Varint read =
-        ReadPrefixVarint(bytes, wire::kMaxTagOrLengthBytes, &at, &tag);
+    Varint read = ReadPrefixVarint(wire::kMaxTagOrLengthBytes, &tag);
     if (read == Varint::kCut) return false;
     if (read == Varint::kTooLong ||
         !wire::IsValidTag(static_cast<uint32_t>(tag)) ||
@@ -585,7 +576,7 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
     uint64_t value;
     switch (wire::WireTypeOf(static_cast<uint32_t>(tag))) {
       case wire::kVarint:
-        read = ReadPrefixVarint(bytes, wire::kMaxVarintBytes, &at, &value);
+        read = ReadPrefixVarint(wire::kMaxVarintBytes, &value);
         break;
       case wire::kFixed64:
         at += 8;
@@ -594,7 +585,7 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
         at += 4;
         break;
       case wire::kLengthDelimited:
-        read = ReadPrefixVarint(bytes, wire::kMaxTagOrLengthBytes, &at, &value);
+        read = ReadPrefixVarint(wire::kMaxTagOrLengthBytes, &value);
         if (read == Varint::kRead) {
           if (value > wire::kMaxLength) return true;
           at += value;

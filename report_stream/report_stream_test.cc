@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ostrel/ruk/agg_service/l3/agg_svc_l3_msg.pb.h"
@@ -272,6 +273,22 @@ TEST(ReportReader, OnlyChosenListsAreStreamed) {
   ReportReader missing(&other, *RouteTableMsg::descriptor(), {"routes"});
   EXPECT_FALSE(missing.Next());
   EXPECT_NE(missing.error().find("has no field routes"), std::string::npos);
+}
+
+// Programs written against the first release still build and get the same
+// answers under the old names.
+TEST(ReportReader, FirstReleaseNamesStillServe) {
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+  static_assert(std::is_same_v<ostrel::stream::ReportReader, ReportReader>);
+  static_assert(std::is_same_v<ostrel::stream::ReportWriter, ReportWriter>);
+  const Descriptor* type = RouteTableMsg::descriptor();
+  for (int i = 0; i < type->field_count(); ++i) {
+    EXPECT_EQ(ostrel::stream::IsStreamable(*type->field(i)),
+              IsStreamable(*type->field(i)))
+        << type->field(i)->name();
+  }
+#pragma GCC diagnostic pop
 }
 
 TEST(ReportWriter, WritesTheWholeMessagesBytes) {

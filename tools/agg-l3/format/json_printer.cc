@@ -2,6 +2,7 @@
 
 #include <google/protobuf/descriptor.h>
 
+#include <array>
 #include <cmath>
 #include <type_traits>
 
@@ -12,29 +13,14 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::Reflection;
 
-// 64-bit integers are strings in JSON, which many readers hold as doubles.
-template <typename Integer>
-void AppendQuoted(Integer value, std::string* out) {
-  out->push_back('"');
-  AppendInteger(value, out);
-  out->push_back('"');
-}
-
-// Finite numbers as the runtime's shortest round-tripping form (-0 as -0.0,
-// as KeepNegativeZeros has it), the others as the strings the JSON mapping
-// names them by.
-template <typename Real>
-void AppendReal(Real value, std::string* out) {
-  if (value == 0 && std::signbit(value)) {
-    out->append("-0.0");  // the runtime's -0 reads back as the integer 0
-  } else if (std::isfinite(value)) {
-    AppendShortest(value, out);
-  } else {
-    out->append(std::isnan(value) ? "\"NaN\""
-                : value > 0       ? "\"Infinity\""
-                                  : "\"-Infinity\"");
-  }
-}
+// Bytes the runtime writes as they are inside a JSON string: printable ASCII
+// but for the quote, the backslash and the angle brackets.
+constexpr std::array<bool, 256> kPlain = [] {
+  std::array<bool, 256> plain{};
+  for (int c = 0x20; c < 0x7F; ++c) plain[c] = true;
+  for (char c : {'"', '\\', '<', '>'}) plain[static_cast<uint8_t>(c)] = false;
+  return plain;
+}();
 
 void AppendHexEscape(uint32_t unit, std::string* out) {
   static constexpr char kHex[] = "0123456789abcdef";
@@ -140,36 +126,51 @@ JsonPrinter::JsonPrinter(
     : StreamPrinter(output), options_(options) {}
 
 void JsonPrinter::Print(const Message& message) {
-  PrintObject(message, 1);
+  PrintObject(message, *message.GetDescriptor(), 1);
   NewLine(0);
-  DrainIfLarge();
 }
 
 void JsonPrinter::NewLine(int depth) {
   if (!options_.add_whitespace) return;
-  buffer_.push_back('\n');
-  buffer_.append(static_cast<size_t>(depth), ' ');
+  const size_t length = static_cast<size_t>(depth) + 1;
+  if (newline_.size() < length) newline_.resize(length, ' ');
+  Append(std::string_view(newline_).substr(0, length));
 }
 
-void JsonPrinter::Name(const FieldDescriptor& field) {
-  buffer_.push_back('"');
-  buffer_.append(options_.preserve_proto_field_names ? field.name()
-                                                     : field.json_name());
-  buffer_.append(options_.add_whitespace ? "\": " : "\":");
+std::vector<std::string> JsonPrinter::MakePrefixes(
+    const google::protobuf::Descriptor& type, int depth) const {
+  const std::string newline =
+      options_.add_whitespace
+          ? "\n" + std::string(static_cast<size_t>(depth), ' ')
+          : "";
+  std::vector<std::string> members;
+  for (int i = 0; i < type.field_count(); ++i) {
+    const FieldDescriptor& field = *type.field(i);
+    members.push_back("," + newline + "\"" +
+                      (options_.preserve_proto_field_names ? field.name()
+                                                           : field.json_name()) +
+                      (options_.add_whitespace ? "\": " : "\":"));
+  }
+  return members;
 }
 
-void JsonPrinter::PrintObject(const Message& message, int depth) {
-  buffer_.push_back('{');
+// `type` is the message's, known from the field that holds it: asking the
+// message costs a virtual call and a check that its file is loaded.
+void JsonPrinter::PrintObject(const Message& message,
+                              const google::protobuf::Descriptor& type,
+                              int depth) {
+  Append('{');
   const Reflection& reflection = *message.GetReflection();
+  const std::vector<std::string>& members = Prefixes(type, depth);
   bool first = true;
+  // A member is a comma after the first, its line, its name and its value.
   const auto member = [&](const FieldDescriptor& field) {
-    if (!first) buffer_.push_back(',');
+    std::string_view prefix = members[static_cast<size_t>(field.index())];
+    if (first) prefix.remove_prefix(1);
     first = false;
-    NewLine(depth);
-    Name(field);
+    Append(prefix);
   };
   if (options_.always_print_primitive_fields) {
-    const auto& type = *message.GetDescriptor();
     for (int i = 0; i < type.field_count(); ++i) {
       const FieldDescriptor& field = *type.field(i);
       if (field.is_repeated()) {
@@ -190,7 +191,7 @@ void JsonPrinter::PrintObject(const Message& message, int depth) {
     }
   }
   if (!first) NewLine(depth - 1);
-  buffer_.push_back('}');
+  Append('}');
 }
 
 void JsonPrinter::PrintField(const Message& message,
@@ -200,16 +201,39 @@ void JsonPrinter::PrintField(const Message& message,
     PrintValue(message, reflection, field, -1, depth);
     return;
   }
-  buffer_.push_back('[');
+  Append('[');
   const int count = reflection.FieldSize(message, &field);
   for (int i = 0; i < count; ++i) {
-    if (i > 0) buffer_.push_back(',');
+    if (i > 0) Append(',');
     NewLine(depth + 1);
     PrintValue(message, reflection, field, i, depth + 1);
-    DrainIfLarge();
   }
   if (count > 0) NewLine(depth);
-  buffer_.push_back(']');
+  Append(']');
+}
+
+// 64-bit integers are strings in JSON, which many readers hold as doubles.
+template <typename Integer>
+void JsonPrinter::AppendQuoted(Integer value) {
+  Append('"');
+  AppendInteger(value);
+  Append('"');
+}
+
+// Finite numbers as the runtime's shortest round-tripping form (-0 as -0.0,
+// as KeepNegativeZeros has it), the others as the strings the JSON mapping
+// names them by.
+template <typename Real>
+void JsonPrinter::AppendReal(Real value) {
+  if (value == 0 && std::signbit(value)) {
+    Append("-0.0");  // the runtime's -0 reads back as the integer 0
+  } else if (std::isfinite(value)) {
+    AppendShortest(value);
+  } else {
+    Append(std::isnan(value) ? "\"NaN\""
+           : value > 0       ? "\"Infinity\""
+                             : "\"-Infinity\"");
+  }
 }
 
 // `index` is the element's for a list, -1 for a singular field.
@@ -220,25 +244,25 @@ void JsonPrinter::PrintValue(const Message& message,
   VisitValue(message, reflection, field, index, [&](const auto& value) {
     using Value = std::decay_t<decltype(value)>;
     if constexpr (std::is_same_v<Value, bool>) {
-      buffer_.append(value ? "true" : "false");
+      Append(value ? "true" : "false");
     } else if constexpr (std::is_same_v<Value, int64_t> ||
                          std::is_same_v<Value, uint64_t>) {
-      AppendQuoted(value, &buffer_);
+      AppendQuoted(value);
     } else if constexpr (std::is_integral_v<Value>) {
-      AppendInteger(value, &buffer_);
+      AppendInteger(value);
     } else if constexpr (std::is_floating_point_v<Value>) {
-      AppendReal(value, &buffer_);
+      AppendReal(value);
     } else if constexpr (std::is_same_v<Value, EnumNumber>) {
       const auto* name = field.enum_type()->FindValueByNumber(value.number);
       if (options_.always_print_enums_as_ints || name == nullptr) {
-        AppendInteger(value.number, &buffer_);
+        AppendInteger(value.number);
       } else {
         PrintString(name->name());
       }
     } else if constexpr (std::is_same_v<Value, std::string>) {
       PrintString(value);
     } else {
-      PrintObject(value, depth + 1);
+      PrintObject(value, *field.message_type(), depth + 1);
     }
   });
 }
@@ -246,29 +270,29 @@ void JsonPrinter::PrintValue(const Message& message,
 void JsonPrinter::PrintDefault(const FieldDescriptor& field) {
   switch (field.cpp_type()) {
     case FieldDescriptor::CPPTYPE_INT32:
-      AppendInteger(field.default_value_int32(), &buffer_);
+      AppendInteger(field.default_value_int32());
       break;
     case FieldDescriptor::CPPTYPE_UINT32:
-      AppendInteger(field.default_value_uint32(), &buffer_);
+      AppendInteger(field.default_value_uint32());
       break;
     case FieldDescriptor::CPPTYPE_INT64:
-      AppendQuoted(field.default_value_int64(), &buffer_);
+      AppendQuoted(field.default_value_int64());
       break;
     case FieldDescriptor::CPPTYPE_UINT64:
-      AppendQuoted(field.default_value_uint64(), &buffer_);
+      AppendQuoted(field.default_value_uint64());
       break;
     case FieldDescriptor::CPPTYPE_BOOL:
-      buffer_.append(field.default_value_bool() ? "true" : "false");
+      Append(field.default_value_bool() ? "true" : "false");
       break;
     case FieldDescriptor::CPPTYPE_FLOAT:
-      AppendReal(field.default_value_float(), &buffer_);
+      AppendReal(field.default_value_float());
       break;
     case FieldDescriptor::CPPTYPE_DOUBLE:
-      AppendReal(field.default_value_double(), &buffer_);
+      AppendReal(field.default_value_double());
       break;
     case FieldDescriptor::CPPTYPE_ENUM:
       if (options_.always_print_enums_as_ints) {
-        AppendInteger(field.default_value_enum()->number(), &buffer_);
+        AppendInteger(field.default_value_enum()->number());
       } else {
         PrintString(field.default_value_enum()->name());
       }
@@ -284,26 +308,27 @@ void JsonPrinter::PrintDefault(const FieldDescriptor& field) {
 // Byte for byte the runtime's escaping, which also drops what is not UTF-8
 // (whether JSON may be printed at all is the caller's decision).
 void JsonPrinter::PrintString(const std::string& value) {
-  buffer_.push_back('"');
+  Append('"');
+  const std::string_view text = value;
   size_t plain_start = 0;
   size_t i = 0;
-  while (i < value.size()) {
-    const uint8_t c = static_cast<uint8_t>(value[i]);
-    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\' && c != '<' &&
-        c != '>') {
+  while (i < text.size()) {
+    if (kPlain[static_cast<uint8_t>(text[i])]) {
       ++i;
       continue;
     }
-    buffer_.append(value, plain_start, i - plain_start);
+    Append(text.substr(plain_start, i - plain_start));
     const size_t start = i;
     uint32_t cp;
-    if (ReadCodePoint(value, &i, &cp) && !AppendEscape(cp, &buffer_)) {
-      buffer_.append(value, start, i - start);
+    escape_.clear();
+    if (ReadCodePoint(text, &i, &cp)) {
+      if (!AppendEscape(cp, &escape_)) escape_ = text.substr(start, i - start);
+      Append(escape_);
     }
     plain_start = i;
   }
-  buffer_.append(value, plain_start, i - plain_start);
-  buffer_.push_back('"');
+  Append(text.substr(plain_start));
+  Append('"');
 }
 
 }  // namespace ostrel::agg_l3

@@ -16,6 +16,7 @@
 #include <google/protobuf/util/json_util.h>
 
 #include <string>
+#include <vector>
 
 #include "format/stream_printer.h"
 
@@ -34,7 +35,12 @@ class JsonPrinter : public StreamPrinter {
   void PrintString(const std::string& value);
 
  private:
-  void PrintObject(const google::protobuf::Message& message, int depth);
+  // Before each field of `type`, by its index: a comma, the line and the
+  // member's name (the first member leaves out the comma).
+  std::vector<std::string> MakePrefixes(
+      const google::protobuf::Descriptor& type, int depth) const override;
+  void PrintObject(const google::protobuf::Message& message,
+                   const google::protobuf::Descriptor& type, int depth);
   void PrintField(const google::protobuf::Message& message,
                   const google::protobuf::Reflection& reflection,
                   const google::protobuf::FieldDescriptor& field, int depth);
@@ -43,10 +49,15 @@ class JsonPrinter : public StreamPrinter {
                   const google::protobuf::FieldDescriptor& field, int index,
                   int depth);
   void PrintDefault(const google::protobuf::FieldDescriptor& field);
+  template <typename Integer>
+  void AppendQuoted(Integer value);
+  template <typename Real>
+  void AppendReal(Real value);
   void NewLine(int depth);
-  void Name(const google::protobuf::FieldDescriptor& field);
 
   const google::protobuf::util::JsonPrintOptions options_;
+  std::string newline_ = "\n";  // and spaces enough for any depth so far
+  std::string escape_;           // kept for the next escape
 };
 
 }  // namespace ostrel::agg_l3

@@ -1,47 +1,39 @@
 #include "format/stream_printer.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace ostrel::agg_l3 {
-namespace {
-
-constexpr size_t kDrainAt = 1 << 16;
-
-}  // namespace
 
 StreamPrinter::StreamPrinter(google::protobuf::io::ZeroCopyOutputStream* output)
     : output_(output) {}
 
 StreamPrinter::~StreamPrinter() { Flush(); }
 
-void StreamPrinter::Write(std::string_view raw) {
-  buffer_.append(raw);
-  DrainIfLarge();
-}
-
 bool StreamPrinter::Flush() {
-  std::string_view pending = buffer_;
-  while (!pending.empty() && !failed_) {
-    void* data;
-    int size;
-    if (!output_->Next(&data, &size)) {
-      failed_ = true;
-      break;
-    }
-    const size_t taken = std::min(pending.size(), static_cast<size_t>(size));
-    std::memcpy(data, pending.data(), taken);
-    pending.remove_prefix(taken);
-    if (taken < static_cast<size_t>(size)) {
-      output_->BackUp(size - static_cast<int>(taken));
-    }
-  }
-  buffer_.clear();
+  if (next_ != limit_) output_->BackUp(static_cast<int>(limit_ - next_));
+  next_ = limit_ = nullptr;
   return !failed_;
 }
 
-void StreamPrinter::DrainIfLarge() {
-  if (buffer_.size() >= kDrainAt) Flush();
+void StreamPrinter::AppendAcross(std::string_view text) {
+  while (!text.empty() && !failed_) {
+    if (next_ == limit_) {
+      void* data;
+      int size;
+      if (!output_->Next(&data, &size)) {
+        failed_ = true;
+        next_ = limit_ = nullptr;
+        return;
+      }
+      next_ = static_cast<char*>(data);
+      limit_ = next_ + size;
+    }
+    const size_t taken =
+        std::min(text.size(), static_cast<size_t>(limit_ - next_));
+    std::memcpy(next_, text.data(), taken);
+    next_ += taken;
+    text.remove_prefix(taken);
+  }
 }
 
 const std::vector<const google::protobuf::FieldDescriptor*>&
@@ -53,6 +45,13 @@ StreamPrinter::SetFields(const google::protobuf::Message& message,
   if (fields_.size() <= level) fields_.resize(level + 1);
   reflection.ListFields(message, &fields_[level]);
   return fields_[level];
+}
+
+const std::vector<std::string>& StreamPrinter::Prefixes(
+    const google::protobuf::Descriptor& type, int depth) {
+  std::vector<std::string>& prefixes = prefixes_[{&type, depth}];
+  if (prefixes.empty()) prefixes = MakePrefixes(type, depth);
+  return prefixes;
 }
 
 }  // namespace ostrel::agg_l3

@@ -11,9 +11,12 @@
 #include <google/protobuf/stubs/strutil.h>
 
 #include <charconv>
+#include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace ostrel::agg_l3 {
@@ -27,14 +30,42 @@ class StreamPrinter {
 
   // `message` in the printer's format.
   virtual void Print(const google::protobuf::Message& message) = 0;
-  void Write(std::string_view raw);
+  void Write(std::string_view raw) { Append(raw); }
 
-  // Hands everything printed so far to the output; false once writing
-  // failed.
+  // Gives the stream back the part of its buffer not printed into, so that
+  // what was printed is all the stream holds; false once writing failed.
   bool Flush();
   bool failed() const { return failed_; }
 
  protected:
+  // Printing goes straight into the stream's own buffer: a std::string in
+  // between would cost a call for every piece and a second copy of all.
+  void Append(std::string_view text) {
+    if (text.size() < static_cast<size_t>(limit_ - next_)) {
+      std::memcpy(next_, text.data(), text.size());
+      next_ += text.size();
+    } else {
+      AppendAcross(text);
+    }
+  }
+  void Append(char c) { Append(std::string_view(&c, 1)); }
+
+  template <typename Integer>
+  void AppendInteger(Integer value) {
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
+    Append(std::string_view(digits, static_cast<size_t>(end - digits)));
+  }
+
+  // The runtime's shortest form that reads back the same (inf and -inf for
+  // the infinities).
+  template <typename Real>
+  void AppendShortest(Real value) {
+    Append(sizeof(Real) == sizeof(float)
+               ? google::protobuf::SimpleFtoa(static_cast<float>(value))
+               : google::protobuf::SimpleDtoa(value));
+  }
+
   // The fields set in `message`, by number, in a list kept for the next
   // message at `depth` rather than allocated for each; it stays valid while
   // the messages below are listed. `reflection` is the message's, looked up
@@ -42,13 +73,25 @@ class StreamPrinter {
   const std::vector<const google::protobuf::FieldDescriptor*>& SetFields(
       const google::protobuf::Message& message,
       const google::protobuf::Reflection& reflection, int depth);
-  void DrainIfLarge();
 
-  std::string buffer_;
+  // What a printer writes before each field of `type` at `depth`, by the
+  // field's index, and whatever it adds after them: made by MakePrefixes
+  // once for each type and depth.
+  const std::vector<std::string>& Prefixes(
+      const google::protobuf::Descriptor& type, int depth);
+  virtual std::vector<std::string> MakePrefixes(
+      const google::protobuf::Descriptor& type, int depth) const = 0;
 
  private:
+  void AppendAcross(std::string_view text);
+
   google::protobuf::io::ZeroCopyOutputStream* const output_;
+  char* next_ = nullptr;  // in the stream's buffer, up to limit_
+  char* limit_ = nullptr;
   std::deque<std::vector<const google::protobuf::FieldDescriptor*>> fields_;
+  std::map<std::pair<const google::protobuf::Descriptor*, int>,
+           std::vector<std::string>>
+      prefixes_;
   bool failed_ = false;
 };
 
@@ -105,22 +148,6 @@ void VisitValue(const google::protobuf::Message& message,
       return visit(list ? r.GetRepeatedMessage(message, &field, index)
                         : r.GetMessage(message, &field));
   }
-}
-
-template <typename Integer>
-void AppendInteger(Integer value, std::string* out) {
-  char digits[24];
-  const char* end = std::to_chars(digits, digits + sizeof digits, value).ptr;
-  out->append(digits, static_cast<size_t>(end - digits));
-}
-
-// The runtime's shortest form that reads back the same (inf and -inf for
-// the infinities).
-template <typename Real>
-void AppendShortest(Real value, std::string* out) {
-  out->append(sizeof(Real) == sizeof(float)
-                  ? google::protobuf::SimpleFtoa(static_cast<float>(value))
-                  : google::protobuf::SimpleDtoa(value));
 }
 
 }  // namespace ostrel::agg_l3

@@ -15,21 +15,18 @@ using google::protobuf::Reflection;
 
 void TextPrinter::Print(const Message& message) {
   PrintMessage(message, *message.GetDescriptor(), 0);
-  DrainIfLarge();
 }
 
-const std::vector<std::string>& TextPrinter::Lines(
-    const google::protobuf::Descriptor& type, int depth) {
-  std::vector<std::string>& lines = lines_[{&type, depth}];
-  if (lines.empty()) {
-    const std::string indent(2 * static_cast<size_t>(depth), ' ');
-    for (int i = 0; i < type.field_count(); ++i) {
-      const FieldDescriptor& field = *type.field(i);
-      lines.push_back(indent + field.name() +
-                      (field.message_type() != nullptr ? " {\n" : ": "));
-    }
-    lines.push_back(indent + "}\n");
+std::vector<std::string> TextPrinter::MakePrefixes(
+    const google::protobuf::Descriptor& type, int depth) const {
+  std::vector<std::string> lines;
+  const std::string indent(2 * static_cast<size_t>(depth), ' ');
+  for (int i = 0; i < type.field_count(); ++i) {
+    const FieldDescriptor& field = *type.field(i);
+    lines.push_back(indent + field.name() +
+                    (field.message_type() != nullptr ? " {\n" : ": "));
   }
+  lines.push_back(indent + "}\n");
   return lines;
 }
 
@@ -39,7 +36,7 @@ void TextPrinter::PrintMessage(const Message& message,
                                const google::protobuf::Descriptor& type,
                                int depth) {
   const Reflection& reflection = *message.GetReflection();
-  const std::vector<std::string>& lines = Lines(type, depth);
+  const std::vector<std::string>& lines = Prefixes(type, depth);
   for (const FieldDescriptor* field : SetFields(message, reflection, depth)) {
     if (!field->is_repeated()) {
       PrintValue(message, reflection, *field, -1, lines, depth);
@@ -48,7 +45,6 @@ void TextPrinter::PrintMessage(const Message& message,
     const int count = reflection.FieldSize(message, field);
     for (int i = 0; i < count; ++i) {
       PrintValue(message, reflection, *field, i, lines, depth);
-      DrainIfLarge();
     }
   }
   // Unknown fields are rare, and the runtime's way with them (a string that
@@ -58,8 +54,10 @@ void TextPrinter::PrintMessage(const Message& message,
   if (!unknown.empty()) {
     google::protobuf::TextFormat::Printer runtime;
     runtime.SetInitialIndentLevel(depth);
-    google::protobuf::io::StringOutputStream output(&buffer_);
+    std::string printed;
+    google::protobuf::io::StringOutputStream output(&printed);
     runtime.PrintUnknownFields(unknown, &output);
+    Append(printed);
   }
 }
 
@@ -68,39 +66,40 @@ void TextPrinter::PrintValue(const Message& message,
                              const Reflection& reflection,
                              const FieldDescriptor& field, int index,
                              const std::vector<std::string>& lines, int depth) {
-  buffer_.append(lines[static_cast<size_t>(field.index())]);
+  Append(lines[static_cast<size_t>(field.index())]);
   VisitValue(message, reflection, field, index, [&](const auto& value) {
     using Value = std::decay_t<decltype(value)>;
     if constexpr (std::is_base_of_v<Message, Value>) {
       PrintMessage(value, *field.message_type(), depth + 1);
-      buffer_.append(lines.back());
+      Append(lines.back());
       return;
     }
     if constexpr (std::is_same_v<Value, bool>) {
-      buffer_.append(value ? "true" : "false");
+      Append(value ? "true" : "false");
     } else if constexpr (std::is_integral_v<Value>) {
-      AppendInteger(value, &buffer_);
+      AppendInteger(value);
     } else if constexpr (std::is_floating_point_v<Value>) {
       if (std::isnan(value)) {
-        buffer_.append("nan");  // whatever its sign
+        Append("nan");  // whatever its sign
       } else {
-        AppendShortest(value, &buffer_);
+        AppendShortest(value);
       }
     } else if constexpr (std::is_same_v<Value, EnumNumber>) {
       const auto* name = field.enum_type()->FindValueByNumber(value.number);
       if (name == nullptr) {
-        AppendInteger(value.number, &buffer_);
+        AppendInteger(value.number);
       } else {
-        buffer_.append(name->name());
+        Append(name->name());
       }
     } else if constexpr (std::is_same_v<Value, std::string>) {
       // Octal escapes for every byte outside printable ASCII: bytes that are
       // not UTF-8 print too, and read back as they were.
-      buffer_.push_back('"');
-      google::protobuf::CEscapeAndAppend(value, &buffer_);
-      buffer_.push_back('"');
+      escaped_.assign(1, '"');
+      google::protobuf::CEscapeAndAppend(value, &escaped_);
+      escaped_.push_back('"');
+      Append(escaped_);
     }
-    buffer_.push_back('\n');
+    Append('\n');
   });
 }
 

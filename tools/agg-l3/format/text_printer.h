@@ -13,9 +13,7 @@
 #include <google/protobuf/io/zero_copy_stream.h>
 #include <google/protobuf/message.h>
 
-#include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "format/stream_printer.h"
@@ -34,9 +32,9 @@ class TextPrinter : public StreamPrinter {
   // What starts the lines of a message's fields at `depth`, by the field's
   // index in `type`: the indentation and the name, then ": " before a value
   // or " {\n" before a message; last, the line that closes a message opened
-  // at `depth`. Made once for each type and depth.
-  const std::vector<std::string>& Lines(
-      const google::protobuf::Descriptor& type, int depth);
+  // at `depth`.
+  std::vector<std::string> MakePrefixes(
+      const google::protobuf::Descriptor& type, int depth) const override;
   void PrintMessage(const google::protobuf::Message& message,
                     const google::protobuf::Descriptor& type, int depth);
   void PrintValue(const google::protobuf::Message& message,
@@ -44,9 +42,7 @@ class TextPrinter : public StreamPrinter {
                   const google::protobuf::FieldDescriptor& field, int index,
                   const std::vector<std::string>& lines, int depth);
 
-  std::map<std::pair<const google::protobuf::Descriptor*, int>,
-           std::vector<std::string>>
-      lines_;
+  std::string escaped_;  // kept for the next string
 };
 
 }  // namespace ostrel::agg_l3

@@ -119,7 +119,9 @@ Status DecodeEach(
           reflection->AddString(line.get(), field, reader.element_string());
         } else {
           judged = reflection->AddMessage(line.get(), field);
-          judged->CopyFrom(reader.element());
+          // A merge into the empty element is a copy, without CopyFrom's
+          // walk of both messages to see that one is not inside the other.
+          judged->MergeFrom(reader.element());
           // Bytes that hold only what JSON holds exactly need no walk.
           if (JsonExactElement(*field->message_type(),
                                reader.element_bytes())) {

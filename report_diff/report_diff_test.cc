@@ -21,6 +21,7 @@ namespace {
 namespace pb = ::google::protobuf;
 namespace l3 = ::ostrel::ruk::agg_service::l3;
 using ::ostrel::ruk::UuidMsg;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::HasSubstr;
 
@@ -356,6 +357,28 @@ void Mutate(pb::Message* message, std::mt19937* random, bool compared = true) {
           : std::to_string(pick(4) - 1) + (pick(3) ? "" : ".5"),
         &field, message);
   }
+}
+
+// Keys only the new report has are kept up to a bound, so that a new report
+// without end cannot grow them without end; past it, the keys kept still
+// rank their repeats.
+TEST(CompareTest, RepeatsPastTheBoundOfNewKeysStillRank) {
+  l3::RouteTableMsg old_report, new_report;
+  for (int i = 0; i <= 4096; ++i) {
+    new_report.add_route()->set_network("n" + std::to_string(i));
+  }
+  new_report.add_route()->set_network("n0");
+  new_report.add_route()->set_network("n0");
+  std::vector<std::string> notes, lines;
+  for (const Difference& difference :
+       Compare(old_report, new_report, Keys(*new_report.GetDescriptor()),
+               &notes)) {
+    lines.push_back(ToLine(difference));
+  }
+  ASSERT_EQ(lines.size(), 4099u);
+  EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
+              ElementsAre(HasSubstr("route[network=n0, #1]"),
+                          HasSubstr("route[network=n0, #2]")));
 }
 
 TEST(CompareTest, ApplyingTheDifferencesToOldGivesNew) {

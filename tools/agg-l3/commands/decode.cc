@@ -75,6 +75,7 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
     if (!report->ParseFromString(bytes)) {
       return NotAReport(input, type, bytes, InputForm::kBinary);
     }
+    exact = options.format == Format::kJson && JsonExactMessage(type, bytes);
   }
   if (Status read = input.status(); !read.ok()) return read;
   if (!exact && !exactness.Judge(report)) {

@@ -666,7 +666,7 @@ void JsonExactWire::Read(const uint8_t* p, const uint8_t* end) {
   cut_.assign(reinterpret_cast<const char*>(rest), end - rest);
 }
 
-bool JsonExactElement(const Descriptor& type, std::string_view bytes) {
+bool JsonExactMessage(const Descriptor& type, std::string_view bytes) {
   const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
   return Clean(LayoutOf(type), p, p + bytes.size(), 1, true);
 }

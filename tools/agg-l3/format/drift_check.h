@@ -141,9 +141,9 @@ class JsonExactWire : public google::protobuf::io::ZeroCopyInputStream {
   std::string cut_;  // a record the bytes so far end inside
 };
 
-// The same of the bytes of one message of `type`, an element of a list in
-// a report, held whole.
-bool JsonExactElement(const google::protobuf::Descriptor& type,
+// The same of the bytes of one message of `type` held whole: an element of
+// a list, or a report read whole.
+bool JsonExactMessage(const google::protobuf::Descriptor& type,
                       std::string_view bytes);
 
 // "varint", "length-delimited", ...

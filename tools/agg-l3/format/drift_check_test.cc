@@ -130,7 +130,7 @@ TEST(WalkWireTest, JudgesEdgeCasesAsTheRuntimeDoes) {
 }
 
 // Whether JsonExactWire, handed `bytes` in pieces of `piece` bytes, finds
-// them exact; when it does, or JsonExactElement does of them held whole,
+// them exact; when it does, or JsonExactMessage does of them held whole,
 // the judge of exactness must find nothing.
 bool FollowedExact(const Descriptor& type, const std::string& bytes,
                    int piece) {
@@ -139,7 +139,7 @@ bool FollowedExact(const Descriptor& type, const std::string& bytes,
   JsonExactWire followed(type, &pieces);
   const std::unique_ptr<Message> report = NewReport(type);
   if (!report->ParseFromZeroCopyStream(&followed)) return false;
-  if (followed.exact() || JsonExactElement(type, bytes)) {
+  if (followed.exact() || JsonExactMessage(type, bytes)) {
     EXPECT_TRUE(Exactness(Format::kJson, false).Judge(report.get()))
         << ::testing::PrintToString(bytes);
   }

@@ -123,7 +123,7 @@ Status DecodeEach(
           // walk of both messages to see that one is not inside the other.
           judged->MergeFrom(reader.element());
           // Bytes that hold only what JSON holds exactly need no walk.
-          if (JsonExactElement(*field->message_type(),
+          if (JsonExactMessage(*field->message_type(),
                                reader.element_bytes())) {
             judged = nullptr;
           }

@@ -370,9 +370,8 @@ TEST(CompareTest, RepeatsPastTheBoundOfNewKeysStillRank) {
   new_report.add_route()->set_network("n0");
   new_report.add_route()->set_network("n0");
   std::vector<std::string> notes, lines;
-  for (const Difference& difference :
-       Compare(old_report, new_report, Keys(*new_report.GetDescriptor()),
-               &notes)) {
+  for (const Difference& difference : Compare(
+           old_report, new_report, Keys(*new_report.GetDescriptor()), &notes)) {
     lines.push_back(ToLine(difference));
   }
   ASSERT_EQ(lines.size(), 4099u);

@@ -8,6 +8,7 @@
 #include "format/input_hints.h"
 #include "format/json_printer.h"
 #include "frame/delimited.h"
+#include "json_exactness.h"
 #include "wire_rules.h"
 
 namespace ostrel::agg_l3 {
@@ -27,6 +28,19 @@ const char* KindName(Drift::Kind kind) {
       return "repeated singular field";
   }
   return "";
+}
+
+// Starts a JSON line about the file `name`. JSON strings hold only UTF-8,
+// so "file" leaves out a name's other bytes; a name that has some is also
+// given whole, in base64, as "fileBytes".
+void BeginFileLine(JsonPrinter& out, const std::string& name) {
+  out.Write("{\"file\":");
+  out.PrintString(name);
+  if (json_exactness::FirstNonUtf8(name) != std::string::npos) {
+    std::string base64;
+    google::protobuf::Base64Escape(name, &base64);
+    out.Write(",\"fileBytes\":\"" + base64 + "\"");
+  }
 }
 
 // What check found in one input, told as text (the verdict, then a line per
@@ -74,8 +88,7 @@ class Findings {
   Status Verdict(int64_t records) {
     const std::string& type = options_.type->name();
     if (json_) {
-      out_.Write("{\"file\":");
-      out_.PrintString(name_);
+      BeginFileLine(out_, name_);
       out_.Write(",\"type\":\"" + type + "\",\"wellFormed\":true");
       if (records >= 0) out_.Write(",\"records\":" + std::to_string(records));
       out_.Write(",\"unknown\":" + std::to_string(count_) +
@@ -104,8 +117,7 @@ class Findings {
 
  private:
   void Print(const Drift& drift, int64_t record) {
-    out_.Write("{\"file\":");
-    out_.PrintString(name_);
+    BeginFileLine(out_, name_);
     if (record > 0) out_.Write(",\"record\":" + std::to_string(record));
     out_.Write(",\"path\":");
     out_.PrintString(drift.path);
@@ -192,8 +204,7 @@ void CheckFailed(const Options& options, const std::string& name,
     return;
   }
   JsonPrinter out({}, output.stream());
-  out.Write("{\"file\":");
-  out.PrintString(name);
+  BeginFileLine(out, name);
   out.Write(",\"type\":\"" + options.type->name() +
             "\",\"wellFormed\":false,\"error\":");
   out.PrintString(status.message());

@@ -147,8 +147,9 @@ std::vector<std::string> JsonPrinter::MakePrefixes(
   for (int i = 0; i < type.field_count(); ++i) {
     const FieldDescriptor& field = *type.field(i);
     members.push_back("," + newline + "\"" +
-                      (options_.preserve_proto_field_names ? field.name()
-                                                           : field.json_name()) +
+                      (options_.preserve_proto_field_names
+                           ? field.name()
+                           : field.json_name()) +
                       (options_.add_whitespace ? "\": " : "\":"));
   }
   return members;

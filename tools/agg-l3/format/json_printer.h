@@ -57,7 +57,7 @@ class JsonPrinter : public StreamPrinter {
 
   const google::protobuf::util::JsonPrintOptions options_;
   std::string newline_ = "\n";  // and spaces enough for any depth so far
-  std::string escape_;           // kept for the next escape
+  std::string escape_;          // kept for the next escape
 };
 
 }  // namespace ostrel::agg_l3

@@ -5,7 +5,6 @@
 #include <google/protobuf/util/json_util.h>
 #include <gtest/gtest.h>
 
-
 #include "wire_vectors.h"
 
 namespace ostrel::agg_l3 {

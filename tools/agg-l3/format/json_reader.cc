@@ -363,23 +363,19 @@ class Reader : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Reader> {
     return Fail(Path(true) + ": " + what + " " + why);
   }
 
-  // The runtime refuses strings that are not UTF-8, and takes none of the
-  // characters set apart for UTF-16 (ED A0..BF ..), which rapidjson makes of
-  // a \udc00 alone. Checked here, once a string is whole, rather than byte
-  // by byte in rapidjson: strings are mostly ASCII.
+  // The runtime refuses strings that are not UTF-8, which include the
+  // characters set apart for UTF-16 (ED A0..BF ..) that rapidjson makes of a
+  // \udc00 alone. Checked here, once a string is whole, rather than byte by
+  // byte in rapidjson: strings are mostly ASCII.
   bool ValidText(const char* text, size_t size) {
     size_t ascii = 0;
     while (ascii < size && static_cast<unsigned char>(text[ascii]) < 0x80) {
       ++ascii;
     }
-    if (ascii == size) return true;
-    bool valid = google::protobuf::internal::IsStructurallyValidUTF8(
-        text + ascii, static_cast<int>(size - ascii));
-    for (size_t i = ascii; valid && i + 1 < size; ++i) {
-      valid = !(text[i] == '\xED' &&
-                static_cast<unsigned char>(text[i + 1]) >= 0xA0);
-    }
-    return valid || FailHere("a string that is not UTF-8");
+    return ascii == size ||
+           google::protobuf::internal::IsStructurallyValidUTF8(
+               text + ascii, static_cast<int>(size - ascii)) ||
+           FailHere("a string that is not UTF-8");
   }
 
   bool Scalar(Kind kind, std::string_view text) {

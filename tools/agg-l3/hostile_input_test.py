@@ -260,7 +260,8 @@ if r.returncode != 3:
     failures.append(f"diff - /dev/stdin: exit {r.returncode}")
 
 # Interrupted: whatever ends the program, the temporary file goes with it.
-for sig in (signal.SIGTERM, signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM):
+for sig in (signal.SIGTERM, signal.SIGQUIT, signal.SIGUSR1, signal.SIGALRM,
+            signal.SIGRTMIN):
     folder = tempfile.mkdtemp(prefix="hostile-")
     reader, writer = os.pipe()
     proc = subprocess.Popen([TOOL, "decode", "--each", "peer", TYPE, "-o",

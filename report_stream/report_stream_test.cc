@@ -20,6 +20,7 @@ using google::protobuf::FieldDescriptor;
 using google::protobuf::Message;
 using google::protobuf::internal::WireFormatLite;
 using google::protobuf::io::ArrayInputStream;
+using google::protobuf::io::ArrayOutputStream;
 using google::protobuf::io::CodedInputStream;
 using google::protobuf::io::StringOutputStream;
 using ostrel::ruk::agg_service::l3::RouteTableMsg;
@@ -289,6 +290,21 @@ TEST(ReportReader, FirstReleaseNamesStillServe) {
         << type->field(i)->name();
   }
 #pragma GCC diagnostic pop
+}
+
+TEST(ReportWriter, SaysWhenTheOutputFailed) {
+  char room[64];
+  ArrayOutputStream output(room, sizeof room);
+  ReportWriter writer(&output, RouteTableMsg(),
+                      *RouteTableMsg::descriptor()->FindFieldByName("route"));
+  ostrel::ruk::agg_service::l3::RouteEntryMsg route;
+  route.set_network("10.0.0.0/8");
+  writer.Add(route);
+  EXPECT_FALSE(writer.failed());
+  route.set_network(std::string(sizeof room, 'n'));
+  writer.Add(route);
+  EXPECT_TRUE(writer.failed());
+  EXPECT_FALSE(writer.Finish());
 }
 
 TEST(ReportWriter, WritesTheWholeMessagesBytes) {

@@ -200,6 +200,43 @@ for mode, family, args in MODES:
     if args[0] not in ("check", "diff"):
         cell(mode, family, args, "odd output", valid, 3, full_device)
 
+# Endless valid input to a full device: the first write that fails ends the
+# program, compressed output too.
+feeders = []
+
+
+def endless(line):
+    """Standard input that repeats `line` without end."""
+    def feed(_):
+        feeders.append(subprocess.Popen(["yes", line.rstrip(b"\n")],
+                                        stdout=subprocess.PIPE))
+        return feeders[-1].stdout
+    return feed
+
+
+ENDLESS = {"log": zeros, "lines": endless(lines.splitlines()[-1]),
+           "json_lines": endless(json)}
+for mode, family, args in MODES:
+    if family in ENDLESS and args[0] == ("encode" if family != "log"
+                                          else "decode"):
+        for packed in ([], ["--compress", "gzip"]):
+            cell(" ".join([mode] + packed), family, args + packed,
+                 "endless to a full device", ENDLESS[family], 3, full_device)
+for feeder in feeders:
+    feeder.kill()
+    feeder.wait()
+
+# A report larger than the output's buffer, to a full device: the write
+# fails while the report is serialized, and is told as a failed write.
+merged = binary * 700
+for mode, args, printed in (
+        ("encode", ["encode", TYPE, "IN"], ["decode", TYPE]),
+        ("encode --json", ["encode", "--json", TYPE, "IN"],
+         ["decode", "--json", TYPE])):
+    cell(mode, "text", args, "over 1 MiB to a full device",
+         tool(printed, merged), 3, full_device)
+
+
 def greedy_xz(data):
     """xz whose block header asks for a 1 GiB dictionary to decompress."""
     packed = bytearray(lzma.compress(data, format=lzma.FORMAT_XZ))

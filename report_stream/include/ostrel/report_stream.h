@@ -159,6 +159,9 @@ class ReportWriter {
 
   void Add(const google::protobuf::Message& element);
   void Add(const std::string& element);
+  // True once the output failed: what is added after it is lost, so a
+  // writer fed from a source without end can stop.
+  bool failed() { return output_.HadError(); }
 
   // Writes the rest of the header. False if the output failed at any point.
   bool Finish();

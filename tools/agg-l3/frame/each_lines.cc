@@ -200,7 +200,8 @@ Status EncodeEach(const google::protobuf::Descriptor& type,
   };
   std::string text;
   LineReader lines(input, source);
-  while (lines.Next(&text)) {
+  // Until the output fails: the input may have no end.
+  while (!(writer && writer->failed()) && lines.Next(&text)) {
     if (text.find_first_not_of(" \t\r") == std::string::npos) continue;
     line->Clear();
     if (Status read = ReadJson(text, line.get()); !read.ok()) {

@@ -55,17 +55,18 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
   // Whether the bytes, followed as they are parsed, hold only what JSON
   // holds exactly: then the parsed report needs no walk to judge it.
   bool exact = false;
+  const bool to_json = options.format == Format::kJson;
   if (size >= 0 && static_cast<uint64_t>(size) <= wire::kMaxLength) {
     // A file is parsed as it is read, never held beside the report, and
     // read again only to say where it is malformed.
     JsonExactWire followed(type, input.stream());
-    const bool json = options.format == Format::kJson;
-    if (!report->ParseFromZeroCopyStream(json ? &followed : input.stream())) {
+    if (!report->ParseFromZeroCopyStream(to_json ? &followed
+                                                 : input.stream())) {
       if (Status read = input.status(); !read.ok()) return read;
       if (Status read = input.ReadAgain(&bytes); !read.ok()) return read;
       return NotAReport(input, type, bytes, InputForm::kBinary);
     }
-    exact = json && followed.exact();
+    exact = to_json && followed.exact();
   } else {
     input.Limit(wire::kMaxLength, "the 2 GiB a report can take");
     TopLevelRecords records;
@@ -75,7 +76,7 @@ Status DecodeWhole(const Options& options, Input& input, Output& output,
     if (!report->ParseFromString(bytes)) {
       return NotAReport(input, type, bytes, InputForm::kBinary);
     }
-    exact = options.format == Format::kJson && JsonExactMessage(type, bytes);
+    exact = to_json && JsonExactMessage(type, bytes);
   }
   if (Status read = input.status(); !read.ok()) return read;
   if (!exact && !exactness.Judge(report)) {

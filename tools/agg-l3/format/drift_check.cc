@@ -116,9 +116,9 @@ const WireLayout& LayoutOf(const Descriptor& type) {
 
 enum class Varint { kRead, kCut, kTooLong };
 
-// Reads the varint at `*p` of at most `max_bytes` bytes, as CodedInputStream
-// reads it (a tenth byte's high bits are dropped), and moves `*p` past it.
-// kCut: the bytes end before it does.
+// Reads the varint at `*p` of at most `max_bytes` (up to 10) bytes, as
+// CodedInputStream reads it (a tenth byte's high bits are dropped), and
+// moves `*p` past it. kCut: the bytes end before it does.
 inline Varint ReadVarint(const uint8_t** p, const uint8_t* end, int max_bytes,
                          uint64_t* value) {
   const uint8_t* const at = *p;
@@ -131,7 +131,7 @@ inline Varint ReadVarint(const uint8_t** p, const uint8_t* end, int max_bytes,
   for (int i = 0; i < max_bytes; ++i) {
     if (i >= end - at) return Varint::kCut;
     const uint8_t byte = at[i];
-    if (i < 10) result |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
+    result |= static_cast<uint64_t>(byte & 0x7f) << (7 * i);
     if (byte < 0x80) {
       *value = result;
       *p = at + i + 1;
@@ -557,7 +557,7 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
   const uint8_t* const end = begin + bytes.size();
   uint64_t at;
   // The varint at `at`, moving `at` past it.
-  const auto ReadPrefixVarint = [&](int max_bytes, uint64_t* value) {
+  const auto read_varint = [&](int max_bytes, uint64_t* value) {
     const uint8_t* p = begin + at;
     const Varint read = ReadVarint(&p, end, max_bytes, value);
     at = static_cast<uint64_t>(p - begin);
@@ -566,7 +566,7 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
   while (!undecided_ && next_ < bytes.size()) {
     at = next_;
     uint64_t tag;
-    Varint read = ReadPrefixVarint(wire::kMaxTagOrLengthBytes, &tag);
+    Varint read = read_varint(wire::kMaxTagOrLengthBytes, &tag);
     if (read == Varint::kCut) return false;
     if (read == Varint::kTooLong ||
         !wire::IsValidTag(static_cast<uint32_t>(tag)) ||
@@ -576,7 +576,7 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
     uint64_t value;
     switch (wire::WireTypeOf(static_cast<uint32_t>(tag))) {
       case wire::kVarint:
-        read = ReadPrefixVarint(wire::kMaxVarintBytes, &value);
+        read = read_varint(wire::kMaxVarintBytes, &value);
         break;
       case wire::kFixed64:
         at += 8;
@@ -585,7 +585,7 @@ bool TopLevelRecords::CertainlyMalformed(std::string_view bytes) {
         at += 4;
         break;
       case wire::kLengthDelimited:
-        read = ReadPrefixVarint(wire::kMaxTagOrLengthBytes, &value);
+        read = read_varint(wire::kMaxTagOrLengthBytes, &value);
         if (read == Varint::kRead) {
           if (value > wire::kMaxLength) return true;
           at += value;

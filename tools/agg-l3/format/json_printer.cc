@@ -322,9 +322,12 @@ void JsonPrinter::PrintString(const std::string& value) {
     const size_t start = i;
     uint32_t cp;
     escape_.clear();
-    if (ReadCodePoint(text, &i, &cp)) {
-      if (!AppendEscape(cp, &escape_)) escape_ = text.substr(start, i - start);
-      Append(escape_);
+    if (ReadCodePoint(text, &i, &cp)) {  // else dropped, as the runtime does
+      if (AppendEscape(cp, &escape_)) {
+        Append(escape_);
+      } else {
+        Append(text.substr(start, i - start));
+      }
     }
     plain_start = i;
   }
